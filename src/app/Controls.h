@@ -1,0 +1,115 @@
+// The values of the main window's controls as the logic reads and writes them. The window
+// mirrors these objects; the logic never touches a widget, so every module runs without one.
+//
+// Setting a control to a value that differs from its current one runs the control's change
+// handlers (the module's handler and the window's mirror), as a click would.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace kestrova {
+
+template <typename T> class ControlValue {
+  public:
+    explicit ControlValue(T initial = T()) : value_(initial) {}
+
+    const T& value() const { return value_; }
+    void set(const T& v) {
+        if (v == value_)
+            return;
+        value_ = v;
+        Notify();
+    }
+    // Runs the handlers even when the value did not change (a label's caption written again).
+    void force(const T& v) {
+        value_ = v;
+        Notify();
+    }
+
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool on) {
+        if (on == enabled_)
+            return;
+        enabled_ = on;
+        Notify();
+    }
+    bool visible() const { return visible_; }
+    void setVisible(bool on) {
+        if (on == visible_)
+            return;
+        visible_ = on;
+        Notify();
+    }
+
+    // Handlers run in the order they were added, after the value, enabled or visible state
+    // changed.
+    void onChange(std::function<void()> handler) { handlers_.push_back(std::move(handler)); }
+
+  private:
+    void Notify() {
+        const auto handlers = handlers_; // a handler may add another
+        for (const auto& h : handlers)
+            h();
+    }
+    T value_;
+    bool enabled_ = true;
+    bool visible_ = true;
+    std::vector<std::function<void()>> handlers_;
+};
+
+using CheckBox = ControlValue<short>; // 0 unchecked, 1 checked
+using Label = ControlValue<QString>;   // caption
+using Button = ControlValue<QString>;  // caption; enabled and visible state
+
+struct Slider : ControlValue<int> {
+    int minimum = 0;
+    int maximum = 100;
+};
+
+struct ComboBox : ControlValue<int> { // selected index, -1 none
+    ComboBox() : ControlValue<int>(-1) {}
+    QStringList items;
+};
+
+struct Controls {
+    Controls();
+
+    // Splash window.
+    Label lblLoading;
+
+    // Main window.
+    Label lblVersion;
+    Label lblCameraName;
+    Label lblReflectorStatus;
+    Label txtStatus;
+    Button cmdDebug;
+    Button cmdChangeCam;
+    Button cmdCamSource;
+    Button cmdPtzEdit;
+
+    CheckBox chkPublic;
+    CheckBox chkThumb;
+    CheckBox chkEnableZoom;
+    CheckBox chkEnableSnap;
+    CheckBox chkEnablePresets;
+    CheckBox chkEnablePasswords;
+    CheckBox chkChatOnOff;
+    CheckBox chkTimeStamp;
+    CheckBox chkEnableArchive;
+    CheckBox chkDisplayArchive;
+
+    ComboBox cboArchive;
+    Slider sldJPEGQuality;
+    Slider sldFocus; // the zoom slider
+
+    QString pctSettings; // picture file of the settings area
+};
+
+// The controls of this process; replaced together with the state by ResetAppState().
+Controls& Ui();
+
+} // namespace kestrova

@@ -1,0 +1,67 @@
+// Program entry of the station: one instance per user, the splash window, then the main
+// window whose loading runs the start-up sequence.
+#include "app/Station.h"
+#include "app/UnixSignals.h"
+#include "settings/DataFolder.h"
+#include "ui/Dialogs.h"
+#include "ui/MainWindow.h"
+#include "ui/SplashWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QPointer>
+#include <QTimer>
+
+using namespace kestrova;
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kestrova Webcam"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // One station per user: the lock lives in the user's Kestrova folder.
+    const QString lockFolder = GetAppDataFolder() + QStringLiteral("/Kestrova");
+    QDir().mkpath(lockFolder);
+    QLockFile instanceLock(lockFolder + QStringLiteral("/webcam.lock"));
+    instanceLock.setStaleLockTime(0);
+    if (!instanceLock.tryLock(0)) {
+        dialogs::MessageBox(QStringLiteral("Application already running"), dialogs::Icon::Critical);
+        return 2;
+    }
+
+    auto* splash = new SplashWindow(ProgramFolder() + QStringLiteral("/interface.jpg"));
+    splash->show();
+    QApplication::processEvents();
+
+    Station station(app.arguments().mid(1));
+    auto* window = new MainWindow(station);
+    QPointer<SplashWindow> splashGuard(splash);
+    station.setHooks(WindowHooks{
+        [window] { window->show(); },
+        [splashGuard] {
+            if (splashGuard)
+                splashGuard->hide();
+        },
+        [splashGuard] {
+            if (splashGuard)
+                splashGuard->deleteLater();
+        },
+        [window] { window->close(); },
+        [window] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w != window && w->isVisible())
+                    w->close();
+            }
+        },
+    });
+    QObject::connect(&station, &Station::terminated, &app, [window](int code) {
+        window->hide();
+        window->deleteLater();
+        QApplication::exit(code);
+    });
+    WatchTerminationSignals([&station] { station.RequestClose(); });
+
+    QTimer::singleShot(0, &station, [&station] { station.Load(); });
+    return app.exec();
+}

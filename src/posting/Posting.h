@@ -1,0 +1,17 @@
+// The channel to the local posting helper and the posting tick.
+#pragma once
+
+#include <QString>
+
+namespace kestrova {
+
+// Sends one request (and its parameter line when not empty) to the posting helper and waits
+// for its answer.
+void SendJavaRequest(const QString& request, const QString& params);
+
+// The 30-second posting tick.
+void SlowTimerTick();
+
+void CloseClientSocket();
+
+} // namespace kestrova

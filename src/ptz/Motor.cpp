@@ -1,0 +1,9 @@
+#include "ptz/Motor.h"
+
+namespace kestrova {
+
+void ReadMotorRanges() {}
+
+void ConnectMotorAtStartup() {}
+
+} // namespace kestrova

@@ -1,0 +1,9 @@
+#include "ptz/PtzListener.h"
+
+namespace kestrova {
+
+void OpenPtzListener() {}
+
+void ClosePtzListener() {}
+
+} // namespace kestrova

@@ -1,0 +1,9 @@
+#include "service/Reflector.h"
+
+namespace kestrova {
+
+void StartReflector() {}
+
+void StopReflector() {}
+
+} // namespace kestrova

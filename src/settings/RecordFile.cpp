@@ -1,0 +1,57 @@
+#include "settings/RecordFile.h"
+
+#include "app/AppError.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace kestrova {
+
+namespace {
+[[noreturn]] void Fail(const QFileDevice& file, const QString& path) {
+    throw AppError(path + QStringLiteral(": ") + file.errorString(), static_cast<int>(file.error()),
+                   QStringLiteral("settings"));
+}
+} // namespace
+
+QByteArray ReadRecordFile(const QString& path, int size) {
+    QFile file(path);
+    if (!file.exists()) {
+        if (!file.open(QIODevice::WriteOnly))
+            Fail(file, path);
+        file.close();
+        return QByteArray(size, '\0');
+    }
+    if (!file.open(QIODevice::ReadOnly))
+        Fail(file, path);
+    QByteArray bytes = file.read(size);
+    if (file.error() != QFileDevice::NoError)
+        Fail(file, path);
+    bytes.append(QByteArray(size - bytes.size(), '\0'));
+    return bytes;
+}
+
+void WriteRecordFile(const QString& path, const QByteArray& record) {
+    QByteArray contents;
+    {
+        QFile old(path);
+        if (old.exists()) {
+            if (!old.open(QIODevice::ReadOnly))
+                Fail(old, path);
+            contents = old.readAll();
+        }
+    }
+    if (contents.size() < record.size())
+        contents.resize(record.size());
+    contents.replace(0, record.size(), record);
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        Fail(file, path);
+    if (file.write(contents) != contents.size())
+        Fail(file, path);
+    if (!file.commit())
+        Fail(file, path);
+}
+
+} // namespace kestrova

@@ -1,0 +1,7 @@
+#include "ui/Wizard.h"
+
+namespace kestrova {
+
+void ShowBroadcastWizard() {}
+
+} // namespace kestrova

@@ -1,0 +1,41 @@
+// Helpers shared by the station's tests.
+#pragma once
+
+#include "ui/Dialogs.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <vector>
+
+namespace kestrova::test {
+
+// A fresh state and a temporary data folder (XDG_DATA_HOME points into it) for one test.
+// Dialogs are answered with their defaults and recorded.
+class StationFixture {
+  public:
+    StationFixture();
+    ~StationFixture();
+
+    QString dataHome() const { return dir_.path() + QStringLiteral("/data"); }
+    // The station's data folder Kestrova/Webcam_3_0 (created) and App().DataFolder set to it.
+    QString useDataFolder();
+
+    const std::vector<dialogs::Request>& dialogsShown() const { return dialogs_; }
+    QString tempPath() const { return dir_.path(); }
+
+  private:
+    QTemporaryDir dir_;
+    QByteArray oldDataHome_;
+    std::vector<dialogs::Request> dialogs_;
+};
+
+QByteArray ReadFile(const QString& path);
+void WriteFile(const QString& path, const QByteArray& bytes);
+
+// The log lines after the header, with their date and time cut off.
+QStringList LogMessages(const QString& dataFolder);
+
+} // namespace kestrova::test
