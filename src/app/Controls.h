@@ -63,7 +63,23 @@ template <typename T> class ControlValue {
 
 using CheckBox = ControlValue<short>; // 0 unchecked, 1 checked
 using Label = ControlValue<QString>;   // caption
-using Button = ControlValue<QString>;  // caption; enabled and visible state
+
+// A push button: its caption, enabled and visible state, and what a click does.
+struct Button : ControlValue<QString> {
+    using ControlValue<QString>::ControlValue;
+    void onClick(std::function<void()> handler) { clickHandlers_.push_back(std::move(handler)); }
+    // A click of the user (or a test): runs the click handlers when the button is enabled.
+    void click() {
+        if (!enabled())
+            return;
+        const auto handlers = clickHandlers_;
+        for (const auto& h : handlers)
+            h();
+    }
+
+  private:
+    std::vector<std::function<void()>> clickHandlers_;
+};
 
 struct Slider : ControlValue<int> {
     int minimum = 0;

@@ -38,6 +38,7 @@ void Bind(QLabel* label, Label& control) {
 
 void Bind(QAbstractButton* button, Button& control) {
     Mirror(button, control, [&control](QAbstractButton* w) { w->setText(control.value()); });
+    QObject::connect(button, &QAbstractButton::clicked, button, [&control] { control.click(); });
 }
 
 void Bind(QSlider* slider, Slider& control) {
