@@ -36,6 +36,19 @@ QString GetDataFolder(const QString& name) {
     return path;
 }
 
-QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }
+namespace {
+QString& ProgramFolderOverride() {
+    static QString folder;
+    return folder;
+}
+} // namespace
+
+QString ProgramFolder() {
+    if (!ProgramFolderOverride().isEmpty())
+        return ProgramFolderOverride();
+    return QCoreApplication::applicationDirPath();
+}
+
+void OverrideProgramFolder(const QString& folder) { ProgramFolderOverride() = folder; }
 
 } // namespace kestrova

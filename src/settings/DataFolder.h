@@ -18,4 +18,8 @@ QString GetDataFolder(const QString& name);
 // The folder that holds the program file, without a trailing slash.
 QString ProgramFolder();
 
+// Makes ProgramFolder() return `folder` (an empty text restores the real one). For tests that
+// run the station's code in their own process against a program folder they laid out.
+void OverrideProgramFolder(const QString& folder);
+
 } // namespace kestrova
