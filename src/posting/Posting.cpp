@@ -8,4 +8,12 @@ void SlowTimerTick() {}
 
 void CloseClientSocket() {}
 
+void StartVisitorCheck() {}
+
+void StopVisitorCheck() {}
+
+void StartMovePolling() {}
+
+void StopMovePolling() {}
+
 } // namespace kestrova

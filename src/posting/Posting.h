@@ -14,4 +14,12 @@ void SlowTimerTick();
 
 void CloseClientSocket();
 
+// The relay's jobs that the posting helper runs: the visitor check ("start_reflector",
+// "stop_reflector") and, for a motorised camera, the move polling ("start_polling",
+// "stop_polling").
+void StartVisitorCheck();
+void StopVisitorCheck();
+void StartMovePolling();
+void StopMovePolling();
+
 } // namespace kestrova

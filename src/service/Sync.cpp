@@ -1,0 +1,7 @@
+#include "service/Sync.h"
+
+namespace kestrova {
+
+void ReflectorSynchronize() {}
+
+} // namespace kestrova
