@@ -11,8 +11,8 @@ namespace kestrova {
 class AppError : public std::runtime_error {
   public:
     AppError(const QString& description, int number, const QString& source)
-        : std::runtime_error(description.toStdString()), description_(description),
-          number_(number), source_(source) {}
+        : std::runtime_error(description.toStdString()), description_(description), number_(number),
+          source_(source) {}
 
     const QString& description() const { return description_; }
     int number() const { return number_; }

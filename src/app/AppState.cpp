@@ -17,9 +17,13 @@ std::unique_ptr<Controls>& ControlsInstance() {
 }
 } // namespace
 
-AppState& App() { return *StateInstance(); }
+AppState& App() {
+    return *StateInstance();
+}
 
-Controls& Ui() { return *ControlsInstance(); }
+Controls& Ui() {
+    return *ControlsInstance();
+}
 
 void ResetAppState() {
     StateInstance() = std::make_unique<AppState>();

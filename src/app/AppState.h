@@ -29,7 +29,8 @@ template <std::size_t N> class FixedText {
         std::size_t len = std::min<std::size_t>(N, static_cast<std::size_t>(utf8.size()));
         // Step back over continuation bytes so that no character is cut in half.
         if (len < static_cast<std::size_t>(utf8.size())) {
-            while (len > 0 && (static_cast<unsigned char>(utf8[static_cast<int>(len)]) & 0xC0) == 0x80)
+            while (len > 0 &&
+                   (static_cast<unsigned char>(utf8[static_cast<int>(len)]) & 0xC0) == 0x80)
                 --len;
         }
         bytes_.fill(' ');
@@ -41,7 +42,9 @@ template <std::size_t N> class FixedText {
     }
 
     // The whole field as text, blanks included.
-    QString text() const { return QString::fromUtf8(reinterpret_cast<const char*>(bytes_.data()), N); }
+    QString text() const {
+        return QString::fromUtf8(reinterpret_cast<const char*>(bytes_.data()), N);
+    }
     // The value with surrounding blanks (and the zero bytes of an unset field) removed.
     QString trimmed() const {
         QString t = text();

@@ -62,7 +62,7 @@ template <typename T> class ControlValue {
 };
 
 using CheckBox = ControlValue<short>; // 0 unchecked, 1 checked
-using Label = ControlValue<QString>;   // caption
+using Label = ControlValue<QString>;  // caption
 
 // A push button: its caption, enabled and visible state, and what a click does.
 struct Button : ControlValue<QString> {

@@ -15,7 +15,9 @@ namespace kestrova {
 
 namespace {
 
-QString LogPath() { return App().DataFolder + QStringLiteral("/Log.txt"); }
+QString LogPath() {
+    return App().DataFolder + QStringLiteral("/Log.txt");
+}
 
 QString TimeFormatWithSeconds() {
     QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
@@ -31,9 +33,13 @@ QString TimeFormatWithSeconds() {
 
 } // namespace
 
-QString LogDate() { return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat); }
+QString LogDate() {
+    return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+}
 
-QString LogTime() { return QLocale::system().toString(QTime::currentTime(), TimeFormatWithSeconds()); }
+QString LogTime() {
+    return QLocale::system().toString(QTime::currentTime(), TimeFormatWithSeconds());
+}
 
 QString StampedLine(const QString& text) {
     return LogDate() + QLatin1Char(' ') + LogTime() + text + QStringLiteral("\r\n");
@@ -42,26 +48,28 @@ QString StampedLine(const QString& text) {
 void CreateEventLog() {
     QFile file(LogPath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw AppError(file.errorString(), static_cast<int>(file.error()), QStringLiteral("Log.txt"));
+        throw AppError(file.errorString(), static_cast<int>(file.error()),
+                       QStringLiteral("Log.txt"));
     const QString header = QStringLiteral("Kestrova v-%1.%2 Log started %3: %4\r\n\r\n")
                                .arg(kVersionMajor)
                                .arg(kVersionMinor)
                                .arg(LogDate(), LogTime());
     const QByteArray bytes = header.toUtf8();
     if (file.write(bytes) != bytes.size())
-        throw AppError(file.errorString(), static_cast<int>(file.error()), QStringLiteral("Log.txt"));
+        throw AppError(file.errorString(), static_cast<int>(file.error()),
+                       QStringLiteral("Log.txt"));
 }
 
 void WriteLog(const QString& message) {
     if (App().DataFolder.isEmpty())
         return;
     QFile file(LogPath());
-    const QByteArray line =
-        (LogDate() + QLatin1Char(' ') + LogTime() + QLatin1Char(' ') + message + QStringLiteral("\r\n"))
-            .toUtf8();
+    const QByteArray line = (LogDate() + QLatin1Char(' ') + LogTime() + QLatin1Char(' ') + message +
+                             QStringLiteral("\r\n"))
+                                .toUtf8();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(line) != line.size()) {
-        std::fprintf(stderr, "Kestrova: cannot write the event log %s: %s\n",
-                     qPrintable(LogPath()), qPrintable(file.errorString()));
+        std::fprintf(stderr, "Kestrova: cannot write the event log %s: %s\n", qPrintable(LogPath()),
+                     qPrintable(file.errorString()));
     }
 }
 

@@ -38,8 +38,12 @@ constexpr int kShutdownGraceMs = 10000;
 
 } // namespace
 
-void SetStartupFailureText(const QString& text) { FailureText() = text; }
-QString StartupFailureText() { return FailureText(); }
+void SetStartupFailureText(const QString& text) {
+    FailureText() = text;
+}
+QString StartupFailureText() {
+    return FailureText();
+}
 
 Station::Station(QStringList arguments, QObject* parent)
     : QObject(parent), arguments_(std::move(arguments)) {
@@ -82,11 +86,13 @@ void Station::RunSequence() {
     s.PostingServerRunning = kFalse;
 
     // 3, 4.
-    ui.lblVersion.set(QStringLiteral("v- %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
+    ui.lblVersion.set(
+        QStringLiteral("v- %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
     ui.lblLoading.set(QStringLiteral("Initialise path variables."));
 
     // 5. Paths.
-    s.DataFolder = GetDataFolder(QStringLiteral("Webcam_%1_%2").arg(kVersionMajor).arg(kVersionMinor));
+    s.DataFolder =
+        GetDataFolder(QStringLiteral("Webcam_%1_%2").arg(kVersionMajor).arg(kVersionMinor));
     const QString program = ProgramFolder();
     s.JavaPath = program + QStringLiteral("/jre/bin/java");
     s.JavawPath = program + QStringLiteral("/jre/bin/javaw");
@@ -277,7 +283,8 @@ void Station::Unload() {
             save();
         } catch (const AppError& e) {
             WriteLog(QStringLiteral("Shutdown: Saving settings failed: ") + e.description());
-            std::fprintf(stderr, "Kestrova: saving settings failed: %s\n", qPrintable(e.description()));
+            std::fprintf(stderr, "Kestrova: saving settings failed: %s\n",
+                         qPrintable(e.description()));
         }
     }
     timers.tmrCheckVisitor.stop();

@@ -13,11 +13,11 @@
 namespace kestrova {
 
 struct WindowHooks {
-    std::function<void()> showMainWindow;     // step 29
-    std::function<void()> hideSplash;         // step 29
-    std::function<void()> closeSplash;        // step 32
-    std::function<void()> requestClose;       // asks the main window to close (close event)
-    std::function<void()> closeOtherWindows;  // unload, step 9
+    std::function<void()> showMainWindow;    // step 29
+    std::function<void()> hideSplash;        // step 29
+    std::function<void()> closeSplash;       // step 32
+    std::function<void()> requestClose;      // asks the main window to close (close event)
+    std::function<void()> closeOtherWindows; // unload, step 9
 };
 
 // The failure text of the start-up: names the most recent risky step.

@@ -26,6 +26,8 @@ StationTimers& Timers() {
     return *Instance();
 }
 
-void ResetTimers() { Instance().reset(); }
+void ResetTimers() {
+    Instance().reset();
+}
 
 } // namespace kestrova

@@ -21,12 +21,13 @@ void WatchTerminationSignals(std::function<void()> onSignal) {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onSignal = std::move(onSignal)] {
-        char buffer[16];
-        while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
-        }
-        onSignal();
-    });
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [onSignal = std::move(onSignal)] {
+                         char buffer[16];
+                         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
+                         }
+                         onSignal();
+                     });
     struct sigaction action = {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);

@@ -2,7 +2,9 @@
 
 namespace kestrova {
 
-bool DetectAndConnectCamera() { return true; }
+bool DetectAndConnectCamera() {
+    return true;
+}
 
 void DisconnectCamera() {}
 

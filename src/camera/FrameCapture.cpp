@@ -2,8 +2,12 @@
 
 namespace kestrova {
 
-QByteArray GetLatestImage() { return {}; }
+QByteArray GetLatestImage() {
+    return {};
+}
 
-QByteArray GetLocalImage() { return {}; }
+QByteArray GetLocalImage() {
+    return {};
+}
 
 } // namespace kestrova

@@ -6,7 +6,6 @@ namespace kestrova {
 void UploadImage(bool override);
 void WatchdogTick();
 
-
 void CloseReflectorSocket();
 
 // Closes the web request and archive sockets.

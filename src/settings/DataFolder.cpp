@@ -49,6 +49,8 @@ QString ProgramFolder() {
     return QCoreApplication::applicationDirPath();
 }
 
-void OverrideProgramFolder(const QString& folder) { ProgramFolderOverride() = folder; }
+void OverrideProgramFolder(const QString& folder) {
+    ProgramFolderOverride() = folder;
+}
 
 } // namespace kestrova

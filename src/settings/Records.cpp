@@ -82,15 +82,27 @@ template <typename R> R Decode(const QByteArray& bytes, int size) {
 
 } // namespace
 
-QByteArray EncodeSettingsRecord(const SettingsRecord& r) { return Encode(r, kSettingsRecordSize); }
+QByteArray EncodeSettingsRecord(const SettingsRecord& r) {
+    return Encode(r, kSettingsRecordSize);
+}
 SettingsRecord DecodeSettingsRecord(const QByteArray& b) {
     return Decode<SettingsRecord>(b, kSettingsRecordSize);
 }
-QByteArray EncodeCamRecord(const CamRecord& r) { return Encode(r, kCamRecordSize); }
-CamRecord DecodeCamRecord(const QByteArray& b) { return Decode<CamRecord>(b, kCamRecordSize); }
-QByteArray EncodeChatRecord(const ChatRecord& r) { return Encode(r, kChatRecordSize); }
-ChatRecord DecodeChatRecord(const QByteArray& b) { return Decode<ChatRecord>(b, kChatRecordSize); }
-QByteArray EncodeArchiveRecord(const ArchiveRecord& r) { return Encode(r, kArchiveRecordSize); }
+QByteArray EncodeCamRecord(const CamRecord& r) {
+    return Encode(r, kCamRecordSize);
+}
+CamRecord DecodeCamRecord(const QByteArray& b) {
+    return Decode<CamRecord>(b, kCamRecordSize);
+}
+QByteArray EncodeChatRecord(const ChatRecord& r) {
+    return Encode(r, kChatRecordSize);
+}
+ChatRecord DecodeChatRecord(const QByteArray& b) {
+    return Decode<ChatRecord>(b, kChatRecordSize);
+}
+QByteArray EncodeArchiveRecord(const ArchiveRecord& r) {
+    return Encode(r, kArchiveRecordSize);
+}
 ArchiveRecord DecodeArchiveRecord(const QByteArray& b) {
     return Decode<ArchiveRecord>(b, kArchiveRecordSize);
 }

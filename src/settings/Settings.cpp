@@ -8,11 +8,14 @@
 namespace kestrova {
 
 namespace {
-QString DataFile(const char* name) { return App().DataFolder + QLatin1Char('/') + QLatin1String(name); }
+QString DataFile(const char* name) {
+    return App().DataFolder + QLatin1Char('/') + QLatin1String(name);
+}
 } // namespace
 
 void LoadSettingsFile() {
-    App().Settings = DecodeSettingsRecord(ReadRecordFile(DataFile("settings.dat"), kSettingsRecordSize));
+    App().Settings =
+        DecodeSettingsRecord(ReadRecordFile(DataFile("settings.dat"), kSettingsRecordSize));
     App().SettingsLoaded = true;
 }
 
@@ -27,7 +30,8 @@ void LoadChatFile() {
 }
 
 void LoadArchiveFile() {
-    App().Archive = DecodeArchiveRecord(ReadRecordFile(DataFile("archive.dat"), kArchiveRecordSize));
+    App().Archive =
+        DecodeArchiveRecord(ReadRecordFile(DataFile("archive.dat"), kArchiveRecordSize));
     App().ArchiveLoaded = true;
 }
 

@@ -29,7 +29,8 @@ template <typename W, typename C, typename F> void Mirror(W* widget, C& control,
 
 void Bind(QCheckBox* box, CheckBox& control) {
     Mirror(box, control, [&control](QCheckBox* w) { w->setChecked(control.value() != 0); });
-    QObject::connect(box, &QCheckBox::toggled, box, [&control](bool on) { control.set(on ? 1 : 0); });
+    QObject::connect(box, &QCheckBox::toggled, box,
+                     [&control](bool on) { control.set(on ? 1 : 0); });
 }
 
 void Bind(QLabel* label, Label& control) {

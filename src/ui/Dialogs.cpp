@@ -53,11 +53,17 @@ Answer FromButton(int b, Answer fallback) {
 
 } // namespace
 
-void SetResponder(Responder responder) { CurrentResponder() = std::move(responder); }
+void SetResponder(Responder responder) {
+    CurrentResponder() = std::move(responder);
+}
 
-bool Unattended() { return qEnvironmentVariable("KESTROVA_UNATTENDED") == QLatin1String("1"); }
+bool Unattended() {
+    return qEnvironmentVariable("KESTROVA_UNATTENDED") == QLatin1String("1");
+}
 
-QString Title() { return QStringLiteral("Kestrova"); }
+QString Title() {
+    return QStringLiteral("Kestrova");
+}
 
 Answer MessageBox(const QString& text, Icon icon, Buttons buttons, Answer defaultAnswer) {
     Request request;

@@ -84,10 +84,14 @@ MainWindow::MainWindow(Station& station, QWidget* parent)
     grid->addWidget(Check("chkThumb", QStringLiteral("Hide thumbnail"), ui.chkThumb), 0, 1);
     grid->addWidget(Check("chkEnableZoom", QStringLiteral("Zoom"), ui.chkEnableZoom), 1, 0);
     grid->addWidget(Check("chkEnableSnap", QStringLiteral("Snapshot"), ui.chkEnableSnap), 1, 1);
-    grid->addWidget(Check("chkEnablePresets", QStringLiteral("Presets On/Off"), ui.chkEnablePresets), 2, 0);
-    grid->addWidget(Check("chkEnablePasswords", QStringLiteral("Viewer passwords"), ui.chkEnablePasswords), 2, 1);
+    grid->addWidget(
+        Check("chkEnablePresets", QStringLiteral("Presets On/Off"), ui.chkEnablePresets), 2, 0);
+    grid->addWidget(
+        Check("chkEnablePasswords", QStringLiteral("Viewer passwords"), ui.chkEnablePasswords), 2,
+        1);
     grid->addWidget(Check("chkChatOnOff", QStringLiteral("Chat room"), ui.chkChatOnOff), 3, 0);
-    grid->addWidget(Check("chkTimeStamp", QStringLiteral("Time Stamp Image"), ui.chkTimeStamp), 3, 1);
+    grid->addWidget(Check("chkTimeStamp", QStringLiteral("Time Stamp Image"), ui.chkTimeStamp), 3,
+                    1);
     side->addWidget(options);
 
     auto* quality = new QGroupBox(QStringLiteral("JPEG Image Quality"));
@@ -101,8 +105,10 @@ MainWindow::MainWindow(Station& station, QWidget* parent)
 
     auto* archive = new QGroupBox(QStringLiteral("Archive"));
     auto* archiveRows = new QVBoxLayout(archive);
-    archiveRows->addWidget(Check("chkEnableArchive", QStringLiteral("Archive images"), ui.chkEnableArchive));
-    archiveRows->addWidget(Check("chkDisplayArchive", QStringLiteral("Display archive"), ui.chkDisplayArchive));
+    archiveRows->addWidget(
+        Check("chkEnableArchive", QStringLiteral("Archive images"), ui.chkEnableArchive));
+    archiveRows->addWidget(
+        Check("chkDisplayArchive", QStringLiteral("Display archive"), ui.chkDisplayArchive));
     auto* rate = Named(new QComboBox, "cboArchive");
     Bind(rate, ui.cboArchive);
     archiveRows->addWidget(rate);

@@ -57,7 +57,8 @@ QStringList LogMessages(const QString& dataFolder) {
     QStringList lines = log.split(QStringLiteral("\r\n"));
     QStringList messages;
     // Each event line is "<date> <time> <message>"; the time is the first token with two colons.
-    static const QRegularExpression stamp(QStringLiteral("^.*?\\d{1,2}:\\d{2}:\\d{2}(?: ?[AaPp][Mm])? "));
+    static const QRegularExpression stamp(
+        QStringLiteral("^.*?\\d{1,2}:\\d{2}:\\d{2}(?: ?[AaPp][Mm])? "));
     for (int i = 2; i < lines.size(); ++i) {
         if (lines[i].isEmpty())
             continue;
@@ -66,6 +67,46 @@ QStringList LogMessages(const QString& dataFolder) {
         messages << line;
     }
     return messages;
+}
+
+} // namespace kestrova::test
+
+#include <QTcpServer>
+
+namespace kestrova::test {
+
+bool ProgramFolder::javaLaunched() const {
+    return QFile::exists(javaArgsFile());
+}
+
+quint16 ClosedPort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber) {
+    ProgramFolder folder{parent + QStringLiteral("/program")};
+    QDir().mkpath(folder.path + QStringLiteral("/jre/bin"));
+    if (withTypeNumber)
+        WriteFile(folder.path + QStringLiteral("/kestrovaType.dat"), "1\n");
+    for (const char* picture : {"interface.jpg", "local.jpg"})
+        QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/") + QLatin1String(picture),
+                    folder.path + QLatin1Char('/') + QLatin1String(picture));
+    WriteFile(
+        folder.path + QStringLiteral("/deployment.conf"),
+        QStringLiteral("[service]\nMainHost=127.0.0.1\nMainPort=%1\nSupportEmail=help@example.org\n"
+                       "[station]\nCameraId=test-camera\n")
+            .arg(ClosedPort())
+            .toUtf8());
+    const QString java = folder.path + QStringLiteral("/jre/bin/java");
+    WriteFile(
+        java,
+        QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(folder.javaArgsFile()).toUtf8());
+    QFile::setPermissions(java, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return folder;
 }
 
 } // namespace kestrova::test

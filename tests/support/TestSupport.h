@@ -39,3 +39,20 @@ void WriteFile(const QString& path, const QByteArray& bytes);
 QStringList LogMessages(const QString& dataFolder);
 
 } // namespace kestrova::test
+
+namespace kestrova::test {
+
+// A program folder laid out for a station run: kestrovaType.dat ("1"), the pictures of the
+// built program folder, a deployment.conf whose relay port refuses connections, and a
+// jre/bin/java that only writes its arguments to java-args.txt beside the folder.
+struct ProgramFolder {
+    QString path;
+    QString javaArgsFile() const { return path + QStringLiteral("/java-args.txt"); }
+    bool javaLaunched() const;
+};
+ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber = true);
+
+// A TCP port on 127.0.0.1 that nothing listens on (connections are refused).
+quint16 ClosedPort();
+
+} // namespace kestrova::test

@@ -1,0 +1,168 @@
+#include "app/AppState.h"
+#include "app/Controls.h"
+#include "settings/Records.h"
+#include "settings/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+using namespace kestrova;
+using test::ReadFile;
+using test::WriteFile;
+
+namespace {
+
+class SettingsFiles : public ::testing::Test {
+  protected:
+    SettingsFiles() : folder_(fixture_.useDataFolder()) {}
+    QString file(const char* name) const {
+        return folder_ + QLatin1Char('/') + QLatin1String(name);
+    }
+
+    test::StationFixture fixture_;
+    QString folder_;
+};
+
+QByteArray SettingsBytes(std::initializer_list<std::pair<int, int16_t>> fields, int32_t saved) {
+    QByteArray b(308, '\0');
+    qToLittleEndian<int32_t>(saved, b.data() + 256);
+    for (auto [offset, value] : fields)
+        qToLittleEndian<int16_t>(value, b.data() + offset);
+    return b;
+}
+
+} // namespace
+
+TEST_F(SettingsFiles, FirstRunCreatesEmptyFilesAndAppliesTheDefaults) {
+    LoadSettings();
+    for (const char* name : {"settings.dat", "cam.dat", "chat.dat", "archive.dat"}) {
+        ASSERT_TRUE(QFile::exists(file(name))) << name;
+        EXPECT_EQ(QFile(file(name)).size(), 0) << name;
+    }
+    const SettingsRecord& s = App().Settings;
+    EXPECT_EQ(s.SettingsSaved, 1);
+    EXPECT_EQ(s.CameraIndex, -1);
+    EXPECT_EQ(s.LiveListing, 1);
+    EXPECT_EQ(s.HideThumbnail, 0);
+    EXPECT_EQ(s.JpegQuality, 75);
+    EXPECT_EQ(s.ZoomEnabled, 1);
+    EXPECT_EQ(s.SnapshotEnabled, 1);
+    EXPECT_EQ(s.PasswordsEnabled, 0);
+    EXPECT_EQ(s.PresetsEnabled, 1);
+    EXPECT_EQ(s.ArchiveEnabled, 1);
+    EXPECT_EQ(s.ChatEnabled, 0);
+    EXPECT_EQ(s.Reserved292, 1);
+    EXPECT_EQ(s.Reserved304, 1);
+    EXPECT_EQ(App().Archive.DisplayArchive, 1);
+    EXPECT_EQ(App().Archive.ArchiveRateIndex, 1);
+    EXPECT_EQ(App().Cam.WizardDone, 0);
+
+    // The controls show the loaded values.
+    EXPECT_EQ(Ui().chkPublic.value(), 1);
+    EXPECT_EQ(Ui().chkThumb.value(), 0);
+    EXPECT_EQ(Ui().chkEnablePresets.value(), 1);
+    EXPECT_EQ(Ui().sldJPEGQuality.value(), 75);
+    EXPECT_EQ(Ui().cboArchive.value(), 1);
+
+    SaveSettingsFile();
+    const QByteArray saved = ReadFile(file("settings.dat"));
+    ASSERT_EQ(saved.size(), 308);
+    EXPECT_EQ(qFromLittleEndian<int16_t>(saved.constData() + 268), -1);
+    EXPECT_EQ(qFromLittleEndian<int16_t>(saved.constData() + 282), 75);
+}
+
+TEST_F(SettingsFiles, DefaultsOverwriteOnlyTheirOwnFields) {
+    QByteArray b = SettingsBytes({{268, 3},
+                                  {274, 4500},
+                                  {276, 0},
+                                  {278, 1},
+                                  {282, 20},
+                                  {288, 1},
+                                  {270, 9},
+                                  {290, 9},
+                                  {292, 9},
+                                  {304, 9},
+                                  {306, 9}},
+                                 0);
+    qToLittleEndian<int32_t>(77, b.data() + 260);
+    WriteFile(file("settings.dat"), b);
+    CamRecord cam;
+    cam.CameraName.assign(QStringLiteral("Garden"));
+    WriteFile(file("cam.dat"), EncodeCamRecord(cam));
+
+    LoadSettings();
+    const SettingsRecord& s = App().Settings;
+    EXPECT_EQ(s.CameraIndex, -1);
+    EXPECT_EQ(s.LiveListing, 1);
+    EXPECT_EQ(s.HideThumbnail, 0);
+    EXPECT_EQ(s.JpegQuality, 75);
+    EXPECT_EQ(s.Reserved292, 1);
+    EXPECT_EQ(s.Reserved304, 1);
+    // Fields outside the list of defaults keep the file's values.
+    EXPECT_EQ(s.PtzPort, 4500);
+    EXPECT_EQ(s.TimeStampOn, 1);
+    EXPECT_EQ(s.Reserved260, 77);
+    EXPECT_EQ(s.Reserved270, 9);
+    EXPECT_EQ(s.Reserved290, 9);
+    EXPECT_EQ(s.Reserved306, 9);
+    EXPECT_EQ(App().Cam.CameraName.trimmed(), QStringLiteral("Garden"));
+}
+
+TEST_F(SettingsFiles, SavedSettingsAreReadAsStoredExceptAZeroQuality) {
+    WriteFile(file("settings.dat"), SettingsBytes({{268, 2}, {276, 0}, {282, 0}, {298, 0}}, 1));
+    WriteFile(file("archive.dat"), QByteArray("\x00\x00\x06\x00", 4));
+    Ui().cboArchive.items = QStringList(7, QStringLiteral("rate"));
+    LoadSettings();
+    EXPECT_EQ(App().Settings.JpegQuality, 75);
+    EXPECT_EQ(App().Settings.CameraIndex, 2);
+    EXPECT_EQ(App().Settings.LiveListing, 0);
+    EXPECT_EQ(App().Settings.PresetsEnabled, 0);
+    EXPECT_EQ(App().Archive.DisplayArchive, 0);
+    EXPECT_EQ(Ui().cboArchive.value(), 6);
+    EXPECT_EQ(Ui().chkEnablePresets.value(), 0);
+}
+
+TEST_F(SettingsFiles, SaversKeepBytesBeyondTheRecordAndLeaveNoTemporaryFile) {
+    QByteArray longer = SettingsBytes({{282, 50}}, 1) + QByteArray("TRAILER");
+    WriteFile(file("settings.dat"), longer);
+    WriteFile(file("archive.dat"), QByteArray("\x01\x00\x02\x00tail", 8));
+    LoadSettings();
+    App().Settings.JpegQuality = 90;
+    App().Archive.ArchiveRateIndex = 5;
+    SaveSettingsFile();
+    SaveArchiveFile();
+
+    const QByteArray settings = ReadFile(file("settings.dat"));
+    ASSERT_EQ(settings.size(), 315);
+    EXPECT_EQ(qFromLittleEndian<int16_t>(settings.constData() + 282), 90);
+    EXPECT_EQ(settings.right(7), QByteArray("TRAILER"));
+    EXPECT_EQ(ReadFile(file("archive.dat")), QByteArray("\x01\x00\x05\x00tail", 8));
+    EXPECT_EQ(QDir(folder_).entryList(QDir::Files).size(), 4);
+}
+
+TEST_F(SettingsFiles, RecordsThatWereNeverLoadedAreNotWritten) {
+    const QByteArray stored = SettingsBytes({{282, 33}}, 1);
+    WriteFile(file("settings.dat"), stored);
+    SaveSettingsFile();
+    SaveCamFile();
+    SaveChatFile();
+    SaveArchiveFile();
+    EXPECT_EQ(ReadFile(file("settings.dat")), stored);
+    EXPECT_FALSE(QFile::exists(file("cam.dat")));
+    EXPECT_FALSE(QFile::exists(file("chat.dat")));
+}
+
+TEST_F(SettingsFiles, ChatFileIsWrittenWhole) {
+    LoadSettings();
+    App().Chat.ChatUserName.assign(QStringLiteral("viewer"));
+    SaveChatFile();
+    const QByteArray chat = ReadFile(file("chat.dat"));
+    ASSERT_EQ(chat.size(), 106);
+    EXPECT_EQ(chat.left(6), QByteArray("viewer"));
+    EXPECT_EQ(chat.mid(6, 44), QByteArray(44, ' '));
+    EXPECT_EQ(chat.mid(50, 50), QByteArray(50, '\0'));
+}
