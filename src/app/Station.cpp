@@ -17,6 +17,7 @@
 #include "settings/Settings.h"
 #include "settings/TypeNumber.h"
 #include "ui/Dialogs.h"
+#include "ui/Options.h"
 #include "ui/Wizard.h"
 
 #include <QProcess>
@@ -47,6 +48,7 @@ QString StartupFailureText() {
 
 Station::Station(QStringList arguments, QObject* parent)
     : QObject(parent), arguments_(std::move(arguments)) {
+    InstallOptionHandlers();
     StationTimers& t = Timers();
     connect(&t.tmrWatchdog, &QTimer::timeout, this, [] { WatchdogTick(); });
     connect(&t.SlowTimer, &QTimer::timeout, this, [] { SlowTimerTick(); });

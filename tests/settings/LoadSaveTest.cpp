@@ -3,6 +3,7 @@
 #include "settings/Records.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
+#include "ui/Options.h"
 
 #include <QDir>
 #include <QFile>
@@ -165,4 +166,24 @@ TEST_F(SettingsFiles, ChatFileIsWrittenWhole) {
     EXPECT_EQ(chat.left(6), QByteArray("viewer"));
     EXPECT_EQ(chat.mid(6, 44), QByteArray(44, ' '));
     EXPECT_EQ(chat.mid(50, 50), QByteArray(50, '\0'));
+}
+
+TEST_F(SettingsFiles, OptionChangesReachTheSavedRecords) {
+    InstallOptionHandlers();
+    LoadSettings();
+    Ui().cboArchive.items = QStringList(7, QStringLiteral("rate"));
+    Ui().chkPublic.set(0);
+    Ui().chkThumb.set(1);
+    Ui().chkChatOnOff.set(1);
+    Ui().chkDisplayArchive.set(1); // as start-up sets it from the record
+    Ui().chkDisplayArchive.set(0);
+    Ui().cboArchive.set(4);
+    SaveSettingsFile();
+    SaveArchiveFile();
+    const SettingsRecord s = DecodeSettingsRecord(ReadFile(file("settings.dat")));
+    EXPECT_EQ(s.LiveListing, 0);
+    EXPECT_EQ(s.HideThumbnail, 1);
+    EXPECT_EQ(s.ChatEnabled, 1);
+    EXPECT_EQ(s.ZoomEnabled, 1);
+    EXPECT_EQ(ReadFile(file("archive.dat")), QByteArray("\x00\x00\x04\x00", 4));
 }

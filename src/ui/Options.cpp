@@ -1,0 +1,29 @@
+#include "ui/Options.h"
+
+#include "app/AppState.h"
+#include "app/Controls.h"
+
+namespace kestrova {
+
+void InstallOptionHandlers() {
+    Controls& ui = Ui();
+    ui.chkPublic.onChange([] { App().Settings.LiveListing = Ui().chkPublic.value(); });
+    ui.chkThumb.onChange([] { App().Settings.HideThumbnail = Ui().chkThumb.value(); });
+    ui.chkEnableZoom.onChange([] { App().Settings.ZoomEnabled = Ui().chkEnableZoom.value(); });
+    ui.chkEnableSnap.onChange([] { App().Settings.SnapshotEnabled = Ui().chkEnableSnap.value(); });
+    ui.chkEnablePasswords.onChange(
+        [] { App().Settings.PasswordsEnabled = Ui().chkEnablePasswords.value(); });
+    ui.chkEnablePresets.onChange(
+        [] { App().Settings.PresetsEnabled = Ui().chkEnablePresets.value(); });
+    ui.chkChatOnOff.onChange([] { App().Settings.ChatEnabled = Ui().chkChatOnOff.value(); });
+    ui.chkEnableArchive.onChange(
+        [] { App().Settings.ArchiveEnabled = Ui().chkEnableArchive.value(); });
+    ui.chkDisplayArchive.onChange(
+        [] { App().Archive.DisplayArchive = Ui().chkDisplayArchive.value(); });
+    ui.cboArchive.onChange([] {
+        if (Ui().cboArchive.value() >= 0)
+            App().Archive.ArchiveRateIndex = static_cast<std::int16_t>(Ui().cboArchive.value());
+    });
+}
+
+} // namespace kestrova
