@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,10 @@ struct MalformedCase {
     std::string name;
     std::vector<std::uint8_t> bytes;
 };
+
+void PrintTo(const MalformedCase& malformed, std::ostream* out) {
+    *out << malformed.name;
+}
 
 class MalformedDescriptorTest : public testing::TestWithParam<MalformedCase> {};
 
