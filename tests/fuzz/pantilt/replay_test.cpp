@@ -18,6 +18,9 @@ using Bytes = std::vector<std::uint8_t>;
 std::vector<Bytes> Seeds() {
     std::vector<Bytes> seeds;
     for (const auto& entry : std::filesystem::directory_iterator(PANTILT_FUZZ_CORPUS_DIR)) {
+        if (entry.path().extension() != ".bin") {
+            continue;
+        }
         std::ifstream in(entry.path(), std::ios::binary);
         seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
