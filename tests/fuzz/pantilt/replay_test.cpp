@@ -1,0 +1,88 @@
+// Runs the fuzz entry in the ordinary test suite, built by any compiler: over the seed corpus,
+// over mutations of the seeds and over random bytes, all from a fixed seed.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<Bytes> Seeds() {
+    std::vector<Bytes> seeds;
+    for (const auto& entry : std::filesystem::directory_iterator(PANTILT_FUZZ_CORPUS_DIR)) {
+        if (entry.path().extension() != ".bin") {
+            continue;
+        }
+        std::ifstream in(entry.path(), std::ios::binary);
+        seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return seeds;
+}
+
+// Runs the entry on an exact-size copy, so the sanitizers see any read past the end.
+int RunEntry(const Bytes& input) {
+    const Bytes exact(input.begin(), input.end());
+    return LLVMFuzzerTestOneInput(exact.data(), exact.size());
+}
+
+TEST(DescriptorFuzzReplayTest, SeedCorpus) {
+    const std::vector<Bytes> seeds = Seeds();
+    ASSERT_GE(seeds.size(), 5u);
+    for (const Bytes& seed : seeds) {
+        EXPECT_EQ(RunEntry(seed), 0);
+        // Every prefix of a seed is a truncated descriptor.
+        for (std::size_t length = 0; length < seed.size(); ++length) {
+            EXPECT_EQ(RunEntry(Bytes(seed.begin(), seed.begin() + static_cast<long>(length))), 0);
+        }
+    }
+}
+
+TEST(DescriptorFuzzReplayTest, MutatedSeeds) {
+    const std::vector<Bytes> seeds = Seeds();
+    ASSERT_FALSE(seeds.empty());
+    std::mt19937 random(20240607);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int round = 0; round < 20000; ++round) {
+        Bytes input = seeds[static_cast<std::size_t>(round) % seeds.size()];
+        const int edits = 1 + round % 4;
+        for (int i = 0; i < edits && !input.empty(); ++i) {
+            const std::size_t at = static_cast<std::size_t>(random()) % input.size();
+            switch (random() % 3) {
+            case 0:
+                input[at] = static_cast<std::uint8_t>(byte(random));
+                break;
+            case 1:
+                input.insert(input.begin() + static_cast<long>(at),
+                             static_cast<std::uint8_t>(byte(random)));
+                break;
+            default:
+                input.erase(input.begin() + static_cast<long>(at));
+                break;
+            }
+        }
+        ASSERT_EQ(RunEntry(input), 0);
+    }
+}
+
+TEST(DescriptorFuzzReplayTest, RandomBytes) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<std::size_t> length(0, 96);
+    for (int round = 0; round < 20000; ++round) {
+        Bytes input(length(random));
+        for (std::uint8_t& b : input) {
+            b = static_cast<std::uint8_t>(byte(random));
+        }
+        ASSERT_EQ(RunEntry(input), 0);
+    }
+}
+
+} // namespace
