@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config binutils
     qt6-base-dev libqt6opengl6-dev
     libv4l-dev libjpeg62-turbo-dev
     libcpp-httplib-dev libsqlite3-dev
