@@ -14,6 +14,7 @@
 #include "service/Reflector.h"
 #include "service/Upload.h"
 #include "settings/DataFolder.h"
+#include "settings/Deployment.h"
 #include "settings/Settings.h"
 #include "settings/TypeNumber.h"
 #include "ui/Dialogs.h"
@@ -119,6 +120,10 @@ void Station::RunSequence() {
     // 8. Type number.
     SetStartupFailureText(QStringLiteral("Error loading type number from file"));
     s.TypeNumber = ReadTypeNumber();
+
+    // The camera's identifier on the service; one that may not be sent ends the start-up.
+    SetStartupFailureText(QStringLiteral("Failed to get the camera identifier"));
+    ProvideCameraId();
 
     // 9.
     timers.SlowTimer.stop();

@@ -1,9 +1,169 @@
 #include "service/Reflector.h"
 
+#include "app/AppState.h"
+#include "app/Controls.h"
+#include "app/EventLog.h"
+#include "app/Timers.h"
+#include "posting/Posting.h"
+#include "service/Sync.h"
+#include "service/Upload.h"
+#include "service/WebRequest.h"
+#include "settings/Deployment.h"
+#include "ui/Dialogs.h"
+
+#include <QList>
+
 namespace kestrova {
 
-void StartReflector() {}
+namespace {
 
-void StopReflector() {}
+// A host the relay may be reached at and named by in a Host line: printable ASCII without
+// blanks.
+bool IsUsableHost(const QByteArray& host) {
+    if (host.isEmpty())
+        return false;
+    for (const char c : host) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F)
+            return false;
+    }
+    return true;
+}
+
+QByteArray RelayExchange(const QString& uri) {
+    const AppState& s = App();
+    return GetWebRequest(s.ReflectorHost.trimmed(), static_cast<std::uint16_t>(s.ReflectorPort),
+                         uri);
+}
+
+} // namespace
+
+QString CameraIdForRequest() {
+    const QString id = App().CameraId.trimmed();
+    App().CameraId.assign(id);
+    return IsValidCameraId(id) ? id : QString();
+}
+
+bool GetReflectorDetails() {
+    const Deployment deployment = ReadDeployment();
+    const QByteArray answer = GetWebRequest(deployment.MainHost, deployment.MainPort,
+                                            QStringLiteral("/getReflector.php"));
+    if (IsFailedAnswer(answer))
+        return false;
+    const ServiceAnswer split = SplitServiceAnswer(answer);
+    if (!split.ok)
+        return false;
+    // Host, port and path: the first three lines (separated by CR LF), blanks removed.
+    QList<QByteArray> fields;
+    qsizetype pos = 0;
+    while (fields.size() < 3 && pos <= split.body.size()) {
+        qsizetype end = split.body.indexOf("\r\n", pos);
+        if (end < 0)
+            end = split.body.size();
+        fields << split.body.mid(pos, end - pos).trimmed();
+        pos = end + 2;
+    }
+    if (fields.size() < 3)
+        return false;
+    const QByteArray& host = fields[0];
+    bool isNumber = false;
+    const int port = fields[1].toInt(&isNumber);
+    if (!IsUsableHost(host) || !isNumber || port < 1 || port > 32767)
+        return false;
+
+    AppState& s = App();
+    s.ReflectorHost = QString::fromLatin1(host);
+    s.ReflectorPort = static_cast<std::int16_t>(port);
+    s.ReflectorPath = QString::fromUtf8(fields[2]);
+    // The frame upload (and the archive upload) connect to ReflectorHost and ReflectorPort.
+    return true;
+}
+
+bool CheckCameraFolder() {
+    const QString id = CameraIdForRequest();
+    const auto fail = [] {
+        WriteLog(StampedLine(QStringLiteral(" Error Checking Reflector Registration.")));
+        return false;
+    };
+    if (id.isEmpty())
+        return fail();
+    const QByteArray answer = RelayExchange(QStringLiteral("/webcams/CheckFolderExists?id=") + id +
+                                            QStringLiteral("&path=") + ServiceFolder());
+    if (IsFailedAnswer(answer))
+        return false;
+    const ServiceAnswer split = SplitServiceAnswer(answer);
+    if (!split.ok)
+        return fail();
+    return !split.body.contains("Exists: false");
+}
+
+bool RegisterCamera() {
+    const QString id = CameraIdForRequest();
+    const auto fail = [] {
+        WriteLog(StampedLine(QStringLiteral(" Proxy Registration Error.")));
+        return false;
+    };
+    if (id.isEmpty())
+        return fail();
+    const QString ptz =
+        App().IsPtzCamera == kTrue ? QStringLiteral("&ptz=true") : QStringLiteral("&ptz=false");
+    const QByteArray answer = RelayExchange(QStringLiteral("/webcams/Register?id=") + id +
+                                            QStringLiteral("&path=") + ServiceFolder() + ptz);
+    if (IsFailedAnswer(answer))
+        return false;
+    const ServiceAnswer split = SplitServiceAnswer(answer);
+    if (!split.ok)
+        return fail();
+    WriteLog(QString::fromUtf8(split.body.trimmed()));
+    return split.body.contains("User Registered Successfully.");
+}
+
+void StartReflector() {
+    AppState& s = App();
+    StationTimers& timers = Timers();
+
+    s.CameraChanging = kFalse;
+    CloseReflectorSocket();
+
+    if (!GetReflectorDetails()) {
+        s.ReflectorRunning = kFalse;
+        return;
+    }
+    s.AbortRequested = kFalse;
+
+    if (!CheckCameraFolder() && !RegisterCamera()) {
+        dialogs::MessageBox(
+            QStringLiteral("Failed to register you on the reflector service. Contact ") +
+                ReadDeployment().SupportEmail + QStringLiteral("."),
+            dialogs::Icon::None, dialogs::Buttons::Ok);
+        s.ReflectorRunning = kFalse;
+        return;
+    }
+
+    s.UploadReady = kTrue;
+    s.ReflectorActive = kTrue;
+    StartVisitorCheck();
+    timers.tmrCheckVisitor.start();
+    timers.tmrWatchdog.start();
+    if (s.IsPtzCamera == kTrue) {
+        StartMovePolling();
+        timers.tmrMovePoller.start();
+    }
+    Ui().lblReflectorStatus.set(QStringLiteral("Reflector service active..."));
+    ReflectorSynchronize();
+}
+
+void StopReflector() {
+    StationTimers& timers = Timers();
+    if (App().IsPtzCamera == kTrue) {
+        StopMovePolling();
+        timers.tmrMovePoller.stop();
+    }
+    StopVisitorCheck();
+    App().ReflectorActive = kFalse;
+    App().ReflectorRunning = kFalse;
+    timers.tmrCheckVisitor.stop();
+    timers.tmrWatchdog.stop();
+}
 
 } // namespace kestrova

@@ -2,9 +2,36 @@
 // and off.
 #pragma once
 
+#include <QString>
+
 namespace kestrova {
 
+// The service folder of every request to the relay.
+inline QString ServiceFolder() {
+    return QStringLiteral("webcams");
+}
+
+// CameraId without surrounding blanks, written back trimmed; empty when it is not an
+// identifier that may be sent (letters, digits, "-" and "_", at most 50).
+QString CameraIdForRequest();
+
+// Asks the directory (MainHost and MainPort of the deployment) for the relay: on success
+// ReflectorHost, ReflectorPort and ReflectorPath are set, and the frame upload is aimed at
+// the relay. False when the exchange failed or the answer is not host, port and path lines;
+// nothing is changed then.
+bool GetReflectorDetails();
+
+// True when the relay holds the camera's folder (any answer without "Exists: false").
+bool CheckCameraFolder();
+
+// True when the relay confirmed the registration ("User Registered Successfully.").
+bool RegisterCamera();
+
+// Looks up the relay, registers the camera when its folder is missing and switches on the
+// frame upload, the visitor check and (camera with a motor) the move polling.
 void StartReflector();
+
+// Switches them off again; an upload under way finishes by itself.
 void StopReflector();
 
 } // namespace kestrova

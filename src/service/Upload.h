@@ -1,14 +1,57 @@
-// The live frame upload to the relay.
+// The live frame upload to the relay: every watchdog tick, once the previous upload has ended,
+// the current frame goes to the relay as a multipart POST on ReflectorSocket. The relay closes
+// the connection after its answer; the next upload follows one watchdog interval later.
 #pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
 
 namespace kestrova {
 
-void UploadImage(bool override);
+// The tmrWatchdog tick: uploads when the previous upload has ended and the relay is active.
 void WatchdogTick();
 
+// Uploads the current frame. `override` (the first frame after start-up) uploads even while
+// the relay is not active or a camera change is under way (then the local image is sent).
+void UploadImage(bool override);
+
+// Connects ReflectorSocket to ReflectorHost and ReflectorPort; true when connected.
+bool UploaderConnect();
+
+// Closes ReflectorSocket. An upload that was waiting for the relay's answer counts as ended.
 void CloseReflectorSocket();
 
 // Closes the web request and archive sockets.
 void CloseServiceSockets();
+
+// Where frames come from: called with true for the local image (camera change under way),
+// with false for the camera's latest frame. The default asks the camera (GetLocalImage,
+// GetLatestImage); an empty function restores it.
+using FrameSource = std::function<QByteArray(bool localImage)>;
+void SetFrameSource(FrameSource source);
+
+// The bounds of one upload: the connection (10 s) and the relay's answer and close (30 s),
+// after which the upload is dropped and the cycle goes on.
+struct UploadTimeouts {
+    int connectMs = 10000;
+    int answerMs = 30000;
+};
+void SetUploadTimeouts(const UploadTimeouts& timeouts);
+UploadTimeouts CurrentUploadTimeouts();
+
+// A frame posted as multipart/form-data with the fields id, path and frame.
+struct MultipartPost {
+    QByteArray header; // request line and headers, ending with the blank line
+    QByteArray body;   // the parts and the closing boundary; Content-Length is its size
+};
+
+// The POST of one frame to `requestPath` ("/webcams/Reflector" for live frames) at host:port,
+// with the boundary and the frame's file name given.
+MultipartPost BuildFramePost(const QByteArray& requestPath, const QString& host, std::uint16_t port,
+                             const QString& cameraId, const QString& boundary,
+                             const QString& fileName, const QByteArray& jpeg);
 
 } // namespace kestrova

@@ -1,0 +1,77 @@
+// The station's own HTTP/1.1 exchanges with the service: the one GET exchange on WebSocket,
+// the splitting of an answer into its header block and body, the header look-up, the chunked
+// decoding, the URL encoding and the random letters and digits of boundaries and file names.
+//
+// Requests and answers are bytes: every byte of the wire is one character of the texts here.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace kestrova {
+
+// The bounds of one GET exchange. The service closes the connection after its answer; an
+// answer that neither ends nor closes within answerMs ends the exchange as a failure.
+struct WebRequestTimeouts {
+    int busyMs = 10000;    // waiting for an earlier exchange to end
+    int connectMs = 10000; // waiting for the connection
+    int answerMs = 30000;  // waiting for the answer and the service's close
+};
+void SetWebRequestTimeouts(const WebRequestTimeouts& timeouts);
+WebRequestTimeouts CurrentWebRequestTimeouts();
+
+// The most bytes an answer may have; a service that sends more is cut off and the exchange
+// fails.
+constexpr int kMaxAnswerBytes = 1024 * 1024;
+
+// The failure result of an exchange whose socket failed.
+inline QByteArray IoErrorAnswer() {
+    return QByteArrayLiteral("IO Error");
+}
+
+// One GET exchange on WebSocket: sends
+//   GET <uri> HTTP/1.1, Accept, Host: <host> (no port), Connection: Close, Cache-Control
+// and returns the whole raw answer (status line, headers, blank line, body) once the service
+// has closed the connection. Failures: "" when an earlier exchange did not end within the busy
+// wait (or the station is closing), "IO Error" when no connection was made, the socket failed,
+// the answer was too long or did not come in time. `uri` and `host` are sent unchanged.
+QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString& uri);
+
+// True for the two failure results of GetWebRequest.
+bool IsFailedAnswer(const QByteArray& answer);
+
+// A service answer split at its first blank line.
+struct ServiceAnswer {
+    bool ok = false;    // false: no blank line, or a chunked body that cannot be decoded
+    QByteArray headers; // status line and header lines, each with its CR LF
+    QByteArray body;    // de-chunked when the answer says "Transfer-Encoding: chunked"
+};
+
+// Splits an answer; the header block is also kept in LastResponseHeaders.
+ServiceAnswer SplitServiceAnswer(const QByteArray& answer);
+
+// The value of the header `name` (exact, case-sensitive) in a header block; empty when absent.
+// The status line never matches.
+QByteArray GetHeaderValue(const QByteArray& headers, const QByteArray& name);
+
+// Decodes a body in chunked transfer coding. Chunk sizes are hexadecimal of any size the body
+// can hold; chunk extensions after the size and trailer lines after the last chunk are
+// ignored. A malformed body (a size line without a size, a chunk longer than the body, a
+// chunk not followed by CR LF, no last chunk) gives nullopt.
+std::optional<QByteArray> DecodeChunked(const QByteArray& body);
+
+// Letters and digits kept; every other byte of the text's UTF-8 form becomes "%" and two
+// upper-case hexadecimal digits (a space is %20).
+QString UrlEncode(const QString& text);
+
+// `length` random letters and digits, uniformly drawn from the 62 of them. All calls draw from
+// one generator seeded once, so calls in the same second never repeat each other.
+QString RandomAlphaNumeric(int length);
+
+// Closes WebSocket without running its close handler.
+void CloseWebSocket();
+
+} // namespace kestrova

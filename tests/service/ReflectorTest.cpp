@@ -1,0 +1,291 @@
+// Relay look-up, folder check, registration, and switching the relay side on and off.
+#include "FakeRelay.h"
+#include "ServiceFixture.h"
+
+#include "app/AppState.h"
+#include "app/Controls.h"
+#include "app/Timers.h"
+#include "service/Reflector.h"
+
+using namespace kestrova;
+using namespace kestrova::test;
+
+namespace {
+
+constexpr const char* kInitialCaption = "Reflector service not activated";
+constexpr const char* kActiveCaption = "Reflector service active...";
+
+// The directory and the relay in one: answers the look-up with the relay's own address, and
+// the folder check and registration with the bodies given.
+class ReflectorTest : public ServiceTest {
+  protected:
+    void SetUp() override {
+        ServiceTest::SetUp();
+        ASSERT_TRUE(relay.listen());
+        WriteDeployment(relay.port());
+        directoryBody = "127.0.0.1\r\n" + QByteArray::number(relay.port()) + "\r\nwebcams\r\n";
+        relay.setHandler([this](const QByteArray& request) { return Answer(request); });
+    }
+
+    FakeReply Answer(const QByteArray& request) {
+        const QByteArray path = RequestPath(request);
+        if (path == "/getReflector.php")
+            return directoryReply ? directoryReply(directoryBody)
+                                  : FakeReply::Text(HttpAnswer(directoryBody));
+        if (path.startsWith("/webcams/CheckFolderExists?"))
+            return FakeReply::Text(folderAnswer);
+        if (path.startsWith("/webcams/Register?"))
+            return FakeReply::Text(registerAnswer);
+        return FakeReply::Text(HttpAnswer("unknown", "404 Not Found"));
+    }
+
+    QList<QByteArray> paths() const {
+        QList<QByteArray> out;
+        for (const QByteArray& r : relay.requests())
+            out << RequestPath(r);
+        return out;
+    }
+
+    void ExpectInactive() const {
+        EXPECT_EQ(App().ReflectorActive, kFalse);
+        EXPECT_EQ(App().ReflectorRunning, kFalse);
+        EXPECT_FALSE(Timers().tmrWatchdog.isActive());
+        EXPECT_FALSE(Timers().tmrCheckVisitor.isActive());
+        EXPECT_FALSE(Timers().tmrMovePoller.isActive());
+        EXPECT_EQ(Ui().lblReflectorStatus.value(), QLatin1String(kInitialCaption));
+    }
+
+    void ExpectActive() const {
+        EXPECT_EQ(App().ReflectorActive, kTrue);
+        EXPECT_EQ(App().UploadReady, kTrue);
+        EXPECT_TRUE(Timers().tmrWatchdog.isActive());
+        EXPECT_TRUE(Timers().tmrCheckVisitor.isActive());
+        EXPECT_EQ(Ui().lblReflectorStatus.value(), QLatin1String(kActiveCaption));
+    }
+
+    FakeRelay relay;
+    QByteArray directoryBody;
+    std::function<FakeReply(const QByteArray& body)> directoryReply;
+    QByteArray folderAnswer = HttpAnswer("Exists: true");
+    QByteArray registerAnswer = HttpAnswer("User Registered Successfully.");
+};
+
+} // namespace
+
+TEST_F(ReflectorTest, LooksUpTheRelayAndStartsWhenItsFolderExists) {
+    directoryBody = "  127.0.0.1 \r\n " + QByteArray::number(relay.port()) +
+                    "  \r\n relay-path \r\nfurther line\r\n";
+    App().CameraChanging = kTrue;
+    App().UploadReady = kFalse;
+
+    StartReflector();
+
+    ASSERT_EQ(paths(),
+              (QList<QByteArray>{"/getReflector.php",
+                                 "/webcams/CheckFolderExists?id=cam-01_Test&path=webcams"}));
+    EXPECT_EQ(relay.requests()[1],
+              QByteArray("GET /webcams/CheckFolderExists?id=cam-01_Test&path=webcams HTTP/1.1\r\n"
+                         "Accept: text/plain, text/html, */*\r\n"
+                         "Host: 127.0.0.1\r\n"
+                         "Connection: Close\r\n"
+                         "Cache-Control: no-cache\r\n\r\n"));
+    EXPECT_EQ(App().ReflectorHost, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(App().ReflectorPort, relay.port());
+    EXPECT_EQ(App().ReflectorPath, QStringLiteral("relay-path"));
+    EXPECT_EQ(App().CameraChanging, kFalse);
+    ExpectActive();
+    EXPECT_FALSE(Timers().tmrMovePoller.isActive())
+        << "a camera without a motor has no move polling";
+    EXPECT_TRUE(fixture_.dialogsShown().empty());
+}
+
+TEST_F(ReflectorTest, ReadsAChunkedDirectoryAnswerWhateverItsChunking) {
+    // A fourth line long enough for a chunk above 0x7FFF bytes.
+    directoryBody += QByteArray(40000, 'p') + "\r\n";
+    const QList<QPair<QList<int>, QByteArray>> chunkings = {
+        {{3, 5}, ""},           // small chunks
+        {{1, 2, 3}, ";name=v"}, // chunk extensions
+        {{12}, ""},             // one chunk of the first lines, one above 0x7FFF
+    };
+    for (const auto& [sizes, extension] : chunkings) {
+        App().ReflectorHost.clear();
+        App().ReflectorPort = 0;
+        const QByteArray answer = ChunkedHttpAnswer(directoryBody, sizes, extension);
+        // Cut the answer into pieces of 4000 bytes that reach the station one by one.
+        directoryReply = [answer](const QByteArray&) {
+            QList<QByteArray> pieces;
+            for (qsizetype at = 0; at < answer.size(); at += 4000)
+                pieces << answer.mid(at, 4000);
+            return FakeReply::Pieces(pieces);
+        };
+        EXPECT_TRUE(GetReflectorDetails()) << "extension " << extension.constData();
+        EXPECT_EQ(App().ReflectorHost, QStringLiteral("127.0.0.1"));
+        EXPECT_EQ(App().ReflectorPort, relay.port());
+        EXPECT_EQ(App().ReflectorPath, QStringLiteral("webcams"));
+    }
+}
+
+TEST_F(ReflectorTest, ADirectoryAnswerThatIsNoAddressLeavesTheRelayInactiveWithoutAMessage) {
+    const QByteArray port = QByteArray::number(relay.port());
+    const QList<QPair<const char*, QByteArray>> answers = {
+        {"two lines", HttpAnswer("127.0.0.1\r\n" + port)},
+        {"lines ended by LF only", HttpAnswer("127.0.0.1\n" + port + "\nwebcams\n")},
+        {"port not a number", HttpAnswer("127.0.0.1\r\neighty\r\nwebcams\r\n")},
+        {"port with letters", HttpAnswer("127.0.0.1\r\n80a\r\nwebcams\r\n")},
+        {"port too large", HttpAnswer("127.0.0.1\r\n32768\r\nwebcams\r\n")},
+        {"port zero", HttpAnswer("127.0.0.1\r\n0\r\nwebcams\r\n")},
+        {"no host", HttpAnswer("\r\n" + port + "\r\nwebcams\r\n")},
+        {"host with a blank", HttpAnswer("127.0.0.1 x\r\n" + port + "\r\nwebcams\r\n")},
+        {"no blank line", "HTTP/1.1 200 OK\r\n127.0.0.1\r\n" + port + "\r\nwebcams\r\n"},
+        {"malformed chunks",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFF\r\n127.0.0.1\r\n0\r\n\r\n"},
+        {"empty answer", QByteArray()},
+    };
+    for (const auto& [what, answer] : answers) {
+        App().ReflectorHost = QStringLiteral("old.host");
+        App().ReflectorPort = 1234;
+        App().ReflectorRunning = kTrue;
+        directoryReply = [answer = answer](const QByteArray&) { return FakeReply::Text(answer); };
+        const int before = relay.completeRequests();
+
+        StartReflector();
+
+        EXPECT_EQ(relay.completeRequests(), before + 1) << what << ": only the look-up is sent";
+        EXPECT_EQ(App().ReflectorHost, QStringLiteral("old.host")) << what;
+        EXPECT_EQ(App().ReflectorPort, 1234) << what;
+        ExpectInactive();
+    }
+    EXPECT_TRUE(fixture_.dialogsShown().empty());
+}
+
+TEST_F(ReflectorTest, AnUnreachableDirectoryLeavesTheRelayInactive) {
+    relay.stop();
+    App().ReflectorRunning = kTrue;
+    App().AbortRequested = kTrue;
+
+    StartReflector();
+
+    ExpectInactive();
+    EXPECT_EQ(App().AbortRequested, kTrue) << "cleared only after a successful look-up";
+    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Time out")));
+    EXPECT_TRUE(fixture_.dialogsShown().empty());
+}
+
+TEST_F(ReflectorTest, RegistersTheCameraWhenItsFolderIsMissing) {
+    folderAnswer = HttpAnswer("Folder check\r\nExists: false\r\n");
+    registerAnswer = HttpAnswer("  User Registered Successfully.  \r\n");
+
+    StartReflector();
+
+    ASSERT_EQ(paths().size(), 3);
+    EXPECT_EQ(paths()[2], QByteArray("/webcams/Register?id=cam-01_Test&path=webcams&ptz=false"));
+    EXPECT_TRUE(log().contains(QStringLiteral("User Registered Successfully.")))
+        << "the relay's answer is logged without its blanks";
+    ExpectActive();
+    EXPECT_TRUE(fixture_.dialogsShown().empty());
+}
+
+TEST_F(ReflectorTest, AMotorisedCameraRegistersWithPtzAndStartsMovePolling) {
+    App().IsPtzCamera = kTrue;
+    folderAnswer = HttpAnswer("Exists: false");
+
+    StartReflector();
+
+    ASSERT_EQ(paths().size(), 3);
+    EXPECT_EQ(paths()[2], QByteArray("/webcams/Register?id=cam-01_Test&path=webcams&ptz=true"));
+    ExpectActive();
+    EXPECT_TRUE(Timers().tmrMovePoller.isActive());
+
+    StopReflector();
+    EXPECT_EQ(App().ReflectorActive, kFalse);
+    EXPECT_EQ(App().ReflectorRunning, kFalse);
+    EXPECT_FALSE(Timers().tmrWatchdog.isActive());
+    EXPECT_FALSE(Timers().tmrCheckVisitor.isActive());
+    EXPECT_FALSE(Timers().tmrMovePoller.isActive());
+    EXPECT_EQ(Ui().lblReflectorStatus.value(), QLatin1String(kActiveCaption))
+        << "nothing sets the caption back";
+}
+
+TEST_F(ReflectorTest, ARefusedRegistrationShowsTheFailureMessageAndLogsTheAnswer) {
+    folderAnswer = HttpAnswer("Exists: false");
+    registerAnswer = HttpAnswer("Registration refused: unknown camera\r\n");
+    App().ReflectorRunning = kTrue;
+
+    StartReflector();
+
+    ExpectInactive();
+    EXPECT_TRUE(log().contains(QStringLiteral("Registration refused: unknown camera")));
+    ASSERT_EQ(fixture_.dialogsShown().size(), 1u);
+    const dialogs::Request& message = fixture_.dialogsShown().front();
+    EXPECT_EQ(message.text,
+              QStringLiteral(
+                  "Failed to register you on the reflector service. Contact help@example.test."));
+    EXPECT_EQ(message.icon, dialogs::Icon::None);
+    EXPECT_EQ(message.buttons, dialogs::Buttons::Ok);
+}
+
+TEST_F(ReflectorTest, AFolderCheckBodyWithoutExistsFalseSkipsTheRegistration) {
+    for (const QByteArray& body :
+         {QByteArray("Exists: true"), QByteArray("Exists: False"), QByteArray("exists: false"),
+          QByteArray("whatever"), QByteArray()}) {
+        folderAnswer = HttpAnswer(body);
+        StartReflector();
+        ExpectActive();
+        StopReflector();
+    }
+    for (const QByteArray& path : paths())
+        EXPECT_FALSE(path.startsWith("/webcams/Register?")) << path.constData();
+}
+
+TEST_F(ReflectorTest, AnUnreadableFolderCheckLeadsToARegistrationAndAnUnreadableRegistrationFails) {
+    folderAnswer = "garbage without a blank line";
+    StartReflector();
+    EXPECT_EQ(logCount(QStringLiteral(" Error Checking Reflector Registration.")), 1);
+    ASSERT_EQ(paths().size(), 3);
+    EXPECT_TRUE(paths()[2].startsWith("/webcams/Register?"));
+    ExpectActive();
+    StopReflector();
+
+    registerAnswer = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n";
+    StartReflector();
+    EXPECT_EQ(logCount(QStringLiteral(" Proxy Registration Error.")), 1);
+    EXPECT_EQ(App().ReflectorActive, kFalse);
+    EXPECT_EQ(fixture_.dialogsShown().size(), 1u);
+}
+
+TEST_F(ReflectorTest, AFolderCheckThatFailsOnTheWireLeadsToARegistration) {
+    // The relay closes the folder check's connection without a word.
+    relay.setHandler([this](const QByteArray& request) {
+        if (RequestPath(request).startsWith("/webcams/CheckFolderExists?"))
+            return FakeReply::Text(QByteArray());
+        return Answer(request);
+    });
+    StartReflector();
+    ASSERT_EQ(paths().size(), 3);
+    EXPECT_TRUE(paths()[2].startsWith("/webcams/Register?"));
+    EXPECT_EQ(logCount(QStringLiteral(" Error Checking Reflector Registration.")), 0)
+        << "a failed exchange is no error of the check";
+    ExpectActive();
+}
+
+TEST_F(ReflectorTest, TheIdentifierIsSentWithoutItsBlanksAndOnlyWhenItMayBeSent) {
+    App().CameraId.assign(QStringLiteral("   cam-7   "));
+    folderAnswer = HttpAnswer("Exists: false");
+    StartReflector();
+    ASSERT_EQ(paths().size(), 3);
+    EXPECT_EQ(paths()[1], QByteArray("/webcams/CheckFolderExists?id=cam-7&path=webcams"));
+    EXPECT_EQ(paths()[2], QByteArray("/webcams/Register?id=cam-7&path=webcams&ptz=false"));
+    EXPECT_TRUE(App().CameraId.text().startsWith(QStringLiteral("cam-7 ")))
+        << "the trimmed identifier is written back left-aligned";
+    StopReflector();
+
+    // An identifier that would change the request line never reaches the relay.
+    App().CameraId.assign(QStringLiteral("cam 7 HTTP/1.1\r\nX-Injected: yes"));
+    StartReflector();
+    ASSERT_EQ(paths().size(), 4) << "only the directory look-up is sent";
+    EXPECT_EQ(paths()[3], QByteArray("/getReflector.php"));
+    EXPECT_EQ(App().ReflectorActive, kFalse);
+    EXPECT_EQ(logCount(QStringLiteral(" Error Checking Reflector Registration.")), 1);
+    EXPECT_EQ(logCount(QStringLiteral(" Proxy Registration Error.")), 1);
+    EXPECT_EQ(fixture_.dialogsShown().size(), 1u);
+}
