@@ -6,6 +6,8 @@ namespace kestrova {
 
 StationTimers::StationTimers() {
     tmrWatchdog.setInterval(1000);
+    // The next upload must not start before a full second after the relay closed the last.
+    tmrWatchdog.setTimerType(Qt::PreciseTimer);
     SlowTimer.setInterval(30000);
     tmrMovePoller.setInterval(2000);
     tmrCheckVisitor.setInterval(5000);

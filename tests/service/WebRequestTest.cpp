@@ -16,15 +16,6 @@ namespace {
 
 class WebRequestTest : public ServiceTest {};
 
-// A port on 127.0.0.1 that nothing listens on.
-quint16 ClosedPort() {
-    FakeRelay relay;
-    relay.listen();
-    const quint16 port = relay.port();
-    relay.stop();
-    return port;
-}
-
 } // namespace
 
 TEST_F(WebRequestTest, SendsTheFiveRequestLinesAndReturnsTheWholeAnswer) {

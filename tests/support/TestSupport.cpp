@@ -71,6 +71,7 @@ QStringList LogMessages(const QString& dataFolder) {
 
 } // namespace kestrova::test
 
+#include <QRandomGenerator>
 #include <QTcpServer>
 
 namespace kestrova::test {
@@ -80,11 +81,16 @@ bool ProgramFolder::javaLaunched() const {
 }
 
 quint16 ClosedPort() {
+    // Below 32768: the station keeps relay ports as signed 16-bit numbers.
     QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000));
+        if (server.listen(QHostAddress::LocalHost, port)) {
+            server.close();
+            return port;
+        }
+    }
+    return 0;
 }
 
 ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber) {

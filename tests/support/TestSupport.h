@@ -52,7 +52,7 @@ struct ProgramFolder {
 };
 ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber = true);
 
-// A TCP port on 127.0.0.1 that nothing listens on (connections are refused).
+// A TCP port on 127.0.0.1, below 32768, that nothing listens on (connections are refused).
 quint16 ClosedPort();
 
 } // namespace kestrova::test
