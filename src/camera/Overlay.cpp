@@ -110,18 +110,36 @@ void DrawOverlay(QImage& frame, const TextOverlay& overlay, const QDateTime& now
         DrawBuiltInText(frame, text, overlay.left, overlay.top, overlay.colour, overlay.background);
         return;
     }
-    QFont font(overlay.font.isEmpty() ? QStringLiteral("Verdana") : overlay.font);
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(std::clamp(overlay.size, 4, 72));
-    const QFontMetrics metrics(font, &frame);
-    const QRect box(overlay.left, overlay.top, metrics.horizontalAdvance(text) + 2 * kPadding,
-                    metrics.height() + kPadding);
+    // The text changes once a second at most, frames come many times a second: the stamp is
+    // drawn once and kept until its text or look changes.
+    static QString cachedKey;
+    static QImage stamp;
+    const QString family = overlay.font.isEmpty() ? QStringLiteral("Verdana") : overlay.font;
+    const int size = std::clamp(overlay.size, 4, 72);
+    const QString key = QStringLiteral("%1|%2|%3|%4|%5")
+                            .arg(text, family)
+                            .arg(size)
+                            .arg(overlay.colour)
+                            .arg(overlay.background);
+    if (key != cachedKey) {
+        QFont font(family);
+        font.setStyleHint(QFont::SansSerif);
+        font.setPointSize(size);
+        const QFontMetrics metrics(font, &frame);
+        stamp = QImage(metrics.horizontalAdvance(text) + 2 * kPadding, metrics.height() + kPadding,
+                       QImage::Format_ARGB32_Premultiplied);
+        stamp.setDotsPerMeterX(frame.dotsPerMeterX());
+        stamp.setDotsPerMeterY(frame.dotsPerMeterY());
+        stamp.fill(overlay.background == -1 ? QColor(Qt::transparent)
+                                            : ColourOf(overlay.background));
+        QPainter p(&stamp);
+        p.setFont(font);
+        p.setPen(ColourOf(overlay.colour == -1 ? 0xFFFFFF : overlay.colour));
+        p.drawText(QPoint(kPadding, kPadding / 2 + metrics.ascent()), text);
+        cachedKey = key;
+    }
     QPainter p(&frame);
-    if (overlay.background != -1)
-        p.fillRect(box, ColourOf(overlay.background));
-    p.setFont(font);
-    p.setPen(ColourOf(overlay.colour == -1 ? 0xFFFFFF : overlay.colour));
-    p.drawText(QPoint(box.left() + kPadding, box.top() + kPadding / 2 + metrics.ascent()), text);
+    p.drawImage(QPoint(overlay.left, overlay.top), stamp);
 }
 
 } // namespace kestrova
