@@ -2,6 +2,7 @@
 // window whose loading runs the start-up sequence.
 #include "app/Station.h"
 #include "app/UnixSignals.h"
+#include "camera/Camera.h"
 #include "settings/DataFolder.h"
 #include "ui/Dialogs.h"
 #include "ui/MainWindow.h"
@@ -36,6 +37,7 @@ int main(int argc, char* argv[]) {
 
     Station station(app.arguments().mid(1));
     auto* window = new MainWindow(station);
+    InitCamera(window->cameraArea());
     QPointer<SplashWindow> splashGuard(splash);
     station.setHooks(WindowHooks{
         [window] { window->show(); },

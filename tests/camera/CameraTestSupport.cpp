@@ -1,0 +1,120 @@
+#include "CameraTestSupport.h"
+
+#include "app/AppState.h"
+#include "app/EventLog.h"
+#include "camera/Camera.h"
+#include "settings/Settings.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace kestrova::test {
+
+ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)
+    : name_(name), old_(qgetenv(name)), hadOld_(qEnvironmentVariableIsSet(name)) {
+    set(value);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (hadOld_)
+        qputenv(name_, old_);
+    else
+        qunsetenv(name_);
+}
+
+void ScopedEnv::set(const QByteArray& value) {
+    if (value.isNull())
+        qunsetenv(name_);
+    else
+        qputenv(name_, value);
+}
+
+CameraTest::CameraTest() {
+    ResetCamera();
+    InitCamera(nullptr);
+}
+
+CameraTest::~CameraTest() {
+    CloseTopLevelWindows();
+    ResetCamera();
+}
+
+QString CameraTest::prepareStartup() {
+    const QString folder = station_.useDataFolder();
+    CreateEventLog();
+    LoadSettings();
+    return folder;
+}
+
+double MeanDifference(const QImage& first, const QImage& second, int dx, int dy) {
+    const QImage a = first.convertToFormat(QImage::Format_RGB888);
+    const QImage b = second.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    long count = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const int by = y + dy;
+        if (by < 0 || by >= b.height())
+            continue;
+        const uchar* rowA = a.constScanLine(y);
+        const uchar* rowB = b.constScanLine(by);
+        for (int x = 0; x < a.width(); ++x) {
+            const int bx = x + dx;
+            if (bx < 0 || bx >= b.width())
+                continue;
+            for (int c = 0; c < 3; ++c)
+                sum += std::abs(rowA[x * 3 + c] - rowB[bx * 3 + c]);
+            count += 3;
+        }
+    }
+    return count ? sum / count : 255.0;
+}
+
+QImage DecodeWithQt(const QByteArray& jpeg) {
+    return QImage::fromData(jpeg, "JPG");
+}
+
+WindowWatch::WindowWatch(const QString& objectName, std::function<void(QWidget*)> action)
+    : objectName_(objectName), action_(std::move(action)) {
+    timer_.setInterval(20);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->objectName() != objectName_ || !w->isVisible())
+                continue;
+            if (std::find(handled_.begin(), handled_.end(), w) != handled_.end())
+                continue;
+            handled_.emplace_back(w);
+            if (action_)
+                action_(w);
+        }
+    });
+    timer_.start();
+}
+
+ProgramFolderLayout::ProgramFolderLayout(const QString& dir, bool withProgram) : dir_(dir) {
+    QDir().mkpath(dir_ + QStringLiteral("/jre/bin"));
+    QStringList files{QStringLiteral("kestrovaType.dat"), QStringLiteral("local.jpg"),
+                      QStringLiteral("deployment.conf"), QStringLiteral("interface.jpg")};
+    if (withProgram)
+        files << QStringLiteral("webcam");
+    for (const QString& name : files)
+        QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/") + name,
+                    dir_ + QLatin1Char('/') + name);
+    const QString java = dir_ + QStringLiteral("/jre/bin/java");
+    WriteFile(java, "#!/bin/sh\necho \"$@\" >> '" + javaArguments().toUtf8() + "'\n");
+    QFile::setPermissions(java, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void CloseTopLevelWindows() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        w->close();
+        w->deleteLater();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace kestrova::test

@@ -1,0 +1,87 @@
+// What the camera tests share: a fresh station state with the camera module initialised, and
+// the virtual cameras of one test.
+#pragma once
+
+#include "support/TestSupport.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace kestrova::test {
+
+// Sets an environment variable for the lifetime of the object.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const QByteArray& value);
+    ~ScopedEnv();
+    void set(const QByteArray& value);
+
+  private:
+    const char* name_;
+    QByteArray old_;
+    bool hadOld_;
+};
+
+class CameraTest : public ::testing::Test {
+  protected:
+    CameraTest();
+    ~CameraTest() override;
+
+    // The virtual cameras present from now on ("Name;Name|640x480;...").
+    void useCameras(const QByteArray& list) { cameras_.set(list); }
+    // Data folder, empty event log and the first-run settings (CameraIndex -1).
+    QString prepareStartup();
+
+    StationFixture station_;
+    ScopedEnv cameras_{"KESTROVA_VIRTUAL_CAMERAS", QByteArray()};
+    ScopedEnv unattended_{"KESTROVA_UNATTENDED", QByteArray()};
+};
+
+// Mean absolute difference per channel of two equally sized images over a rectangle of the
+// first, compared with the second shifted by (dx, dy).
+double MeanDifference(const QImage& a, const QImage& b, int dx = 0, int dy = 0);
+
+// A JPEG decoded by Qt's own reader, independent of the station's codec.
+QImage DecodeWithQt(const QByteArray& jpeg);
+
+// Watches for windows of one object name while the event loop runs (also inside a modal
+// dialog's loop): each one seen is counted and handed once to the action, which may answer and
+// close it.
+class WindowWatch {
+  public:
+    WindowWatch(const QString& objectName, std::function<void(QWidget*)> action);
+    int seen() const { return static_cast<int>(handled_.size()); }
+
+  private:
+    QString objectName_;
+    std::function<void(QWidget*)> action_;
+    std::vector<QPointer<QWidget>> handled_;
+    QTimer timer_;
+};
+
+// A program folder like the build's (kestrovaType.dat, local.jpg, deployment.conf,
+// interface.jpg, optionally the station program itself), whose Java runtime only notes the
+// arguments it was started with.
+class ProgramFolderLayout {
+  public:
+    explicit ProgramFolderLayout(const QString& dir, bool withProgram = false);
+    QString path() const { return dir_; }
+    QString javaArguments() const { return dir_ + QStringLiteral("/java-arguments"); }
+
+  private:
+    QString dir_;
+};
+
+// Closes and deletes every top-level window the test left open.
+void CloseTopLevelWindows();
+
+} // namespace kestrova::test

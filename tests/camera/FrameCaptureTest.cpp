@@ -1,0 +1,254 @@
+// Frames as JPEG bytes: the live frame, the still image, quality, the time stamp.
+#include "CameraTestSupport.h"
+
+#include "app/AppState.h"
+#include "app/Controls.h"
+#include "camera/Camera.h"
+#include "camera/CaptureControl.h"
+#include "camera/FrameCapture.h"
+#include "camera/Jpeg.h"
+#include "camera/Overlay.h"
+#include "ptz/Motor.h"
+#include "settings/DataFolder.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+
+namespace kestrova::test {
+namespace {
+
+bool IsCompleteJpeg(const QByteArray& bytes) {
+    return bytes.size() > 4 && bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9");
+}
+
+// Share of the pixels of a rectangle that are near black and near white.
+struct InkShare {
+    double dark = 0;
+    double light = 0;
+};
+
+InkShare Ink(const QImage& image, const QRect& area) {
+    int dark = 0, light = 0, all = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            const int sum = c.red() + c.green() + c.blue();
+            dark += sum < 90 ? 1 : 0;
+            light += sum > 500 ? 1 : 0;
+            ++all;
+        }
+    }
+    return {static_cast<double>(dark) / all, static_cast<double>(light) / all};
+}
+
+const QRect kStampArea(0, 0, 60, 8);
+
+class FrameCaptureTest : public CameraTest {
+  protected:
+    // A connected virtual camera, as the start-up leaves it.
+    void connect(const QByteArray& cameras = "Logitech QuickCam Orbit") {
+        useCameras(cameras);
+        CaptureControl& cam = CamSrc();
+        cam.DeviceCount();
+        cam.SetDevice(0);
+        cam.SetConnected(true);
+        cam.SetVideoFormat(320, 240);
+        cam.SetPreview(true);
+    }
+};
+
+TEST_F(FrameCaptureTest, TheLatestImageIsA320x240JpegAtTheChosenQuality) {
+    const QString folder = station_.useDataFolder();
+    connect();
+    const QStringList filesBefore = QDir(folder).entryList(QDir::Files);
+
+    std::vector<qsizetype> sizes;
+    for (const int quality : {10, 75, 100}) {
+        SCOPED_TRACE(quality);
+        Ui().sldJPEGQuality.set(quality);
+        ASSERT_EQ(quality, App().Settings.JpegQuality);
+        const QByteArray jpeg = GetLatestImage();
+        ASSERT_TRUE(IsCompleteJpeg(jpeg));
+        const QImage picture = DecodeWithQt(jpeg);
+        ASSERT_EQ(QSize(320, 240), picture.size());
+        // The picture is the camera's, not an empty frame.
+        EXPECT_LT(MeanDifference(picture, CamSrc().CurrentFrame()), 20);
+        sizes.push_back(jpeg.size());
+    }
+    EXPECT_LT(sizes[0], sizes[1]);
+    EXPECT_LT(sizes[1], sizes[2]);
+
+    // A quality of 0 is used as it is and still gives a picture.
+    Ui().sldJPEGQuality.set(0);
+    EXPECT_EQ(0, App().Settings.JpegQuality);
+    const QByteArray lowest = GetLatestImage();
+    EXPECT_EQ(QSize(320, 240), DecodeWithQt(lowest).size());
+    EXPECT_LT(lowest.size(), sizes[0]);
+
+    // Nothing was written to the data folder on the way.
+    EXPECT_EQ(filesBefore, QDir(folder).entryList(QDir::Files));
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/frame.jpg")));
+}
+
+TEST_F(FrameCaptureTest, WithoutAPictureTheResultIsEmptyAndNoFileIsLeft) {
+    const QString folder = station_.useDataFolder();
+    EXPECT_TRUE(GetLatestImage().isEmpty()); // never connected
+
+    connect();
+    ASSERT_FALSE(GetLatestImage().isEmpty());
+    useCameras(""); // unplugged
+    EXPECT_TRUE(GetLatestImage().isEmpty());
+    CamSrc().SetConnected(false);
+    EXPECT_TRUE(GetLatestImage().isEmpty());
+    // Only the event log, which noted the lost picture.
+    EXPECT_EQ(QStringList{QStringLiteral("Log.txt")}, QDir(folder).entryList(QDir::Files));
+}
+
+TEST_F(FrameCaptureTest, AFrameOfAnotherSizeIsScaledForTheUpload) {
+    connect("Old Cam|640x480");
+    ASSERT_EQ(QSize(640, 480), CamSrc().FrameSize());
+    const QImage picture = DecodeWithQt(GetLatestImage());
+    EXPECT_EQ(QSize(320, 240), picture.size());
+    const QImage expected =
+        CamSrc().CurrentFrame().scaled(320, 240, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    EXPECT_LT(MeanDifference(picture, expected), 20);
+}
+
+TEST_F(FrameCaptureTest, TheTimeStampBoxSwitchesTheOverlayAndIsRemembered) {
+    connect();
+    const InkShare plain = Ink(CamSrc().CurrentFrame(), kStampArea);
+    EXPECT_LT(plain.dark, 0.05); // sky
+
+    Ui().chkTimeStamp.set(1);
+    EXPECT_EQ(1, App().Settings.TimeStampOn);
+    const TextOverlay& on = CamSrc().Overlay();
+    EXPECT_EQ(QStringLiteral("TIME"), on.text);
+    EXPECT_EQ(0xFFFFFF, on.colour);
+    EXPECT_EQ(0, on.background);
+    EXPECT_EQ(0, on.left);
+    EXPECT_EQ(0, on.top);
+    const InkShare stamped = Ink(CamSrc().CurrentFrame(), kStampArea);
+    EXPECT_GT(stamped.dark, 0.5);   // the black box
+    EXPECT_GT(stamped.light, 0.05); // the white text
+    // The uploaded JPEG carries it too.
+    const InkShare uploaded = Ink(DecodeWithQt(GetLatestImage()), kStampArea);
+    EXPECT_GT(uploaded.dark, 0.4);
+
+    Ui().chkTimeStamp.set(0);
+    EXPECT_EQ(0, App().Settings.TimeStampOn);
+    const TextOverlay& off = CamSrc().Overlay();
+    EXPECT_TRUE(off.text.isEmpty());
+    EXPECT_EQ(-1, off.colour);
+    EXPECT_EQ(-1, off.background);
+    EXPECT_LT(Ink(CamSrc().CurrentFrame(), kStampArea).dark, 0.05);
+}
+
+TEST_F(FrameCaptureTest, ConnectingACameraBringsTheTimeStampBack) {
+    connect();
+    App().Settings.TimeStampOn = 1;
+    ASSERT_TRUE(CamSrc().Overlay().text.isEmpty());
+    ReadMotorRanges();
+    EXPECT_EQ(1, Ui().chkTimeStamp.value());
+    EXPECT_EQ(QStringLiteral("TIME"), CamSrc().Overlay().text);
+    EXPECT_GT(Ink(CamSrc().CurrentFrame(), kStampArea).dark, 0.5);
+}
+
+TEST(OverlayTest, TheStampShowsTheGivenTimeWithOrWithoutSystemFonts) {
+    const QDateTime first(QDate(2024, 5, 6), QTime(7, 8, 9));
+    const QDateTime second = first.addSecs(1);
+    EXPECT_NE(TimeStampText(first), TimeStampText(second));
+    EXPECT_TRUE(TimeStampText(first).contains(QStringLiteral("07:08:09")));
+
+    TextOverlay overlay;
+    overlay.text = QStringLiteral("TIME");
+    overlay.size = 10;
+    overlay.colour = 0xFFFFFF;
+    overlay.background = 0;
+    QImage blue(320, 240, QImage::Format_RGB888);
+    blue.fill(QColor(40, 90, 200));
+    QImage a = blue, b = blue;
+    DrawOverlay(a, overlay, first);
+    DrawOverlay(b, overlay, second);
+    EXPECT_NE(a, b);
+    EXPECT_GT(Ink(a, kStampArea).dark, 0.5);
+
+    // The built-in font, used when the system has no fonts at all.
+    QImage c = blue, d = blue;
+    DrawBuiltInText(c, TimeStampText(first), 0, 0, 0xFFFFFF, 0);
+    DrawBuiltInText(d, TimeStampText(second), 0, 0, 0xFFFFFF, 0);
+    EXPECT_NE(c, d);
+    const InkShare builtIn = Ink(c, kStampArea);
+    EXPECT_GT(builtIn.dark, 0.5);
+    EXPECT_GT(builtIn.light, 0.1);
+    // Below and right of the box the frame is untouched.
+    EXPECT_EQ(blue.copy(0, 20, 320, 220), c.copy(0, 20, 320, 220));
+}
+
+class LocalImageTest : public CameraTest {
+  protected:
+    LocalImageTest() : program_(station_.tempPath() + QStringLiteral("/program")) {
+        QDir().mkpath(program_);
+        OverrideProgramFolder(program_);
+    }
+    ~LocalImageTest() override { OverrideProgramFolder(QString()); }
+    QString localJpg() const { return program_ + QStringLiteral("/local.jpg"); }
+
+    QString program_;
+};
+
+TEST_F(LocalImageTest, TheStillIsReencodedAtTheQualityAndLeftAsItIs) {
+    QImage still(320, 240, QImage::Format_RGB32);
+    still.fill(Qt::darkGreen);
+    for (int x = 0; x < 320; x += 16)
+        still.setPixelColor(x, 120, Qt::yellow);
+    ASSERT_TRUE(still.save(localJpg(), "JPG", 95));
+    const QByteArray original = ReadFile(localJpg());
+    const QDateTime modified = QFileInfo(localJpg()).lastModified();
+
+    App().Settings.JpegQuality = 100;
+    const QByteArray best = GetLocalImage();
+    App().Settings.JpegQuality = 5;
+    const QByteArray small = GetLocalImage();
+    ASSERT_TRUE(IsCompleteJpeg(best));
+    ASSERT_TRUE(IsCompleteJpeg(small));
+    EXPECT_LT(small.size(), best.size());
+    EXPECT_EQ(QSize(320, 240), DecodeWithQt(best).size());
+    EXPECT_LT(MeanDifference(DecodeWithQt(best), still), 10);
+
+    EXPECT_EQ(original, ReadFile(localJpg()));
+    EXPECT_EQ(modified, QFileInfo(localJpg()).lastModified());
+}
+
+TEST_F(LocalImageTest, AMissingOrDamagedStillGivesNothing) {
+    App().Settings.JpegQuality = 75;
+    EXPECT_TRUE(GetLocalImage().isEmpty()); // missing
+
+    WriteFile(localJpg(), QByteArray("this is not a picture"));
+    EXPECT_TRUE(GetLocalImage().isEmpty());
+
+    QImage still(64, 48, QImage::Format_RGB32);
+    still.fill(Qt::red);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(still.save(&buffer, "JPG"));
+    WriteFile(localJpg(), jpeg.left(jpeg.size() / 3)); // cut short
+    const QByteArray truncated = GetLocalImage();
+    EXPECT_TRUE(truncated.isEmpty() || IsCompleteJpeg(truncated));
+
+    // A header that claims an enormous picture is refused before anything is allocated.
+    const int sof = jpeg.indexOf("\xFF\xC0");
+    ASSERT_GT(sof, 0);
+    QByteArray huge = jpeg;
+    huge[sof + 5] = '\xFF';
+    huge[sof + 6] = '\xF0';
+    huge[sof + 7] = '\xFF';
+    huge[sof + 8] = '\xF0';
+    WriteFile(localJpg(), huge);
+    EXPECT_TRUE(GetLocalImage().isEmpty());
+    EXPECT_TRUE(DecodeJpeg(huge).isNull());
+}
+
+} // namespace
+} // namespace kestrova::test

@@ -1,0 +1,254 @@
+// The camera step of the start-up, the whole start-up around it, and "Change Camera".
+#include "CameraTestSupport.h"
+
+#include "app/AppState.h"
+#include "app/Controls.h"
+#include "app/Station.h"
+#include "app/Wait.h"
+#include "camera/Camera.h"
+#include "camera/CaptureControl.h"
+#include "camera/FrameCapture.h"
+#include "settings/DataFolder.h"
+#include "settings/Records.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+
+namespace kestrova::test {
+namespace {
+
+const QString kConnecting = QStringLiteral("Launching Software: Connecting to: ");
+const QString kFormat = QStringLiteral("Launching Software: Setting Video Format 320x240 = ");
+const QString kNoCamera =
+    QStringLiteral("There is no web cam hardware/software installed on your computer");
+
+SettingsRecord SavedSettings(const QString& folder) {
+    return DecodeSettingsRecord(ReadFile(folder + QStringLiteral("/settings.dat")));
+}
+
+int Count(const std::vector<dialogs::Request>& shown, const QString& text) {
+    return static_cast<int>(
+        std::count_if(shown.begin(), shown.end(), [&](const dialogs::Request& r) {
+            return r.text == text && r.icon == dialogs::Icon::Critical;
+        }));
+}
+
+// The chooser window, answered by picking a list entry and closing it.
+std::function<void(QWidget*)> PickCamera(int index) {
+    return [index](QWidget* chooser) {
+        auto* list = chooser->findChild<QComboBox*>(QStringLiteral("cboCameras"));
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+        chooser->close();
+    };
+}
+
+class DetectTest : public CameraTest {};
+
+TEST_F(DetectTest, TheChosenCameraIsClassifiedSavedConnectedAndLogged) {
+    const QString folder = prepareStartup();
+    useCameras("Alpha Cam;3 Axis (Webcam)");
+    App().Settings.CameraIndex = 1;
+    App().IsLogitechPtz = kTrue; // left from before: the step clears all four flags
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), [](QWidget* w) { w->close(); });
+
+    ASSERT_TRUE(DetectAndConnectCamera());
+    EXPECT_EQ(0, chooser.seen());
+    EXPECT_EQ(QStringLiteral("Detecting available webcams."), Ui().lblLoading.value());
+    EXPECT_EQ(QStringLiteral("Failed to detect webcam(s)"), StartupFailureText());
+    EXPECT_EQ(kTrue, App().IsPantiltCamera);
+    EXPECT_EQ(kFalse, App().IsLogitechPtz);
+    EXPECT_EQ(1, SavedSettings(folder).CameraIndex);
+
+    CaptureControl& cam = CamSrc();
+    EXPECT_TRUE(cam.Connected());
+    EXPECT_TRUE(cam.Preview());
+    EXPECT_EQ(QStringLiteral("3 Axis (Webcam)"), cam.ConnectedName());
+    EXPECT_EQ(0, App().CameraSourceKind);
+    EXPECT_EQ(QStringLiteral("3 Axis (Webcam)"), Ui().lblCameraName.value());
+    EXPECT_EQ((QStringList{QStringLiteral("Launching Software: Detecting Webcam(s)"),
+                           kConnecting + QStringLiteral("3 Axis (Webcam)"),
+                           kFormat + QStringLiteral("True")}),
+              LogMessages(folder));
+    EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage()).size());
+}
+
+TEST_F(DetectTest, WithNoCameraChosenYetTheChooserDecides) {
+    const QString folder = prepareStartup();
+    ASSERT_EQ(-1, App().Settings.CameraIndex);
+    useCameras("Alpha Cam;Bravo Cam");
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), [&](QWidget* w) {
+        // The chooser comes before anything is connected.
+        EXPECT_FALSE(CamSrc().Connected());
+        PickCamera(1)(w);
+    });
+
+    ASSERT_TRUE(DetectAndConnectCamera());
+    EXPECT_EQ(1, chooser.seen());
+    EXPECT_EQ(1, App().Settings.CameraIndex);
+    EXPECT_EQ(1, SavedSettings(folder).CameraIndex);
+    EXPECT_EQ(QStringLiteral("Bravo Cam"), CamSrc().ConnectedName());
+    EXPECT_TRUE(LogMessages(folder).contains(kConnecting + QStringLiteral("Bravo Cam")));
+}
+
+TEST_F(DetectTest, ACameraIndexBeyondTheListOpensTheChooserInsteadOfFailing) {
+    const QString folder = prepareStartup();
+    useCameras("Alpha Cam;Bravo Cam");
+    App().Settings.CameraIndex = 4; // a camera removed since the last run
+    unattended_.set("1");
+
+    ASSERT_TRUE(DetectAndConnectCamera());
+    EXPECT_EQ(0, App().Settings.CameraIndex);
+    EXPECT_EQ(0, SavedSettings(folder).CameraIndex);
+    EXPECT_EQ(QStringLiteral("Alpha Cam"), CamSrc().ConnectedName());
+    EXPECT_TRUE(LogMessages(folder).contains(kConnecting + QStringLiteral("Alpha Cam")));
+}
+
+TEST_F(DetectTest, ACameraThatRefusesTheFormatIsLoggedAndStillUsed) {
+    const QString folder = prepareStartup();
+    useCameras("Old Cam|640x480");
+    unattended_.set("1");
+
+    ASSERT_TRUE(DetectAndConnectCamera());
+    EXPECT_TRUE(LogMessages(folder).contains(kFormat + QStringLiteral("False")));
+    EXPECT_TRUE(CamSrc().Connected());
+    EXPECT_TRUE(CamSrc().Preview());
+    EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage()).size());
+}
+
+TEST_F(DetectTest, WithoutAnyCameraTheStepSaysSoAndEndsTheStartUp) {
+    const QString folder = prepareStartup();
+    useCameras("");
+    App().IsPantiltCamera = kTrue;
+
+    EXPECT_FALSE(DetectAndConnectCamera());
+    EXPECT_EQ(1, Count(station_.dialogsShown(), kNoCamera));
+    EXPECT_EQ(QStringLiteral("Launching Software: No webcam(s) found"), LogMessages(folder).last());
+    EXPECT_EQ(kFalse, App().IsPantiltCamera);
+    EXPECT_FALSE(CamSrc().Connected());
+    EXPECT_EQ(-1, App().Settings.CameraIndex);
+}
+
+class StationStartupTest : public CameraTest {
+  protected:
+    StationStartupTest() : program_(station_.tempPath() + QStringLiteral("/program")) {
+        OverrideProgramFolder(program_.path());
+    }
+    ~StationStartupTest() override { OverrideProgramFolder(QString()); }
+
+    // Runs the station until it has unloaded; returns its exit code.
+    int runToEnd(Station& station) {
+        bool ended = false;
+        int code = -1;
+        QObject::connect(&station, &Station::terminated, [&](int c) {
+            ended = true;
+            code = c;
+        });
+        if (station.Load())
+            station.RequestClose();
+        WaitUntil([&] { return ended; }, 10000);
+        EXPECT_TRUE(ended);
+        return code;
+    }
+
+    ProgramFolderLayout program_;
+};
+
+TEST_F(StationStartupTest, WithoutAnyCameraTheStationClosesWithoutLaunchingTheHelper) {
+    useCameras("");
+    Station station({});
+    EXPECT_EQ(1, runToEnd(station));
+
+    EXPECT_EQ(1, Count(station_.dialogsShown(), kNoCamera));
+    const QString folder = App().DataFolder;
+    const QStringList log = LogMessages(folder);
+    const int found =
+        static_cast<int>(log.indexOf(QStringLiteral("Launching Software: No webcam(s) found")));
+    ASSERT_GE(found, 0);
+    EXPECT_EQ((QStringList{QStringLiteral("Shutdown: Close application called"),
+                           QStringLiteral("Shutdown: Ending application")}),
+              log.mid(found + 1));
+    EXPECT_FALSE(QFileInfo::exists(program_.javaArguments()));
+
+    // The unload saved the first-run settings.
+    const SettingsRecord saved = SavedSettings(folder);
+    EXPECT_EQ(1, saved.SettingsSaved);
+    EXPECT_EQ(-1, saved.CameraIndex);
+    EXPECT_EQ(75, saved.JpegQuality);
+    EXPECT_EQ(1, saved.PresetsEnabled);
+}
+
+TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPictureFollowsThePan) {
+    useCameras("Logitech QuickCam Orbit");
+    unattended_.set("1");
+    Station station({});
+    bool ended = false;
+    QObject::connect(&station, &Station::terminated, [&] { ended = true; });
+    ASSERT_TRUE(station.Load());
+
+    const QString folder = App().DataFolder;
+    const QStringList log = LogMessages(folder);
+    const int settings =
+        static_cast<int>(log.indexOf(QStringLiteral("Launching Software: Retrieving Settings")));
+    ASSERT_GE(settings, 0);
+    EXPECT_EQ((QStringList{QStringLiteral("Launching Software: Detecting Webcam(s)"),
+                           kConnecting + QStringLiteral("Logitech QuickCam Orbit"),
+                           kFormat + QStringLiteral("True")}),
+              log.mid(settings + 1, 3));
+    EXPECT_EQ(0, SavedSettings(folder).CameraIndex);
+    EXPECT_EQ(kTrue, App().IsLogitechPtz);
+    EXPECT_EQ(WaitResult::Done,
+              WaitUntil([&] { return QFileInfo::exists(program_.javaArguments()); }, 5000));
+
+    const QImage centre = DecodeWithQt(GetLatestImage());
+    ASSERT_EQ(QSize(320, 240), centre.size());
+    ControlRange pan;
+    ASSERT_TRUE(CamSrc().GetCameraControlRange(CameraProperty::Pan, pan));
+    ASSERT_TRUE(CamSrc().SetCameraControl(CameraProperty::Pan, pan.max));
+    const QImage right = DecodeWithQt(GetLatestImage());
+    EXPECT_GT(MeanDifference(centre, right), 10);
+    CamSrc().SetCameraControl(CameraProperty::Pan, pan.def);
+
+    station.RequestClose();
+    WaitUntil([&] { return ended; }, 10000);
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(CamSrc().Connected());
+}
+
+class ChangeCameraTest : public CameraTest {};
+
+TEST_F(ChangeCameraTest, ChangeCameraConnectsTheNewChoiceAndClassifiesIt) {
+    const QString folder = prepareStartup();
+    useCameras("Logitech QuickCam Orbit;USB Camera");
+    App().Settings.CameraIndex = 0;
+    ASSERT_TRUE(DetectAndConnectCamera());
+    Ui().chkTimeStamp.set(1);
+    ASSERT_EQ(kTrue, App().IsLogitechPtz);
+
+    bool changingDuringChoice = false;
+    bool disconnectedDuringChoice = false;
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), [&](QWidget* w) {
+        changingDuringChoice = App().CameraChanging == kTrue;
+        disconnectedDuringChoice = !CamSrc().Connected();
+        Ui().cmdChangeCam.click(); // a second click while the first change runs does nothing
+        PickCamera(1)(w);
+    });
+    Ui().cmdChangeCam.click();
+
+    EXPECT_EQ(1, chooser.seen());
+    EXPECT_TRUE(changingDuringChoice);
+    EXPECT_TRUE(disconnectedDuringChoice);
+    EXPECT_EQ(kFalse, App().CameraChanging);
+    EXPECT_EQ(1, App().Settings.CameraIndex);
+    EXPECT_EQ(QStringLiteral("USB Camera"), Ui().lblCameraName.value());
+    EXPECT_EQ(QStringLiteral("USB Camera"), CamSrc().ConnectedName());
+    EXPECT_TRUE(CamSrc().Preview());
+    EXPECT_EQ(kFalse, App().IsPtzCamera);
+    EXPECT_EQ(kFalse, App().IsLogitechPtz);
+    EXPECT_FALSE(Ui().cmdPtzEdit.enabled());
+    EXPECT_EQ(QStringLiteral("TIME"), CamSrc().Overlay().text);
+    EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage()).size());
+}
+
+} // namespace
+} // namespace kestrova::test
