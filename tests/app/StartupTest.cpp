@@ -19,10 +19,12 @@ class Startup : public ::testing::Test {
     Startup() : program_(test::MakeProgramFolder(fixture_.tempPath())) {
         OverrideProgramFolder(program_.path);
         qputenv("KESTROVA_VIRTUAL_CAMERAS", "Test Camera");
+        qputenv("KESTROVA_UNATTENDED", "1"); // the camera chooser takes its default
     }
     ~Startup() override {
         OverrideProgramFolder(QString());
         qunsetenv("KESTROVA_VIRTUAL_CAMERAS");
+        qunsetenv("KESTROVA_UNATTENDED");
     }
 
     QString dataFolder() const {
