@@ -1,0 +1,125 @@
+#include "FrameStore.h"
+
+#include "CameraId.h"
+#include "Jpeg.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace reflector {
+
+namespace {
+
+constexpr const char* kTempPrefix = ".tmp-";
+
+std::string errnoText() {
+    return std::strerror(errno);
+}
+
+void writeAll(int fd, const std::string& bytes, const std::string& name) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw FrameStoreError("cannot write " + name + ": " + errnoText());
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+} // namespace
+
+FrameStore::FrameStore(std::filesystem::path dir) : dir_(std::move(dir)) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir_, ec);
+    if (ec) {
+        throw FrameStoreError("cannot create " + dir_.string() + ": " + ec.message());
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
+        if (entry.path().filename().string().rfind(kTempPrefix, 0) == 0) {
+            std::filesystem::remove(entry.path(), ec);
+        }
+    }
+}
+
+std::filesystem::path FrameStore::fileFor(const std::string& id) const {
+    if (!isValidCameraId(id)) {
+        throw std::invalid_argument("not a camera identifier");
+    }
+    return dir_ / (id + ".jpg");
+}
+
+void FrameStore::put(const std::string& id, std::string jpeg) {
+    const std::filesystem::path target = fileFor(id);
+    auto frame = std::make_shared<const std::string>(std::move(jpeg));
+
+    std::lock_guard writeLock(writeMutex_);
+    std::string temp = (dir_ / (kTempPrefix + id + "-XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        throw FrameStoreError("cannot create a file in " + dir_.string() + ": " + errnoText());
+    }
+    try {
+        // Not synced to the disk: the file only has to survive a restart of the relay, and the
+        // next upload replaces it within seconds anyway.
+        writeAll(fd, *frame, temp);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throw;
+    }
+    if (::fchmod(fd, 0644) != 0) {
+        const std::string reason = errnoText();
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throw FrameStoreError("cannot set the mode of " + temp + ": " + reason);
+    }
+    if (::close(fd) != 0) {
+        const std::string reason = errnoText();
+        ::unlink(temp.c_str());
+        throw FrameStoreError("cannot write " + temp + ": " + reason);
+    }
+    if (std::rename(temp.c_str(), target.c_str()) != 0) {
+        const std::string reason = errnoText();
+        ::unlink(temp.c_str());
+        throw FrameStoreError("cannot replace " + target.string() + ": " + reason);
+    }
+
+    std::lock_guard mapLock(mapMutex_);
+    frames_[id] = std::move(frame);
+}
+
+std::shared_ptr<const std::string> FrameStore::latest(const std::string& id) {
+    const std::filesystem::path file = fileFor(id);
+    {
+        std::lock_guard lock(mapMutex_);
+        if (auto it = frames_.find(id); it != frames_.end()) {
+            return it->second;
+        }
+    }
+
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return nullptr;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad() || !looksLikeJpeg(bytes)) {
+        return nullptr;
+    }
+    auto frame = std::make_shared<const std::string>(std::move(bytes));
+    std::lock_guard lock(mapMutex_);
+    // A frame put meanwhile is newer than the file read here: keep it.
+    return frames_.emplace(id, std::move(frame)).first->second;
+}
+
+} // namespace reflector

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace reflector {
+
+// What the command line asks for.
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 8080;
+    std::filesystem::path dataDir;
+    std::string publicHost; // empty: derived from the listen address
+    bool help = false;
+};
+
+// Result of reading the command line: `error` is empty on success.
+struct ParsedOptions {
+    Options options;
+    std::string error;
+};
+
+// The default data folder: $XDG_DATA_HOME/Kestrova/reflector when XDG_DATA_HOME is an absolute
+// path, else $HOME/.local/share/Kestrova/reflector. Either argument may be null; with neither
+// usable the result is empty.
+std::filesystem::path defaultDataDir(const char* xdgDataHome, const char* home);
+
+// Reads the arguments after the program name. Each option takes its value either as the next
+// argument or after '=' ("--port 8080", "--port=8080"). `defaultData` is used when --data is
+// not given; an empty one then is an error.
+ParsedOptions parseOptions(const std::vector<std::string>& args,
+                           const std::filesystem::path& defaultData);
+
+// True for a name fit to hand to the station as the relay's host: letters, digits, '.', '-',
+// ':' and the brackets of an IPv6 literal, at most 253 characters.
+bool isValidHostName(const std::string& host);
+
+// The text printed for --help and after a usage error.
+std::string usageText(const std::string& programName);
+
+} // namespace reflector

@@ -1,0 +1,102 @@
+// The station ends every exchange when the relay closes the connection, so every answer must
+// be followed by a close.
+
+#include "RelaySupport.h"
+
+#include <gtest/gtest.h>
+#include <mutex>
+#include <vector>
+
+namespace reflector {
+namespace {
+
+using namespace test;
+
+class Connections : public ::testing::Test {
+  protected:
+    TempDir dir;
+    RunningRelay relay{dir.path()};
+};
+
+TEST_F(Connections, ClosedAfterAnAnswerToConnectionClose) {
+    const RawAnswer raw = rawExchange(relay.port(), stationGet("/getReflector.php"));
+    EXPECT_TRUE(raw.closed) << "end of file after the answer";
+    const auto answer = parse(raw.bytes);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.header("Connection"), "close");
+    EXPECT_EQ(std::to_string(answer.body.size()), answer.header("Content-Length"));
+}
+
+TEST_F(Connections, ClosedEvenWhenTheClientAsksToKeepItOpen) {
+    const RawAnswer raw =
+        rawExchange(relay.port(), "GET /webcams/CheckFolderExists?id=a&path=webcams HTTP/1.1\r\n"
+                                  "Host: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_TRUE(raw.closed);
+    EXPECT_EQ(parse(raw.bytes).header("Connection"), "close");
+    EXPECT_EQ(parse(raw.bytes).body, "Exists: false");
+}
+
+TEST_F(Connections, OnlyTheFirstOfPipelinedRequestsIsAnswered) {
+    const std::string twice = stationGet("/getReflector.php") + stationGet("/getReflector.php");
+    const RawAnswer raw = rawExchange(relay.port(), twice);
+    EXPECT_TRUE(raw.closed);
+    std::size_t answers = 0;
+    for (std::size_t at = raw.bytes.find("HTTP/1.1 "); at != std::string::npos;
+         at = raw.bytes.find("HTTP/1.1 ", at + 1)) {
+        ++answers;
+    }
+    EXPECT_EQ(answers, 1u);
+}
+
+TEST_F(Connections, ClosedAfterRefusalsAndUploadsToo) {
+    EXPECT_TRUE(rawExchange(relay.port(), stationGet("/no/such/page")).closed);
+    EXPECT_TRUE(rawExchange(relay.port(), "NONSENSE\r\n\r\n").closed);
+    ASSERT_EQ(registerCamera(relay.port(), "cam").body, "User Registered Successfully.");
+    const std::string frame = fakeJpeg(20000, 7);
+    const RawAnswer raw =
+        rawExchange(relay.port(), stationUpload("cam", "webcams", &frame, relay.port()));
+    EXPECT_TRUE(raw.closed);
+    EXPECT_EQ(parse(raw.bytes).body, "Reflector: true");
+}
+
+TEST(RelayLifecycle, StopsWhenAskedAndCanBeStoppedBeforeItRuns) {
+    TempDir dir;
+    RunningRelay running(dir.path());
+    const int port = running.port();
+    EXPECT_EQ(get(port, "/getReflector.php").status, 200);
+    EXPECT_TRUE(running.stop()) << "run() reports a requested stop as success";
+    EXPECT_THROW(rawExchange(port, stationGet("/")), std::runtime_error)
+        << "nothing listens any more";
+
+    RelayConfig config;
+    config.dataDir = dir.path();
+    Relay idle(config);
+    ASSERT_GT(idle.bind("127.0.0.1", 0), 0);
+    idle.stop();
+    EXPECT_TRUE(idle.run()) << "a relay stopped before it ran returns at once";
+    idle.waitUntilReady();
+}
+
+TEST(RelayLifecycle, LogsOneLinePerRequest) {
+    TempDir dir;
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    config.requestLog = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+    };
+    {
+        RunningRelay relay(config);
+        get(relay.port(), "/getReflector.php");
+        get(relay.port(), "/webcams/live?id=nobody");
+    }
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find(" 127.0.0.1 GET /getReflector.php 200 "), std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find(" GET /webcams/live 404 14"), std::string::npos) << lines[1];
+}
+
+} // namespace
+} // namespace reflector

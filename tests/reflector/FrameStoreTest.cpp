@@ -1,0 +1,80 @@
+#include "FrameStore.h"
+#include "TestFiles.h"
+
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+
+namespace reflector {
+namespace {
+
+using test::fakeJpeg;
+using test::TempDir;
+
+std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> names(const std::filesystem::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        out.push_back(entry.path().filename().string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(FrameStore, KeepsTheLatestFrameInMemoryAndOnDisk) {
+    TempDir dir;
+    FrameStore store(dir.path() / "frames");
+    EXPECT_EQ(store.latest("cam1"), nullptr);
+
+    const std::string first = fakeJpeg(5000, 1);
+    const std::string second = fakeJpeg(7000, 2);
+    store.put("cam1", first);
+    ASSERT_NE(store.latest("cam1"), nullptr);
+    EXPECT_EQ(*store.latest("cam1"), first);
+    store.put("cam1", second);
+    EXPECT_EQ(*store.latest("cam1"), second);
+    EXPECT_EQ(readFile(dir.path() / "frames" / "cam1.jpg"), second);
+    EXPECT_EQ(names(dir.path() / "frames"), std::vector<std::string>{"cam1.jpg"})
+        << "no temporary file is left behind";
+}
+
+TEST(FrameStore, ReadsFramesLeftByAnEarlierRun) {
+    TempDir dir;
+    const std::string frame = fakeJpeg(3000, 3);
+    FrameStore(dir.path()).put("old", frame);
+
+    // An interrupted write leaves a temporary file; a damaged frame file is no frame.
+    std::ofstream(dir.path() / ".tmp-old-abc123") << "half a frame";
+    std::ofstream(dir.path() / "broken.jpg") << "not a jpeg";
+
+    FrameStore store(dir.path());
+    ASSERT_NE(store.latest("old"), nullptr);
+    EXPECT_EQ(*store.latest("old"), frame);
+    EXPECT_EQ(store.latest("broken"), nullptr);
+    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"broken.jpg", "old.jpg"}));
+}
+
+TEST(FrameStore, RefusesIdentifiersThatCouldLeaveItsFolder) {
+    TempDir dir;
+    FrameStore store(dir.path() / "frames");
+    for (const char* id : {"../escape", "a/b", "", ".hidden", "x.jpg"}) {
+        EXPECT_THROW(store.put(id, fakeJpeg(100, 4)), std::invalid_argument) << id;
+        EXPECT_THROW(store.latest(id), std::invalid_argument) << id;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "frames"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "escape.jpg"));
+}
+
+TEST(FrameStore, ReportsAFolderItCannotWrite) {
+    TempDir dir;
+    std::ofstream(dir.path() / "file") << "x";
+    EXPECT_THROW(FrameStore(dir.path() / "file" / "frames"), FrameStoreError);
+}
+
+} // namespace
+} // namespace reflector

@@ -1,0 +1,80 @@
+#include "Options.h"
+
+#include <gtest/gtest.h>
+
+namespace reflector {
+namespace {
+
+const std::filesystem::path kDefaultData = "/home/someone/.local/share/Kestrova/reflector";
+
+TEST(Options, DefaultsListenLocallyOnPort8080) {
+    const auto parsed = parseOptions({}, kDefaultData);
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.options.host, "127.0.0.1");
+    EXPECT_EQ(parsed.options.port, 8080);
+    EXPECT_EQ(parsed.options.dataDir, kDefaultData);
+    EXPECT_EQ(parsed.options.publicHost, "");
+    EXPECT_FALSE(parsed.options.help);
+}
+
+TEST(Options, ReadsEveryOptionInBothSpellings) {
+    const auto spaced = parseOptions({"--host", "0.0.0.0", "--port", "9000", "--data", "/srv/relay",
+                                      "--public-host", "cam.example.org"},
+                                     kDefaultData);
+    ASSERT_EQ(spaced.error, "");
+    EXPECT_EQ(spaced.options.host, "0.0.0.0");
+    EXPECT_EQ(spaced.options.port, 9000);
+    EXPECT_EQ(spaced.options.dataDir, "/srv/relay");
+    EXPECT_EQ(spaced.options.publicHost, "cam.example.org");
+
+    const auto joined = parseOptions({"--port=0", "--data=/tmp/r", "--public-host=[::1]"}, {});
+    ASSERT_EQ(joined.error, "");
+    EXPECT_EQ(joined.options.port, 0);
+    EXPECT_EQ(joined.options.dataDir, "/tmp/r");
+    EXPECT_EQ(joined.options.publicHost, "[::1]");
+}
+
+TEST(Options, HelpStopsReading) {
+    EXPECT_TRUE(parseOptions({"--help", "--bogus"}, kDefaultData).options.help);
+    EXPECT_TRUE(parseOptions({"-h"}, kDefaultData).options.help);
+    EXPECT_NE(usageText("reflector").find("--public-host"), std::string::npos);
+}
+
+TEST(Options, RefusesBadArgumentsWithAReason) {
+    const struct {
+        std::vector<std::string> args;
+        const char* mentions;
+    } cases[] = {
+        {{"--port"}, "--port"},         {{"--port", "80a"}, "80a"},
+        {{"--port", "65536"}, "65536"}, {{"--port", "-1"}, "-1"},
+        {{"--port="}, "--port"},        {{"--host", ""}, "--host"},
+        {{"--data="}, "--data"},        {{"--public-host", "bad host\r\n"}, "--public-host"},
+        {{"--verbose"}, "--verbose"},   {{"extra"}, "extra"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parseOptions(c.args, kDefaultData);
+        EXPECT_NE(parsed.error.find(c.mentions), std::string::npos)
+            << "error '" << parsed.error << "' for " << c.args.front();
+    }
+}
+
+TEST(Options, DataFolderFollowsXdgThenHome) {
+    EXPECT_EQ(defaultDataDir("/xdg", "/home/u"), "/xdg/Kestrova/reflector");
+    EXPECT_EQ(defaultDataDir("relative", "/home/u"), "/home/u/.local/share/Kestrova/reflector");
+    EXPECT_EQ(defaultDataDir(nullptr, "/home/u"), "/home/u/.local/share/Kestrova/reflector");
+    EXPECT_EQ(defaultDataDir(nullptr, nullptr), "");
+    EXPECT_NE(parseOptions({}, {}).error, "");
+    EXPECT_EQ(parseOptions({"--data", "/d"}, {}).error, "");
+}
+
+TEST(Options, HostNamesForTheDirectory) {
+    for (const char* ok : {"localhost", "relay.example.org", "192.0.2.7", "::1", "[2001:db8::1]"}) {
+        EXPECT_TRUE(isValidHostName(ok)) << ok;
+    }
+    for (const char* bad : {"", "two words", "a\r\nb", "host/path", "h\"x"}) {
+        EXPECT_FALSE(isValidHostName(bad)) << bad;
+    }
+}
+
+} // namespace
+} // namespace reflector

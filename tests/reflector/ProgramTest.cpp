@@ -1,0 +1,170 @@
+// The reflector program as an operator runs it: command line, start-up line, request log and
+// a clean stop on SIGTERM and SIGINT.
+
+#include "RelaySupport.h"
+
+#include <csignal>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace reflector {
+namespace {
+
+using namespace test;
+
+// The program running as a child process, its standard output and error read through pipes.
+class Program {
+  public:
+    explicit Program(const std::vector<std::string>& args) {
+        int out[2];
+        int err[2];
+        if (::pipe(out) != 0 || ::pipe(err) != 0) {
+            throw std::runtime_error("pipe() failed");
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
+        std::vector<std::string> all{REFLECTOR_PROGRAM};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        const int rc =
+            posix_spawn(&pid_, REFLECTOR_PROGRAM, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        if (rc != 0) {
+            ::close(out[0]);
+            ::close(err[0]);
+            throw std::runtime_error("cannot start " REFLECTOR_PROGRAM);
+        }
+        out_ = ::fdopen(out[0], "r");
+        err_ = err[0];
+    }
+
+    ~Program() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            wait();
+        }
+        if (out_ != nullptr) {
+            std::fclose(out_);
+        }
+        ::close(err_);
+    }
+
+    // The next line of standard output without its line end; empty at end of file.
+    std::string readLine() {
+        std::string line;
+        for (int c; (c = std::fgetc(out_)) != EOF && c != '\n';) {
+            line += static_cast<char>(c);
+        }
+        return line;
+    }
+
+    // Everything the program wrote to standard error (read once it has ended).
+    std::string errorText() {
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(err_, buffer, sizeof buffer)) > 0;) {
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+
+    void signal(int number) { ::kill(pid_, number); }
+
+    // Waits for the program to end; its exit status, or -1 when a signal ended it.
+    int wait() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    std::FILE* out_ = nullptr;
+    int err_ = -1;
+};
+
+// Reads "reflector: listening on 127.0.0.1 port N, ..." and returns N.
+int listeningPort(Program& program) {
+    const std::string line = program.readLine();
+    const std::string marker = "listening on 127.0.0.1 port ";
+    const auto at = line.find(marker);
+    if (at == std::string::npos) {
+        ADD_FAILURE() << "unexpected start-up line: " << line;
+        return -1;
+    }
+    return std::stoi(line.substr(at + marker.size()));
+}
+
+TEST(Program, ServesLogsAndStopsCleanlyOnSignals) {
+    for (const int stopSignal : {SIGTERM, SIGINT}) {
+        TempDir dir;
+        Program program(
+            {"--port", "0", "--data", dir.path().string(), "--public-host", "cams.example.net"});
+        const int port = listeningPort(program);
+        ASSERT_GT(port, 0);
+
+        const auto answer = get(port, "/getReflector.php");
+        EXPECT_EQ(answer.body, "cams.example.net\r\n" + std::to_string(port) + "\r\nwebcams\r\n");
+        const std::string logLine = program.readLine();
+        EXPECT_NE(logLine.find("GET /getReflector.php 200 " + std::to_string(answer.body.size())),
+                  std::string::npos)
+            << logLine;
+
+        program.signal(stopSignal);
+        EXPECT_NE(program.readLine().find("stopping"), std::string::npos);
+        EXPECT_NE(program.readLine().find("stopped"), std::string::npos);
+        EXPECT_EQ(program.wait(), 0) << "signal " << stopSignal;
+        EXPECT_TRUE(std::filesystem::exists(dir.path() / "reflector.db"));
+    }
+}
+
+TEST(Program, ExplainsBadArguments) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port", "http"}, std::vector<std::string>{"--colour"},
+          std::vector<std::string>{"--data"}}) {
+        Program program(args);
+        EXPECT_EQ(program.wait(), 2) << args.front();
+        const std::string error = program.errorText();
+        EXPECT_NE(error.find("reflector: "), std::string::npos) << error;
+        EXPECT_NE(error.find("Usage: reflector"), std::string::npos) << error;
+        EXPECT_EQ(program.readLine(), "") << "nothing on standard output";
+    }
+}
+
+TEST(Program, PrintsHelp) {
+    Program program({"--help"});
+    EXPECT_EQ(program.readLine().rfind("Usage: reflector", 0), 0u);
+    EXPECT_EQ(program.wait(), 0);
+}
+
+TEST(Program, ReportsAPortInUse) {
+    TempDir dir;
+    RunningRelay busy(dir.path() / "first");
+    Program program(
+        {"--port", std::to_string(busy.port()), "--data", (dir.path() / "second").string()});
+    EXPECT_EQ(program.wait(), 1);
+    EXPECT_NE(
+        program.errorText().find("cannot listen on 127.0.0.1 port " + std::to_string(busy.port())),
+        std::string::npos);
+}
+
+} // namespace
+} // namespace reflector

@@ -1,0 +1,178 @@
+#include "RelaySupport.h"
+
+#include <arpa/inet.h>
+#include <cctype>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace reflector::test {
+
+RunningRelay::RunningRelay(const std::filesystem::path& dataDir)
+    : RunningRelay([&] {
+          RelayConfig config;
+          config.dataDir = dataDir;
+          return config;
+      }()) {}
+
+RunningRelay::RunningRelay(RelayConfig config)
+    : relay_(std::make_unique<Relay>(std::move(config))) {
+    port_ = relay_->bind("127.0.0.1", 0);
+    if (port_ <= 0) {
+        throw std::runtime_error("cannot bind the relay");
+    }
+    thread_ = std::thread([this] { result_ = relay_->run(); });
+    relay_->waitUntilReady();
+}
+
+RunningRelay::~RunningRelay() {
+    stop();
+}
+
+bool RunningRelay::stop() {
+    if (thread_.joinable()) {
+        relay_->stop();
+        thread_.join();
+    }
+    return result_;
+}
+
+RawAnswer rawExchange(int port, const std::string& request) {
+    RawAnswer answer;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        throw std::runtime_error("socket() failed");
+    }
+    timeval guard{30, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &guard, sizeof guard);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot connect to the relay");
+    }
+    std::size_t sent = 0;
+    while (sent < request.size()) {
+        const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            break; // the relay may refuse and close before reading everything
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            answer.bytes.append(buffer, static_cast<std::size_t>(n));
+        } else {
+            answer.closed = n == 0;
+            break;
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+std::string HttpAnswer::header(const std::string& name) const {
+    const auto lower = [](std::string s) {
+        for (char& c : s) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        return s;
+    };
+    const std::string wanted = lower(name) + ":";
+    std::size_t from = head.find("\r\n");
+    while (from != std::string::npos && from + 2 < head.size()) {
+        const std::size_t end = head.find("\r\n", from + 2);
+        const std::string line =
+            head.substr(from + 2, end == std::string::npos ? std::string::npos : end - from - 2);
+        if (lower(line).rfind(wanted, 0) == 0) {
+            std::string value = line.substr(wanted.size());
+            while (!value.empty() && value.front() == ' ') {
+                value.erase(0, 1);
+            }
+            return value;
+        }
+        from = end;
+    }
+    return {};
+}
+
+HttpAnswer parse(const std::string& bytes) {
+    HttpAnswer answer;
+    const std::size_t end = bytes.find("\r\n\r\n");
+    if (end == std::string::npos) {
+        answer.head = bytes;
+        return answer;
+    }
+    answer.head = bytes.substr(0, end + 2);
+    answer.body = bytes.substr(end + 4);
+    if (answer.head.rfind("HTTP/1.1 ", 0) == 0 && answer.head.size() > 12) {
+        answer.status = std::stoi(answer.head.substr(9, 3));
+    }
+    return answer;
+}
+
+std::string stationGet(const std::string& uri, const std::string& host) {
+    return "GET " + uri +
+           " HTTP/1.1\r\n"
+           "Accept: text/plain, text/html, */*\r\n"
+           "Host: " +
+           host +
+           "\r\n"
+           "Connection: Close\r\n"
+           "Cache-Control: no-cache\r\n\r\n";
+}
+
+std::string stationUpload(const char* id, const char* path, const std::string* frame, int port,
+                          const std::string& boundary) {
+    std::string body;
+    if (id != nullptr) {
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"id\"\r\n\r\n" + id +
+                "\r\n";
+    }
+    if (path != nullptr) {
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"path\"\r\n\r\n" +
+                path + "\r\n";
+    }
+    if (frame != nullptr) {
+        body += "--" + boundary +
+                "\r\nContent-Disposition: form-data; name=\"frame\"; filename=\"k3J9aB2c.jpg\"\r\n"
+                "Content-Type: image/jpeg\r\n\r\n" +
+                *frame + "\r\n";
+    }
+    body += "--" + boundary + "--\r\n";
+    return "POST /webcams/Reflector HTTP/1.1\r\n"
+           "Content-Type: multipart/form-data; boundary=" +
+           boundary +
+           "\r\n"
+           "Host: 127.0.0.1:" +
+           std::to_string(port) +
+           "\r\n"
+           "Content-Length: " +
+           std::to_string(body.size()) +
+           "\r\n"
+           "Connection: Close\r\n"
+           "Cache-Control: no-cache\r\n\r\n" +
+           body;
+}
+
+HttpAnswer get(int port, const std::string& uri) {
+    return parse(rawExchange(port, stationGet(uri)).bytes);
+}
+
+HttpAnswer upload(int port, const std::string& id, const std::string& frame) {
+    return parse(rawExchange(port, stationUpload(id.c_str(), "webcams", &frame, port)).bytes);
+}
+
+HttpAnswer registerCamera(int port, const std::string& id, bool ptz) {
+    return get(port,
+               "/webcams/Register?id=" + id + "&path=webcams&ptz=" + (ptz ? "true" : "false"));
+}
+
+} // namespace reflector::test

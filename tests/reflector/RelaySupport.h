@@ -1,0 +1,68 @@
+#pragma once
+
+#include "Relay.h"
+#include "TestFiles.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace reflector::test {
+
+// A relay serving on 127.0.0.1 on a free port from a thread of the test, ready on return of
+// the constructor; stopped and joined by stop() or the destructor.
+class RunningRelay {
+  public:
+    explicit RunningRelay(const std::filesystem::path& dataDir);
+    explicit RunningRelay(RelayConfig config);
+    ~RunningRelay();
+    RunningRelay(const RunningRelay&) = delete;
+    RunningRelay& operator=(const RunningRelay&) = delete;
+
+    int port() const { return port_; }
+    // Stops the relay and returns what run() returned.
+    bool stop();
+
+  private:
+    std::unique_ptr<Relay> relay_;
+    std::thread thread_;
+    int port_ = -1;
+    bool result_ = false;
+};
+
+// What came back on one connection.
+struct RawAnswer {
+    std::string bytes;   // everything received
+    bool closed = false; // the relay closed the connection (end of file seen)
+};
+
+// Connects to 127.0.0.1:port, sends `request` as it is and reads until the relay closes the
+// connection. A guard of 30 s keeps a broken relay from hanging the test; `closed` then is
+// false.
+RawAnswer rawExchange(int port, const std::string& request);
+
+// An answer split like the station splits it: at the first empty line.
+struct HttpAnswer {
+    int status = 0;
+    std::string head; // status line and header lines
+    std::string body;
+    // The value of a header (name compared without regard to case), empty when absent.
+    std::string header(const std::string& name) const;
+};
+HttpAnswer parse(const std::string& bytes);
+
+// The GET request the station writes for the directory, folder check and registration.
+std::string stationGet(const std::string& uri, const std::string& host = "127.0.0.1");
+
+// The multipart upload the station writes; a field given as nullptr is left out.
+std::string stationUpload(const char* id, const char* path, const std::string* frame, int port,
+                          const std::string& boundary = "Qm8xT3zV9kL2pR7sW4nY6bC1dF5gH0jA");
+
+// Shorthands for station exchanges on a running relay.
+HttpAnswer get(int port, const std::string& uri);
+HttpAnswer upload(int port, const std::string& id, const std::string& frame);
+HttpAnswer registerCamera(int port, const std::string& id, bool ptz = false);
+
+} // namespace reflector::test
