@@ -22,12 +22,12 @@ template <typename T> class ControlValue {
         if (v == value_)
             return;
         value_ = v;
-        Notify();
+        Notify(true);
     }
     // Runs the handlers even when the value did not change (a label's caption written again).
     void force(const T& v) {
         value_ = v;
-        Notify();
+        Notify(true);
     }
 
     bool enabled() const { return enabled_; }
@@ -35,30 +35,38 @@ template <typename T> class ControlValue {
         if (on == enabled_)
             return;
         enabled_ = on;
-        Notify();
+        Notify(false);
     }
     bool visible() const { return visible_; }
     void setVisible(bool on) {
         if (on == visible_)
             return;
         visible_ = on;
-        Notify();
+        Notify(false);
     }
 
-    // Handlers run in the order they were added, after the value, enabled or visible state
-    // changed.
+    // Change handlers run in the order they were added, after the value changed.
     void onChange(std::function<void()> handler) { handlers_.push_back(std::move(handler)); }
+    // Observers (the window's mirror) run after any change: value, enabled or visible state.
+    void observe(std::function<void()> observer) { observers_.push_back(std::move(observer)); }
 
   private:
-    void Notify() {
-        const auto handlers = handlers_; // a handler may add another
-        for (const auto& h : handlers)
-            h();
+    void Notify(bool valueChanged) {
+        // Copies: a handler may add another.
+        if (valueChanged) {
+            const auto handlers = handlers_;
+            for (const auto& h : handlers)
+                h();
+        }
+        const auto observers = observers_;
+        for (const auto& o : observers)
+            o();
     }
     T value_;
     bool enabled_ = true;
     bool visible_ = true;
     std::vector<std::function<void()>> handlers_;
+    std::vector<std::function<void()>> observers_;
 };
 
 using CheckBox = ControlValue<short>; // 0 unchecked, 1 checked

@@ -1,5 +1,6 @@
 #include "app/UnixSignals.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -20,7 +21,9 @@ extern "C" void OnSignal(int) {
 void WatchTerminationSignals(std::function<void()> onSignal) {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read);
+    // Owned by the application, so that it goes with it.
+    auto* notifier =
+        new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier,
                      [onSignal = std::move(onSignal)] {
                          char buffer[16];

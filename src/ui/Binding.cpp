@@ -23,7 +23,7 @@ template <typename W, typename C, typename F> void Mirror(W* widget, C& control,
         show(guard.data());
     };
     update();
-    control.onChange(update);
+    control.observe(update);
 }
 } // namespace
 
