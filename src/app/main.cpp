@@ -16,7 +16,21 @@
 
 using namespace kestrova;
 
+namespace {
+// The offscreen platform of a headless station says this at every layout change of the
+// preview; it tells the user nothing.
+QtMessageHandler g_standardHandler = nullptr;
+
+void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains(QLatin1String("does not support propagateSizeHints")))
+        return;
+    if (g_standardHandler)
+        g_standardHandler(type, context, message);
+}
+} // namespace
+
 int main(int argc, char* argv[]) {
+    g_standardHandler = qInstallMessageHandler(FilterQtMessages);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrova Webcam"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -73,6 +73,8 @@ TEST_F(Startup, FirstRunCreatesTheDataFolderLogsInOrderAndLaunchesTheHelper) {
     EXPECT_EQ(Ui().lblLoading.value(), QStringLiteral("Launching Kestrova Software."));
     EXPECT_TRUE(Timers().SlowTimer.isActive());
     EXPECT_FALSE(Timers().InstallFinished.isActive());
+    // The chosen camera was stored during start-up.
+    EXPECT_EQ(QFile(dataFolder() + QStringLiteral("/settings.dat")).size(), 308);
 }
 
 TEST_F(Startup, DebugWordIsTrueOnlyForExactlyDebug) {
