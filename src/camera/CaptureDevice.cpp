@@ -3,7 +3,21 @@
 #include "camera/V4l2Device.h"
 #include "camera/VirtualCamera.h"
 
+#include <linux/videodev2.h>
+
 namespace kestrova {
+
+std::uint32_t V4l2ControlId(CameraProperty property) {
+    switch (property) {
+    case CameraProperty::Pan:
+        return V4L2_CID_PAN_ABSOLUTE;
+    case CameraProperty::Tilt:
+        return V4L2_CID_TILT_ABSOLUTE;
+    case CameraProperty::Zoom:
+        return V4L2_CID_ZOOM_ABSOLUTE;
+    }
+    return 0;
+}
 
 CaptureDevice::~CaptureDevice() = default;
 

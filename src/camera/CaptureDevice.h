@@ -24,6 +24,9 @@ namespace kestrova {
 // The camera-control properties that the motor back-ends move.
 enum class CameraProperty { Pan, Tilt, Zoom };
 
+// The V4L2 control that stands for a camera property (virtual cameras use the same ids).
+std::uint32_t V4l2ControlId(CameraProperty property);
+
 // Range of a camera-control property. Pan and tilt are in arc seconds, as UVC cameras
 // report them; zoom is the camera's own unit.
 struct ControlRange {

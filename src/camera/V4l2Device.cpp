@@ -43,18 +43,6 @@ int RawIoctl(int fd, unsigned long request, void* arg) {
     return r;
 }
 
-std::uint32_t ControlId(CameraProperty property) {
-    switch (property) {
-    case CameraProperty::Pan:
-        return V4L2_CID_PAN_ABSOLUTE;
-    case CameraProperty::Tilt:
-        return V4L2_CID_TILT_ABSOLUTE;
-    case CameraProperty::Zoom:
-        return V4L2_CID_ZOOM_ABSOLUTE;
-    }
-    return 0;
-}
-
 int NodeNumber(const QString& node) {
     return node.mid(5).toInt();
 }
@@ -242,7 +230,7 @@ bool V4l2Device::lost() const {
 
 bool V4l2Device::controlRange(CameraProperty property, ControlRange& range) {
     v4l2_queryctrl qc{};
-    qc.id = ControlId(property);
+    qc.id = V4l2ControlId(property);
     if (Ioctl(VIDIOC_QUERYCTRL, &qc) < 0 || (qc.flags & V4L2_CTRL_FLAG_DISABLED))
         return false;
     range.min = qc.minimum;
@@ -255,7 +243,7 @@ bool V4l2Device::controlRange(CameraProperty property, ControlRange& range) {
 
 bool V4l2Device::controlValue(CameraProperty property, std::int32_t& value) {
     v4l2_control ctrl{};
-    ctrl.id = ControlId(property);
+    ctrl.id = V4l2ControlId(property);
     if (Ioctl(VIDIOC_G_CTRL, &ctrl) < 0)
         return false;
     value = ctrl.value;
@@ -263,7 +251,7 @@ bool V4l2Device::controlValue(CameraProperty property, std::int32_t& value) {
 }
 
 bool V4l2Device::setControlValue(CameraProperty property, std::int32_t value) {
-    return setControl(ControlId(property), value);
+    return setControl(V4l2ControlId(property), value);
 }
 
 QStringList V4l2Device::inputs() {

@@ -112,22 +112,10 @@ QHash<QString, VirtualView>& Views() {
     return views;
 }
 
-std::uint32_t V4l2Id(CameraProperty property) {
-    switch (property) {
-    case CameraProperty::Pan:
-        return V4L2_CID_PAN_ABSOLUTE;
-    case CameraProperty::Tilt:
-        return V4L2_CID_TILT_ABSOLUTE;
-    case CameraProperty::Zoom:
-        return V4L2_CID_ZOOM_ABSOLUTE;
-    }
-    return 0;
-}
-
 bool PropertyOfId(std::uint32_t id, CameraProperty& property) {
     for (const CameraProperty p :
          {CameraProperty::Pan, CameraProperty::Tilt, CameraProperty::Zoom}) {
-        if (V4l2Id(p) == id) {
+        if (V4l2ControlId(p) == id) {
             property = p;
             return true;
         }
@@ -341,7 +329,7 @@ std::vector<DeviceControl> VirtualCamera::controls() {
     for (const auto& [property, label] : props) {
         const ControlRange r = VirtualRange(property);
         DeviceControl c;
-        c.id = V4l2Id(property);
+        c.id = V4l2ControlId(property);
         c.name = QString::fromLatin1(label);
         c.min = r.min;
         c.max = r.max;
