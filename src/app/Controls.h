@@ -29,6 +29,12 @@ template <typename T> class ControlValue {
         value_ = v;
         Notify(true);
     }
+    // Shows a value without running the change handlers (a value handed to the control that
+    // is not read back from it).
+    void setQuietly(const T& v) {
+        value_ = v;
+        Notify(false);
+    }
 
     bool enabled() const { return enabled_; }
     void setEnabled(bool on) {
@@ -90,8 +96,17 @@ struct Button : ControlValue<QString> {
 };
 
 struct Slider : ControlValue<int> {
-    int minimum = 0;
-    int maximum = 100;
+    int minimum() const { return minimum_; }
+    int maximum() const { return maximum_; }
+    void setRange(int minimum, int maximum) {
+        minimum_ = minimum;
+        maximum_ = maximum;
+        setQuietly(value());
+    }
+
+  private:
+    int minimum_ = 0;
+    int maximum_ = 100;
 };
 
 struct ComboBox : ControlValue<int> { // selected index, -1 none

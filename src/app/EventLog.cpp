@@ -64,9 +64,7 @@ void WriteLog(const QString& message) {
     if (App().DataFolder.isEmpty())
         return;
     QFile file(LogPath());
-    const QByteArray line = (LogDate() + QLatin1Char(' ') + LogTime() + QLatin1Char(' ') + message +
-                             QStringLiteral("\r\n"))
-                                .toUtf8();
+    const QByteArray line = StampedLine(QLatin1Char(' ') + message).toUtf8();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(line) != line.size()) {
         std::fprintf(stderr, "Kestrova: cannot write the event log %s: %s\n", qPrintable(LogPath()),
                      qPrintable(file.errorString()));

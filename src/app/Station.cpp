@@ -237,6 +237,8 @@ bool Station::CloseCheck() {
         // once it has returned.
         closePending_ = true;
         s.AbortRequested = kTrue;
+        if (hooks_.dismissDialogs)
+            hooks_.dismissDialogs();
         return false;
     }
     if (s.ReflectorRunning == kTrue) {
@@ -267,6 +269,8 @@ void Station::ShutdownServer() {
     s.ShutdownRequested = kTrue;
     shutdownClock_.start();
     s.RequestAnswered = kFalse;
+    // A close asked for during start-up has set AbortRequested; "shutdown" must still go out.
+    s.AbortRequested = kFalse;
     SendJavaRequest(QStringLiteral("shutdown"), QString());
     // A helper that did not answer (not running, or the channel could not be opened) will
     // never close its channel: count it as closed.
@@ -281,6 +285,9 @@ void Station::Unload() {
         return;
     unloaded_ = true;
     AppState& s = App();
+    // The program ends: a wait that runs below this call (a handler that was waiting when
+    // the close came) ends at its next turn.
+    s.AbortRequested = kTrue;
     StationTimers& timers = Timers();
 
     WriteLog(QStringLiteral("Shutdown: Close application called"));

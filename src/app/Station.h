@@ -18,6 +18,7 @@ struct WindowHooks {
     std::function<void()> closeSplash;       // step 32
     std::function<void()> requestClose;      // asks the main window to close (close event)
     std::function<void()> closeOtherWindows; // unload, step 9
+    std::function<void()> dismissDialogs;    // a close asked for during a start-up dialog
 };
 
 // The failure text of the start-up: names the most recent risky step.

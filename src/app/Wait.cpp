@@ -29,7 +29,7 @@ WaitResult WaitUntil(const std::function<bool()>& done, int timeoutMs) {
 void PauseWithEvents(int ms) {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() <= ms)
+    while (clock.elapsed() <= ms && App().AbortRequested == kFalse)
         PumpEvents();
 }
 

@@ -18,7 +18,8 @@ enum class WaitResult { Done, TimedOut, Aborted };
 // clock). done() is tested first, so a condition already met returns Done at once.
 WaitResult WaitUntil(const std::function<bool()>& done, int timeoutMs);
 
-// Lets events run for the given time (the fixed pauses of the start-up and camera change).
+// Lets events run for the given time (the fixed pauses of the start-up and camera change);
+// ends early when the station is closing.
 void PauseWithEvents(int ms);
 
 } // namespace kestrova

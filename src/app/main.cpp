@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <memory>
+
 using namespace kestrova;
 
 namespace {
@@ -40,21 +42,25 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(lockFolder);
     QLockFile instanceLock(lockFolder + QStringLiteral("/webcam.lock"));
     instanceLock.setStaleLockTime(0);
-    if (!instanceLock.tryLock(0)) {
+    if (!instanceLock.tryLock(0) && instanceLock.error() == QLockFile::LockFailedError) {
         dialogs::MessageBox(QStringLiteral("Application already running"), dialogs::Icon::Critical);
         return 2;
     }
+    // Any other lock error means the folder is unusable; the start-up reports that itself.
 
     auto* splash = new SplashWindow(ProgramFolder() + QStringLiteral("/interface.jpg"));
     splash->show();
     QApplication::processEvents();
 
     Station station(app.arguments().mid(1));
-    auto* window = new MainWindow(station);
+    // Deleted only after the event loop has ended: the unload may run inside a handler of one
+    // of the window's own controls, which must not lose its widgets under it.
+    const auto window = std::make_unique<MainWindow>(station);
     InitCamera(window->cameraArea());
     QPointer<SplashWindow> splashGuard(splash);
+    MainWindow* main = window.get();
     station.setHooks(WindowHooks{
-        [window] { window->show(); },
+        [main] { main->show(); },
         [splashGuard] {
             if (splashGuard)
                 splashGuard->hide();
@@ -63,21 +69,30 @@ int main(int argc, char* argv[]) {
             if (splashGuard)
                 splashGuard->deleteLater();
         },
-        [window] { window->close(); },
-        [window] {
+        [main] { main->close(); },
+        [main] {
             for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (w != window && w->isVisible())
+                if (w != main && w->isVisible())
                     w->close();
             }
         },
+        [] {
+            // A close asked for while a start-up dialog waits for an answer: nobody may be
+            // there to give one (a logout, a service stop), so the dialog and every later
+            // one take their default answer.
+            dialogs::SetUnattended(true);
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        },
     });
-    QObject::connect(&station, &Station::terminated, &app, [window](int code) {
-        window->hide();
-        window->deleteLater();
+    QObject::connect(&station, &Station::terminated, &app, [main](int code) {
+        main->hide();
         QApplication::exit(code);
     });
     WatchTerminationSignals([&station] { station.RequestClose(); });
 
     QTimer::singleShot(0, &station, [&station] { station.Load(); });
-    return app.exec();
+    const int code = app.exec();
+    delete splashGuard.data();
+    return code;
 }

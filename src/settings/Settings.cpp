@@ -84,8 +84,9 @@ void LoadSettings() {
     ui.chkPublic.set(s.LiveListing);
     if (s.JpegQuality == 0)
         s.JpegQuality = 75;
-    // The slider shows the stored quality; JpegQuality itself is what the capture uses.
-    ui.sldJPEGQuality.set(s.JpegQuality);
+    // The slider shows the stored quality without reading it back: JpegQuality keeps the
+    // stored value, and it is what the capture uses.
+    ui.sldJPEGQuality.setQuietly(s.JpegQuality);
     ui.chkEnableZoom.set(s.ZoomEnabled);
     ui.chkEnableSnap.set(s.SnapshotEnabled);
     ui.chkEnablePasswords.set(s.PasswordsEnabled);

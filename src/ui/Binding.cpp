@@ -19,7 +19,10 @@ template <typename W, typename C, typename F> void Mirror(W* widget, C& control,
             return;
         const QSignalBlocker block(guard);
         guard->setEnabled(control.enabled());
-        guard->setVisible(control.visible());
+        // A widget without a parent yet would show as a window of its own; it appears with
+        // the window that it is laid out in.
+        if (guard->parentWidget() || !control.visible())
+            guard->setVisible(control.visible());
         show(guard.data());
     };
     update();
@@ -44,7 +47,7 @@ void Bind(QAbstractButton* button, Button& control) {
 
 void Bind(QSlider* slider, Slider& control) {
     Mirror(slider, control, [&control](QSlider* w) {
-        w->setRange(control.minimum, control.maximum);
+        w->setRange(control.minimum(), control.maximum());
         w->setValue(control.value());
     });
     QObject::connect(slider, &QSlider::valueChanged, slider, [&control](int v) { control.set(v); });

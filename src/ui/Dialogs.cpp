@@ -57,8 +57,20 @@ void SetResponder(Responder responder) {
     CurrentResponder() = std::move(responder);
 }
 
+namespace {
+bool& UnattendedOverride() {
+    static bool on = false;
+    return on;
+}
+} // namespace
+
 bool Unattended() {
-    return qEnvironmentVariable("KESTROVA_UNATTENDED") == QLatin1String("1");
+    return UnattendedOverride() ||
+           qEnvironmentVariable("KESTROVA_UNATTENDED") == QLatin1String("1");
+}
+
+void SetUnattended(bool on) {
+    UnattendedOverride() = on;
 }
 
 QString Title() {

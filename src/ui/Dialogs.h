@@ -37,7 +37,10 @@ using Responder = std::function<Response(const Request&)>;
 // Installs (or with an empty function removes) the responder that answers every dialog.
 void SetResponder(Responder responder);
 
+// True with KESTROVA_UNATTENDED=1, or once SetUnattended(true) was called (the station is
+// closing and nobody may be there to answer).
 bool Unattended();
+void SetUnattended(bool on);
 
 QString Title();
 

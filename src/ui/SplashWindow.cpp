@@ -9,8 +9,7 @@
 namespace kestrova {
 
 SplashWindow::SplashWindow(const QString& picture, QWidget* parent)
-    : QWidget(parent, Qt::SplashScreen | Qt::WindowStaysOnTopHint), Image1(new QLabel(this)),
-      lblLoading(new QLabel(this)) {
+    : QWidget(parent, Qt::SplashScreen), Image1(new QLabel(this)), lblLoading(new QLabel(this)) {
     setObjectName(QStringLiteral("frmSplash"));
     setWindowTitle(QStringLiteral("Kestrova"));
     Image1->setObjectName(QStringLiteral("Image1"));

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,8 @@ TEST_F(Startup, FirstRunCreatesTheDataFolderLogsInOrderAndLaunchesTheHelper) {
     EXPECT_LT(lines.indexOf(QStringLiteral("Launching Software: Launching Broadcast Wizard")),
               lines.indexOf(QStringLiteral("Launching Software: Launching Kestrova")));
 
-    ASSERT_TRUE(program_.javaLaunched());
+    // The helper is a process of its own: give it a moment to have run.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return program_.javaLaunched(); }, 5000));
     EXPECT_EQ(QString::fromUtf8(test::ReadFile(program_.javaArgsFile())).trimmed(),
               QStringLiteral("-jar ") + program_.path +
                   QStringLiteral("/BeaconServer.jar 11111 false"));

@@ -187,3 +187,13 @@ TEST_F(SettingsFiles, OptionChangesReachTheSavedRecords) {
     EXPECT_EQ(s.ZoomEnabled, 1);
     EXPECT_EQ(ReadFile(file("archive.dat")), QByteArray("\x00\x00\x04\x00", 4));
 }
+
+TEST_F(SettingsFiles, TheQualitySliderIsHandedTheStoredQualityWithoutReadingItBack) {
+    WriteFile(file("settings.dat"), SettingsBytes({{282, 150}}, 1));
+    int handled = 0;
+    Ui().sldJPEGQuality.onChange([&] { ++handled; });
+    LoadSettings();
+    EXPECT_EQ(App().Settings.JpegQuality, 150);
+    EXPECT_EQ(Ui().sldJPEGQuality.value(), 150);
+    EXPECT_EQ(handled, 0);
+}

@@ -24,6 +24,7 @@ StationFixture::StationFixture() : oldDataHome_(qgetenv("XDG_DATA_HOME")) {
 
 StationFixture::~StationFixture() {
     dialogs::SetResponder({});
+    dialogs::SetUnattended(false);
     ResetTimers();
     ResetAppState();
     if (oldDataHome_.isNull())
