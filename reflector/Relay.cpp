@@ -100,6 +100,35 @@ std::string utcNow() {
     return text;
 }
 
+// What one kind of camera request answers to an identifier or a folder it cannot take.
+struct CameraRefusals {
+    const char* invalidId;
+    const char* unknownFolder;
+};
+
+constexpr CameraRefusals kCheckRefusals{"Exists: false - not a valid camera id",
+                                        "Exists: false - unknown folder"};
+constexpr CameraRefusals kRegisterRefusals{
+    "Registration refused: a camera id has 1 to 50 letters, digits, '-' or '_'.",
+    "Registration refused: unknown folder."};
+constexpr CameraRefusals kUploadRefusals{"Reflector: false - not a valid camera id",
+                                         "Reflector: false - unknown folder"};
+
+// True when `id` is a valid camera identifier and `folder` the camera folder. Otherwise answers
+// 400 with the matching refusal and returns false.
+bool acceptsCamera(const std::string& id, const std::string& folder, const CameraRefusals& refusals,
+                   httplib::Response& res) {
+    if (!isValidCameraId(id)) {
+        answerText(res, 400, refusals.invalidId);
+        return false;
+    }
+    if (folder != kCameraFolder) {
+        answerText(res, 400, refusals.unknownFolder);
+        return false;
+    }
+    return true;
+}
+
 // Makes sure the data folder exists before anything is opened in it.
 RelayConfig withDataDir(RelayConfig config) {
     std::error_code ec;
@@ -277,12 +306,7 @@ void Relay::Impl::directory(const httplib::Request& req, httplib::Response& res)
 
 void Relay::Impl::checkFolder(const httplib::Request& req, httplib::Response& res) {
     const std::string id = req.get_param_value("id");
-    if (!isValidCameraId(id)) {
-        answerText(res, 400, "Exists: false - not a valid camera id");
-        return;
-    }
-    if (req.get_param_value("path") != kCameraFolder) {
-        answerText(res, 400, "Exists: false - unknown folder");
+    if (!acceptsCamera(id, req.get_param_value("path"), kCheckRefusals, res)) {
         return;
     }
     answerText(res, 200, registry.isRegistered(id) ? "Exists: true" : "Exists: false");
@@ -290,13 +314,7 @@ void Relay::Impl::checkFolder(const httplib::Request& req, httplib::Response& re
 
 void Relay::Impl::registerCamera(const httplib::Request& req, httplib::Response& res) {
     const std::string id = req.get_param_value("id");
-    if (!isValidCameraId(id)) {
-        answerText(res, 400,
-                   "Registration refused: a camera id has 1 to 50 letters, digits, '-' or '_'.");
-        return;
-    }
-    if (req.get_param_value("path") != kCameraFolder) {
-        answerText(res, 400, "Registration refused: unknown folder.");
+    if (!acceptsCamera(id, req.get_param_value("path"), kRegisterRefusals, res)) {
         return;
     }
     const std::string ptz = req.get_param_value("ptz");
@@ -323,12 +341,7 @@ void Relay::Impl::upload(const httplib::Request& req, httplib::Response& res) {
         }
     }
     const std::string id = req.get_file_value("id").content;
-    if (!isValidCameraId(id)) {
-        refuse(400, "not a valid camera id");
-        return;
-    }
-    if (req.get_file_value("path").content != kCameraFolder) {
-        refuse(400, "unknown folder");
+    if (!acceptsCamera(id, req.get_file_value("path").content, kUploadRefusals, res)) {
         return;
     }
     if (!registry.isRegistered(id)) {
