@@ -365,7 +365,14 @@ void Relay::Impl::upload(const httplib::Request& req, httplib::Response& res) {
         refuse(500, "could not store the frame");
         return;
     }
-    registry.noteFrame(id);
+    // The frame is stored and served from now on: a time stamp that cannot be written (the
+    // database busy or its disk full) is only logged, so the station does not report a refusal.
+    try {
+        registry.noteFrame(id);
+    } catch (const RegistryError& e) {
+        std::cerr << "reflector: frame of camera " << id
+                  << " accepted, its time not recorded: " << e.what() << std::endl;
+    }
     answerText(res, 200, kFrameAccepted);
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sqlite3.h>
 
 namespace reflector {
 namespace {
@@ -135,6 +136,34 @@ TEST_F(Uploads, RefusesARequestLargerThanTheRelayReadsUnread) {
                   .bytes);
     EXPECT_EQ(answer.status, 413);
     EXPECT_TRUE(isRefusal(answer)) << answer.body;
+}
+
+TEST_F(Uploads, StoredFrameIsAcceptedEvenWhenItsTimeCannotBeRecorded) {
+    // Another connection makes every update of the frame time fail, as a full disk would.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path() / "reflector.db").c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db,
+                                "CREATE TRIGGER refuse_frame_time BEFORE UPDATE OF last_frame_at"
+                                " ON cameras BEGIN SELECT RAISE(ABORT, 'disk full'); END",
+                                nullptr, nullptr, &error);
+    EXPECT_EQ(rc, SQLITE_OK) << (error != nullptr ? error : "");
+    sqlite3_free(error);
+
+    const std::string frame = fakeJpeg(6000, 51);
+    const auto answer = upload(relay.port(), "cam1", frame);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, "Reflector: true");
+    EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam1").body, frame);
+
+    sqlite3_stmt* query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT last_frame_at IS NULL FROM cameras WHERE id = 'cam1'",
+                                 -1, &query, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(query, 0), 1) << "the time was indeed not recorded";
+    sqlite3_finalize(query);
+    sqlite3_close(db);
 }
 
 TEST_F(Uploads, LivePictureAnswersForMissingFrames) {
