@@ -114,6 +114,12 @@ TEST_F(Uploads, RefusesUnknownCamerasBadFramesAndMissingFields) {
               "Exists: true");
 }
 
+TEST_F(Uploads, NamesTheUnregisteredCameraInItsRefusal) {
+    const auto answer = upload(relay.port(), "nobody", fakeJpeg(2000, 33));
+    EXPECT_EQ(answer.status, 404);
+    EXPECT_EQ(answer.body, "Reflector: false - camera nobody is not registered");
+}
+
 TEST_F(Uploads, RefusesBodiesThatAreNotMultipartForms) {
     const std::string form = "id=cam1&path=webcams";
     const auto answer =
