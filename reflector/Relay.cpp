@@ -424,6 +424,10 @@ Relay::Relay(RelayConfig config) : impl_(std::make_unique<Impl>(std::move(config
 
 Relay::~Relay() {
     stop();
+    // run() on another thread still uses the server and this state until it returns.
+    Impl& d = *impl_;
+    std::unique_lock lock(d.stateMutex);
+    d.stateChanged.wait(lock, [&d] { return !d.runStarted || d.finished; });
 }
 
 int Relay::bind(const std::string& host, int port) {
@@ -454,10 +458,10 @@ bool Relay::run() {
         d.runStarted = true;
     }
     const bool ok = d.server.listen_after_bind();
-    {
-        std::lock_guard lock(d.stateMutex);
-        d.finished = true;
-    }
+    // Notified with the lock held: the destructor may free `d` as soon as the lock is released,
+    // so nothing here may touch it after that.
+    std::lock_guard lock(d.stateMutex);
+    d.finished = true;
     d.stateChanged.notify_all();
     return ok;
 }

@@ -44,6 +44,8 @@ class Relay {
     // Opens the data folder; throws std::runtime_error (RegistryError, FrameStoreError) when
     // it cannot be used.
     explicit Relay(RelayConfig config);
+    // Stops the relay and, when run() was started on another thread, waits until it has
+    // returned. That thread still has to be joined, but the relay may go before it.
     ~Relay();
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;

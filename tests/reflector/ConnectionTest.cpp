@@ -3,14 +3,33 @@
 
 #include "RelaySupport.h"
 
+#include <arpa/inet.h>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace reflector {
 namespace {
 
 using namespace test;
+
+// True when something accepts a connection on 127.0.0.1:port.
+bool canConnect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
 
 class Connections : public ::testing::Test {
   protected:
@@ -75,6 +94,58 @@ TEST(RelayLifecycle, StopsWhenAskedAndCanBeStoppedBeforeItRuns) {
     idle.stop();
     EXPECT_TRUE(idle.run()) << "a relay stopped before it ran returns at once";
     idle.waitUntilReady();
+}
+
+TEST(RelayLifecycle, DestroyingTheRelayWaitsUntilRunHasReturned) {
+    TempDir dir;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inLog = false;
+    bool released = false;
+    bool logReturned = false;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    // Holds the one request in the relay, so that run() cannot return before the test says so.
+    config.requestLog = [&](const std::string&) {
+        std::unique_lock lock(mutex);
+        inLog = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        logReturned = true;
+    };
+    auto relay = std::make_unique<Relay>(config);
+    const int port = relay->bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    Relay* running = relay.get();
+    std::thread server([running] { running->run(); });
+    relay->waitUntilReady();
+    std::thread client([port] { get(port, "/getReflector.php"); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return inLog; });
+    }
+
+    bool logReturnedWhenDestroyed = false;
+    std::thread destroyer([&] {
+        relay.reset();
+        std::lock_guard lock(mutex);
+        logReturnedWhenDestroyed = logReturned;
+    });
+    // Once nothing listens any more the destructor has stopped the relay; only then is the
+    // request let go.
+    while (canConnect(port)) {
+        std::this_thread::yield();
+    }
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    destroyer.join();
+    EXPECT_TRUE(logReturnedWhenDestroyed)
+        << "the destructor returned while run() was still serving a request";
+    server.join();
+    client.join();
 }
 
 TEST(RelayLifecycle, LogsOneLinePerRequest) {
