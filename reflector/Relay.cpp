@@ -322,7 +322,12 @@ void Relay::Impl::registerCamera(const httplib::Request& req, httplib::Response&
         answerText(res, 400, "Registration refused: ptz must be true or false.");
         return;
     }
-    registry.registerCamera(id, ptz == "true");
+    if (!registry.registerCamera(id, ptz == "true", config.maxCameras)) {
+        answerText(res, 503,
+                   "Registration refused: this relay already serves as many cameras as it takes (" +
+                       std::to_string(config.maxCameras) + ").");
+        return;
+    }
     answerText(res, 200, kRegistered);
 }
 

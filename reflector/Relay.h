@@ -14,6 +14,8 @@ struct RelayConfig {
     // Relay host that the directory answer names; empty: the listen address (or, when that is
     // a wildcard address, the host the request was sent to).
     std::string publicHost;
+    // Most cameras registered at once; a further registration is refused.
+    std::size_t maxCameras = 1000;
     // Largest frame accepted by an upload.
     std::size_t maxFrameBytes = 2 * 1024 * 1024;
     // Largest request body read at all; larger requests are refused unread.
