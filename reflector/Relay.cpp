@@ -144,7 +144,7 @@ RelayConfig withDataDir(RelayConfig config) {
 struct Relay::Impl {
     explicit Impl(RelayConfig c)
         : config(withDataDir(std::move(c))), registry(config.dataDir / "reflector.db"),
-          frames(config.dataDir / "frames") {}
+          frames(config.dataDir / "frames", config.cachedFrames) {}
 
     RelayConfig config;
     Registry registry;

@@ -16,6 +16,8 @@ struct RelayConfig {
     std::string publicHost;
     // Most cameras registered at once; a further registration is refused.
     std::size_t maxCameras = 1000;
+    // Frames kept in memory for the cameras used most recently; the others are read from disk.
+    std::size_t cachedFrames = 64;
     // Largest frame accepted by an upload.
     std::size_t maxFrameBytes = 2 * 1024 * 1024;
     // Largest request body read at all; larger requests are refused unread.

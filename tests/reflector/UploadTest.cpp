@@ -191,5 +191,23 @@ TEST_F(Uploads, CamerasKeepTheirOwnFrames) {
     EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam2").body, two);
 }
 
+TEST(UploadsWithLittleMemory, FramesThatLeftMemoryAreServedFromDisk) {
+    TempDir dir;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    config.cachedFrames = 1;
+    RunningRelay relay(config);
+    const std::string one = fakeJpeg(3000, 61);
+    const std::string two = fakeJpeg(3500, 62);
+    ASSERT_EQ(registerCamera(relay.port(), "cam1").body, "User Registered Successfully.");
+    ASSERT_EQ(registerCamera(relay.port(), "cam2").body, "User Registered Successfully.");
+    EXPECT_EQ(upload(relay.port(), "cam1", one).body, "Reflector: true");
+    EXPECT_EQ(upload(relay.port(), "cam2", two).body, "Reflector: true");
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam1").body, one);
+        EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam2").body, two);
+    }
+}
+
 } // namespace
 } // namespace reflector
