@@ -1,6 +1,7 @@
 #include "Relay.h"
 
 #include "CameraId.h"
+#include "Connection.h"
 #include "FrameStore.h"
 #include "Jpeg.h"
 #include "Options.h"
@@ -129,6 +130,94 @@ bool acceptsCamera(const std::string& id, const std::string& folder, const Camer
     return true;
 }
 
+// Set on the thread serving a request that was refused before its body was read, so that the
+// connection is drained before it is closed.
+thread_local bool bodyLeftUnread = false;
+
+// The answer to a connection beyond the limit for its address. The request is not read, so
+// the text holds the refusal phrases of both the folder check and the upload: the station then
+// neither takes the folder for existing nor an upload for accepted.
+constexpr const char* kBusy = "Reflector: false - Exists: false - too many connections from "
+                              "your address at once, try again shortly";
+
+// httplib's server, serving each connection under the relay's own limits (Connection.h): a
+// time limit for the whole connection, a limit of connections per client address, and a close
+// that lets the client read its answer when its request was refused before it was read whole.
+class RelayServer : public httplib::Server {
+  public:
+    explicit RelayServer(const RelayConfig& config)
+        : config_(config), perAddress_(config.maxConnectionsPerAddress) {}
+
+    // Told about every connection turned away for its address: the address and the answer.
+    std::function<void(const std::string& address, const httplib::Response& answer)> onBusy;
+
+  private:
+    bool process_and_close_socket(socket_t sock) override;
+    void refuseBusy(int fd, const std::string& address);
+
+    const RelayConfig& config_;
+    AddressLimit perAddress_;
+};
+
+bool RelayServer::process_and_close_socket(socket_t sock) {
+    // Connections still waiting when the relay stops are closed unanswered.
+    if (svr_sock_ == INVALID_SOCKET) {
+        closeConnection(sock);
+        return false;
+    }
+    const std::chrono::seconds readIdle(config_.readTimeoutSeconds);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::seconds(config_.connectionTimeLimitSeconds);
+    const std::string address = peerAddress(sock);
+    AddressLimit::Slot slot = perAddress_.enter(address);
+    if (!slot) {
+        refuseBusy(sock, address);
+        return false;
+    }
+
+    ConnectionStream stream(sock, readIdle, std::chrono::seconds(config_.writeTimeoutSeconds),
+                            deadline);
+    bodyLeftUnread = false;
+    bool closedByClient = false;
+    const bool ok = process_request(stream, true, closedByClient, nullptr);
+    // Free the place before the client can see the end of the answer, so that its next
+    // connection is counted afresh.
+    slot.release();
+    if (bodyLeftUnread || hasUnreadInput(sock)) {
+        // A refused body is read and thrown away up to twice the largest request: enough for
+        // a client that overshot the limit to finish sending and read the refusal.
+        closeAfterDraining(sock, readIdle, deadline, 2 * config_.maxRequestBytes);
+    } else {
+        closeConnection(sock);
+    }
+    return ok;
+}
+
+void RelayServer::refuseBusy(int fd, const std::string& address) {
+    httplib::Response answer;
+    answer.status = 503;
+    answer.body = kBusy;
+    const std::string bytes = "HTTP/1.1 503 Service Unavailable\r\n"
+                              "Cache-Control: no-store\r\n"
+                              "Connection: close\r\n"
+                              "Content-Length: " +
+                              std::to_string(answer.body.size()) +
+                              "\r\n"
+                              "Content-Type: " +
+                              std::string(kText) +
+                              "\r\n"
+                              "Retry-After: 1\r\n"
+                              "X-Content-Type-Options: nosniff\r\n\r\n" +
+                              answer.body;
+    // The socket is fresh, so the short answer fits its send buffer. Nothing here waits for
+    // the client: workers held by the connections being turned away are what the limit is for.
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (onBusy) {
+        onBusy(address, answer);
+    }
+    closeAfterDraining(fd, std::chrono::milliseconds(0), Clock::now(), config_.maxRequestBytes);
+}
+
 // Makes sure the data folder exists before anything is opened in it.
 RelayConfig withDataDir(RelayConfig config) {
     std::error_code ec;
@@ -149,7 +238,7 @@ struct Relay::Impl {
     RelayConfig config;
     Registry registry;
     FrameStore frames;
-    httplib::Server server;
+    RelayServer server{config};
     std::string listenHost;
     int port = -1;
 
@@ -248,6 +337,7 @@ void Relay::Impl::setUp() {
             (length.size() < 20 && std::stoull(length) <= config.maxRequestBytes)) {
             return httplib::Server::HandlerResponse::Unhandled;
         }
+        bodyLeftUnread = true;
         const std::string text =
             "request body larger than " + std::to_string(config.maxRequestBytes) + " bytes";
         answerText(res, 413, req.path == "/webcams/Reflector" ? kFrameRefused + text : text);
@@ -283,6 +373,13 @@ void Relay::Impl::setUp() {
     server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         logRequest(req, res);
     });
+    server.onBusy = [this](const std::string& address, const httplib::Response& res) {
+        httplib::Request unread;
+        unread.remote_addr = address;
+        unread.method = "-";
+        unread.path = "-";
+        logRequest(unread, res);
+    };
 }
 
 std::string directoryHost(const std::string& publicHost, const std::string& listenHost,

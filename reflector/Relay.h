@@ -25,9 +25,16 @@ struct RelayConfig {
     // A client that stays silent this long while sending a request is dropped.
     int readTimeoutSeconds = 10;
     int writeTimeoutSeconds = 10;
+    // A connection is dropped this long after the relay took it up, however steadily its
+    // client keeps sending or reading, so that slow clients cannot hold the workers.
+    int connectionTimeLimitSeconds = 60;
     // Connections served at the same time; further ones wait in the queue.
     std::size_t workerThreads = 8;
-    // Receives one line per answered request (time, client, method, path, status, body bytes).
+    // Connections from one client address served at the same time; a further one is turned
+    // away at once. 0: no limit (behind a reverse proxy every connection has its address).
+    std::size_t maxConnectionsPerAddress = 4;
+    // Receives one line per answered request (time, client, method, path, status, body bytes);
+    // method and path are "-" for a connection turned away unread.
     std::function<void(const std::string&)> requestLog;
 };
 

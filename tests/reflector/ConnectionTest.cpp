@@ -78,6 +78,77 @@ TEST_F(Connections, ClosedAfterRefusalsAndUploadsToo) {
     EXPECT_EQ(parse(raw.bytes).body, "Reflector: true");
 }
 
+TEST(ConnectionLimits, ConnectionEndsAtItsTimeLimitBeforeTheIdleTimeout) {
+    TempDir dir;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    // Longer than the test client waits (30 s): only the time limit can end this exchange.
+    config.readTimeoutSeconds = 600;
+    config.connectionTimeLimitSeconds = 1;
+    RunningRelay relay(config);
+    const RawAnswer raw =
+        rawExchange(relay.port(), "GET /getReflector.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    EXPECT_TRUE(raw.closed) << "the relay ended the unfinished request";
+    EXPECT_EQ(raw.bytes, "");
+    EXPECT_EQ(get(relay.port(), "/getReflector.php").status, 200) << "and serves the next one";
+}
+
+TEST(ConnectionLimits, TurnsAwayConnectionsBeyondTheLimitForAnAddress) {
+    TempDir dir;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    bool released = false;
+    std::vector<std::string> lines;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    config.maxConnectionsPerAddress = 1;
+    // Holds the directory request in the relay until the test lets it go.
+    config.requestLog = [&](const std::string& line) {
+        std::unique_lock lock(mutex);
+        lines.push_back(line);
+        if (line.find("/getReflector.php") != std::string::npos && !held) {
+            held = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+        }
+    };
+    RunningRelay relay(config);
+    HttpAnswer first;
+    std::thread client([&] { first = get(relay.port(), "/getReflector.php"); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return held; });
+    }
+
+    const RawAnswer busy =
+        rawExchange(relay.port(), stationGet("/webcams/CheckFolderExists?id=cam&path=webcams"));
+    EXPECT_TRUE(busy.closed);
+    const auto refusal = parse(busy.bytes);
+    EXPECT_EQ(refusal.status, 503);
+    EXPECT_NE(refusal.body.find("too many connections"), std::string::npos) << refusal.body;
+    EXPECT_NE(refusal.body.find("Exists: false"), std::string::npos)
+        << "the station must not take the folder for existing";
+    EXPECT_NE(refusal.body.find("Reflector: false"), std::string::npos)
+        << "nor an upload for accepted";
+    EXPECT_EQ(refusal.header("Connection"), "close");
+
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    client.join();
+    EXPECT_EQ(first.status, 200);
+    EXPECT_EQ(get(relay.port(), "/webcams/CheckFolderExists?id=cam&path=webcams").body,
+              "Exists: false")
+        << "the address is served again once its connection has ended";
+
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[1].find(" 127.0.0.1 - - 503 "), std::string::npos) << lines[1];
+}
+
 TEST(RelayLifecycle, StopsWhenAskedAndCanBeStoppedBeforeItRuns) {
     TempDir dir;
     RunningRelay running(dir.path());

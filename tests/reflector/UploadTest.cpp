@@ -172,6 +172,21 @@ TEST_F(Uploads, StoredFrameIsAcceptedEvenWhenItsTimeCannotBeRecorded) {
     sqlite3_close(db);
 }
 
+TEST_F(Uploads, ClientThatSendsTheWholeTooLargeBodyStillReadsTheRefusal) {
+    // The relay refuses from the announced length, then reads the rest and throws it away:
+    // closing with the body unread would reset the connection under the client's feet.
+    const std::string request = "POST /webcams/Reflector HTTP/1.1\r\nHost: x\r\n"
+                                "Content-Type: multipart/form-data; boundary=b\r\n"
+                                "Content-Length: 5000000\r\nConnection: Close\r\n\r\n" +
+                                std::string(5000000, 'x');
+    const RawAnswer raw = rawExchange(relay.port(), request);
+    EXPECT_EQ(raw.sent, request.size()) << "the relay took the whole body";
+    EXPECT_TRUE(raw.closed);
+    const auto answer = parse(raw.bytes);
+    EXPECT_EQ(answer.status, 413);
+    EXPECT_EQ(answer.body, "Reflector: false - request body larger than 4194304 bytes");
+}
+
 TEST_F(Uploads, LivePictureAnswersForMissingFrames) {
     const auto noPicture = get(relay.port(), "/webcams/live?id=cam1");
     EXPECT_EQ(noPicture.status, 404);
