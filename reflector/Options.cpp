@@ -74,7 +74,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
             value = arg.substr(eq + 1);
         }
         if (name != "--host" && name != "--port" && name != "--data" && name != "--public-host" &&
-            name != "--max-cameras") {
+            name != "--max-cameras" && name != "--max-per-address") {
             result.error = "unknown argument '" + arg + "'";
             return result;
         }
@@ -107,6 +107,14 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
                 return result;
             }
             o.maxCameras = static_cast<std::size_t>(*most);
+        } else if (name == "--max-per-address") {
+            const auto most = readNumber(*value, 0, 1000);
+            if (!most) {
+                result.error =
+                    "--max-per-address needs a number from 0 to 1000, not '" + *value + "'";
+                return result;
+            }
+            o.maxPerAddress = static_cast<std::size_t>(*most);
         } else if (name == "--data") {
             if (value->empty()) {
                 result.error = "--data needs a folder";
@@ -137,17 +145,19 @@ std::string usageText(const std::string& programName) {
     return "Usage: " + programName +
            " [--host ADDRESS] [--port N] [--data DIR] [--public-host HOST]\n" +
            std::string(programName.size() + 7, ' ') +
-           " [--max-cameras N]\n"
+           " [--max-cameras N] [--max-per-address N]\n"
            "\n"
            "Serves the camera directory, the camera relay and its viewer pages.\n"
            "\n"
-           "  --host ADDRESS      address to listen on (default 127.0.0.1)\n"
-           "  --port N            TCP port to listen on, 0 for any free port (default 8080)\n"
-           "  --data DIR          data folder (default $XDG_DATA_HOME/Kestrova/reflector)\n"
-           "  --public-host HOST  relay host that the directory hands to stations\n"
-           "                      (default: the listen address)\n"
-           "  --max-cameras N     most cameras registered at once (default 1000)\n"
-           "  -h, --help          show this text\n";
+           "  --host ADDRESS       address to listen on (default 127.0.0.1)\n"
+           "  --port N             TCP port to listen on, 0 for any free port (default 8080)\n"
+           "  --data DIR           data folder (default $XDG_DATA_HOME/Kestrova/reflector)\n"
+           "  --public-host HOST   relay host that the directory hands to stations\n"
+           "                       (default: the listen address)\n"
+           "  --max-cameras N      most cameras registered at once (default 1000)\n"
+           "  --max-per-address N  connections served at once for one client address,\n"
+           "                       0 for no limit, as behind a reverse proxy (default 4)\n"
+           "  -h, --help           show this text\n";
 }
 
 } // namespace reflector

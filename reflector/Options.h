@@ -14,6 +14,7 @@ struct Options {
     std::filesystem::path dataDir;
     std::string publicHost; // empty: derived from the listen address
     std::size_t maxCameras = 1000;
+    std::size_t maxPerAddress = 4; // connections served at once per client address; 0: no limit
     bool help = false;
 };
 
