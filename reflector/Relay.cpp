@@ -50,6 +50,8 @@ std::string statusText(int status) {
         return "Not found";
     case 413:
         return "Request too large";
+    case 411:
+        return "Length required";
     case 414:
         return "Address too long";
     case 500:
@@ -330,18 +332,28 @@ void Relay::Impl::setUp() {
                });
 
     // Refuse a body larger than the limit from its announced length, before any of it is read;
-    // otherwise the server would read and discard it all just to answer the refusal.
+    // otherwise the server would read and discard it all just to answer the refusal. A body
+    // without a length (chunked, or sent until the client closes) is refused as well: the
+    // server reads such a body whole into memory, whatever its size, and the station always
+    // announces the length.
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        const auto refuseUnread = [&req, &res](int status, const std::string& text) {
+            bodyLeftUnread = true;
+            answerText(res, status, req.path == "/webcams/Reflector" ? kFrameRefused + text : text);
+            return httplib::Server::HandlerResponse::Handled;
+        };
+        const bool hasBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH" ||
+                             req.method == "DELETE" || req.method == "PRI";
+        if (req.has_header("Transfer-Encoding") || (hasBody && !req.has_header("Content-Length"))) {
+            return refuseUnread(411, "request body without a Content-Length");
+        }
         const std::string length = req.get_header_value("Content-Length");
         if (length.empty() || length.find_first_not_of("0123456789") != std::string::npos ||
             (length.size() < 20 && std::stoull(length) <= config.maxRequestBytes)) {
             return httplib::Server::HandlerResponse::Unhandled;
         }
-        bodyLeftUnread = true;
-        const std::string text =
-            "request body larger than " + std::to_string(config.maxRequestBytes) + " bytes";
-        answerText(res, 413, req.path == "/webcams/Reflector" ? kFrameRefused + text : text);
-        return httplib::Server::HandlerResponse::Handled;
+        return refuseUnread(413, "request body larger than " +
+                                     std::to_string(config.maxRequestBytes) + " bytes");
     });
     server.set_error_handler(httplib::Server::HandlerWithResponse(
         [](const httplib::Request& req, httplib::Response& res) {

@@ -187,6 +187,29 @@ TEST_F(Uploads, ClientThatSendsTheWholeTooLargeBodyStillReadsTheRefusal) {
     EXPECT_EQ(answer.body, "Reflector: false - request body larger than 4194304 bytes");
 }
 
+TEST_F(Uploads, RefusesBodiesWithoutALength) {
+    // Such a body would be read whole into memory, whatever its size.
+    const std::string chunk(1000, 'x');
+    const RawAnswer chunked =
+        rawExchange(relay.port(), "POST /webcams/Reflector HTTP/1.1\r\nHost: x\r\n"
+                                  "Content-Type: multipart/form-data; boundary=b\r\n"
+                                  "Transfer-Encoding: chunked\r\nConnection: Close\r\n\r\n"
+                                  "3e8\r\n" +
+                                      chunk + "\r\n0\r\n\r\n");
+    EXPECT_TRUE(chunked.closed);
+    const auto refused = parse(chunked.bytes);
+    EXPECT_EQ(refused.status, 411);
+    EXPECT_EQ(refused.body, "Reflector: false - request body without a Content-Length");
+
+    const RawAnswer unbounded =
+        rawExchange(relay.port(), "POST /webcams/SyncWebcams HTTP/1.1\r\nHost: x\r\n"
+                                  "Content-Type: application/x-www-form-urlencoded\r\n"
+                                  "Connection: Close\r\n\r\nid=cam1&path=webcams");
+    EXPECT_TRUE(unbounded.closed);
+    EXPECT_EQ(parse(unbounded.bytes).status, 411);
+    EXPECT_EQ(parse(unbounded.bytes).body, "request body without a Content-Length");
+}
+
 TEST_F(Uploads, LivePictureAnswersForMissingFrames) {
     const auto noPicture = get(relay.port(), "/webcams/live?id=cam1");
     EXPECT_EQ(noPicture.status, 404);
