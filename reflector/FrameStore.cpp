@@ -3,6 +3,7 @@
 #include "CameraId.h"
 #include "Jpeg.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,7 +40,8 @@ void writeAll(int fd, const std::string& bytes, const std::string& name) {
 
 } // namespace
 
-FrameStore::FrameStore(std::filesystem::path dir) : dir_(std::move(dir)) {
+FrameStore::FrameStore(std::filesystem::path dir, std::size_t cachedFrames)
+    : dir_(std::move(dir)), capacity_(std::max<std::size_t>(cachedFrames, 1)) {
     std::error_code ec;
     std::filesystem::create_directories(dir_, ec);
     if (ec) {
@@ -95,17 +97,21 @@ void FrameStore::put(const std::string& id, std::string jpeg) {
         throw FrameStoreError("cannot replace " + target.string() + ": " + reason);
     }
 
-    std::lock_guard mapLock(mapMutex_);
-    frames_[id] = std::move(frame);
+    std::lock_guard cacheLock(cacheMutex_);
+    ++puts_;
+    remember(id, std::move(frame));
 }
 
 std::shared_ptr<const std::string> FrameStore::latest(const std::string& id) {
     const std::filesystem::path file = fileFor(id);
+    std::uint64_t putsBefore = 0;
     {
-        std::lock_guard lock(mapMutex_);
-        if (auto it = frames_.find(id); it != frames_.end()) {
-            return it->second;
+        std::lock_guard lock(cacheMutex_);
+        if (auto it = byId_.find(id); it != byId_.end()) {
+            recent_.splice(recent_.begin(), recent_, it->second);
+            return it->second->second;
         }
+        putsBefore = puts_;
     }
 
     std::ifstream in(file, std::ios::binary);
@@ -117,9 +123,37 @@ std::shared_ptr<const std::string> FrameStore::latest(const std::string& id) {
         return nullptr;
     }
     auto frame = std::make_shared<const std::string>(std::move(bytes));
-    std::lock_guard lock(mapMutex_);
-    // A frame put meanwhile is newer than the file read here: keep it.
-    return frames_.emplace(id, std::move(frame)).first->second;
+    std::lock_guard lock(cacheMutex_);
+    if (auto it = byId_.find(id); it != byId_.end()) {
+        // A frame put meanwhile is newer than the file read here: keep it.
+        recent_.splice(recent_.begin(), recent_, it->second);
+        return it->second->second;
+    }
+    // A frame put meanwhile may already have left memory again; only a file read while nothing
+    // was stored is sure to be the latest.
+    if (puts_ == putsBefore) {
+        remember(id, frame);
+    }
+    return frame;
+}
+
+std::size_t FrameStore::cachedFrames() const {
+    std::lock_guard lock(cacheMutex_);
+    return recent_.size();
+}
+
+void FrameStore::remember(const std::string& id, std::shared_ptr<const std::string> frame) {
+    if (auto it = byId_.find(id); it != byId_.end()) {
+        it->second->second = std::move(frame);
+        recent_.splice(recent_.begin(), recent_, it->second);
+        return;
+    }
+    recent_.emplace_front(id, std::move(frame));
+    byId_.emplace(id, recent_.begin());
+    while (recent_.size() > capacity_) {
+        byId_.erase(recent_.back().first);
+        recent_.pop_back();
+    }
 }
 
 } // namespace reflector

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@ struct Options {
     int port = 8080;
     std::filesystem::path dataDir;
     std::string publicHost; // empty: derived from the listen address
+    std::size_t maxCameras = 1000;
+    std::size_t maxPerAddress = 4; // connections served at once per client address; 0: no limit
     bool help = false;
 };
 

@@ -43,7 +43,7 @@ class Statement {
                    : std::string(reinterpret_cast<const char*>(p),
                                  static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
     }
-    int integer(int column) const { return sqlite3_column_int(stmt_, column); }
+    sqlite3_int64 integer(int column) const { return sqlite3_column_int64(stmt_, column); }
 
   private:
     void check(int rc) {
@@ -109,14 +109,33 @@ Registry::~Registry() {
     sqlite3_close(db_);
 }
 
-void Registry::registerCamera(const std::string& id, bool ptz) {
+bool Registry::registerCamera(const std::string& id, bool ptz, std::size_t maxCameras) {
     std::lock_guard lock(mutex_);
+    // Counted and inserted under the one lock, so concurrent registrations cannot pass the
+    // limit together.
+    Statement known(db_, "SELECT 1 FROM cameras WHERE id = ?1");
+    known.bind(1, id);
+    if (!known.step() && countLocked() >= maxCameras) {
+        return false;
+    }
     Statement s(db_, (std::string("INSERT INTO cameras (id, ptz, registered_at) VALUES (?1, ?2, ") +
                       kNow + ") ON CONFLICT(id) DO UPDATE SET ptz = excluded.ptz")
                          .c_str());
     s.bind(1, id);
     s.bind(2, ptz ? 1 : 0);
     s.step();
+    return true;
+}
+
+std::size_t Registry::count() {
+    std::lock_guard lock(mutex_);
+    return countLocked();
+}
+
+std::size_t Registry::countLocked() {
+    Statement s(db_, "SELECT COUNT(*) FROM cameras");
+    s.step();
+    return static_cast<std::size_t>(s.integer(0));
 }
 
 bool Registry::isRegistered(const std::string& id) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -38,9 +40,13 @@ class Registry {
     Registry& operator=(const Registry&) = delete;
 
     // Registers a camera or updates the motor flag of a registered one; the first
-    // registration time is kept.
-    void registerCamera(const std::string& id, bool ptz);
+    // registration time is kept. A new camera is refused (false) when `maxCameras` cameras are
+    // registered already; a registered one is always updated.
+    bool registerCamera(const std::string& id, bool ptz,
+                        std::size_t maxCameras = std::numeric_limits<std::size_t>::max());
     bool isRegistered(const std::string& id);
+    // How many cameras are registered.
+    std::size_t count();
     std::optional<Camera> find(const std::string& id);
     // All cameras, ordered by identifier.
     std::vector<Camera> list();
@@ -48,6 +54,8 @@ class Registry {
     void noteFrame(const std::string& id);
 
   private:
+    std::size_t countLocked(); // with mutex_ held
+
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "Relay.h"
 
 #include "CameraId.h"
+#include "Connection.h"
 #include "FrameStore.h"
 #include "Jpeg.h"
 #include "Options.h"
@@ -49,6 +50,8 @@ std::string statusText(int status) {
         return "Not found";
     case 413:
         return "Request too large";
+    case 411:
+        return "Length required";
     case 414:
         return "Address too long";
     case 500:
@@ -100,6 +103,123 @@ std::string utcNow() {
     return text;
 }
 
+// What one kind of camera request answers to an identifier or a folder it cannot take.
+struct CameraRefusals {
+    const char* invalidId;
+    const char* unknownFolder;
+};
+
+constexpr CameraRefusals kCheckRefusals{"Exists: false - not a valid camera id",
+                                        "Exists: false - unknown folder"};
+constexpr CameraRefusals kRegisterRefusals{
+    "Registration refused: a camera id has 1 to 50 letters, digits, '-' or '_'.",
+    "Registration refused: unknown folder."};
+constexpr CameraRefusals kUploadRefusals{"Reflector: false - not a valid camera id",
+                                         "Reflector: false - unknown folder"};
+
+// True when `id` is a valid camera identifier and `folder` the camera folder. Otherwise answers
+// 400 with the matching refusal and returns false.
+bool acceptsCamera(const std::string& id, const std::string& folder, const CameraRefusals& refusals,
+                   httplib::Response& res) {
+    if (!isValidCameraId(id)) {
+        answerText(res, 400, refusals.invalidId);
+        return false;
+    }
+    if (folder != kCameraFolder) {
+        answerText(res, 400, refusals.unknownFolder);
+        return false;
+    }
+    return true;
+}
+
+// Set on the thread serving a request that was refused before its body was read, so that the
+// connection is drained before it is closed.
+thread_local bool bodyLeftUnread = false;
+
+// The answer to a connection beyond the limit for its address. The request is not read, so
+// the text holds the refusal phrases of both the folder check and the upload: the station then
+// neither takes the folder for existing nor an upload for accepted.
+constexpr const char* kBusy = "Reflector: false - Exists: false - too many connections from "
+                              "your address at once, try again shortly";
+
+// httplib's server, serving each connection under the relay's own limits (Connection.h): a
+// time limit for the whole connection, a limit of connections per client address, and a close
+// that lets the client read its answer when its request was refused before it was read whole.
+class RelayServer : public httplib::Server {
+  public:
+    explicit RelayServer(const RelayConfig& config)
+        : config_(config), perAddress_(config.maxConnectionsPerAddress) {}
+
+    // Told about every connection turned away for its address: the address and the answer.
+    std::function<void(const std::string& address, const httplib::Response& answer)> onBusy;
+
+  private:
+    bool process_and_close_socket(socket_t sock) override;
+    void refuseBusy(int fd, const std::string& address);
+
+    const RelayConfig& config_;
+    AddressLimit perAddress_;
+};
+
+bool RelayServer::process_and_close_socket(socket_t sock) {
+    // Connections still waiting when the relay stops are closed unanswered.
+    if (svr_sock_ == INVALID_SOCKET) {
+        closeConnection(sock);
+        return false;
+    }
+    const std::chrono::seconds readIdle(config_.readTimeoutSeconds);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::seconds(config_.connectionTimeLimitSeconds);
+    const std::string address = peerAddress(sock);
+    AddressLimit::Slot slot = perAddress_.enter(address);
+    if (!slot) {
+        refuseBusy(sock, address);
+        return false;
+    }
+
+    ConnectionStream stream(sock, readIdle, std::chrono::seconds(config_.writeTimeoutSeconds),
+                            deadline);
+    bodyLeftUnread = false;
+    bool closedByClient = false;
+    const bool ok = process_request(stream, true, closedByClient, nullptr);
+    // Free the place before the client can see the end of the answer, so that its next
+    // connection is counted afresh.
+    slot.release();
+    if (bodyLeftUnread || hasUnreadInput(sock)) {
+        // A refused body is read and thrown away up to twice the largest request: enough for
+        // a client that overshot the limit to finish sending and read the refusal.
+        closeAfterDraining(sock, readIdle, deadline, 2 * config_.maxRequestBytes);
+    } else {
+        closeConnection(sock);
+    }
+    return ok;
+}
+
+void RelayServer::refuseBusy(int fd, const std::string& address) {
+    httplib::Response answer;
+    answer.status = 503;
+    answer.body = kBusy;
+    const std::string bytes = "HTTP/1.1 503 Service Unavailable\r\n"
+                              "Cache-Control: no-store\r\n"
+                              "Connection: close\r\n"
+                              "Content-Length: " +
+                              std::to_string(answer.body.size()) +
+                              "\r\n"
+                              "Content-Type: " +
+                              std::string(kText) +
+                              "\r\n"
+                              "Retry-After: 1\r\n"
+                              "X-Content-Type-Options: nosniff\r\n\r\n" +
+                              answer.body;
+    // The socket is fresh, so the short answer fits its send buffer. Nothing here waits for
+    // the client: workers held by the connections being turned away are what the limit is for.
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (onBusy) {
+        onBusy(address, answer);
+    }
+    closeAfterDraining(fd, std::chrono::milliseconds(0), Clock::now(), config_.maxRequestBytes);
+}
+
 // Makes sure the data folder exists before anything is opened in it.
 RelayConfig withDataDir(RelayConfig config) {
     std::error_code ec;
@@ -115,12 +235,12 @@ RelayConfig withDataDir(RelayConfig config) {
 struct Relay::Impl {
     explicit Impl(RelayConfig c)
         : config(withDataDir(std::move(c))), registry(config.dataDir / "reflector.db"),
-          frames(config.dataDir / "frames") {}
+          frames(config.dataDir / "frames", config.cachedFrames) {}
 
     RelayConfig config;
     Registry registry;
     FrameStore frames;
-    httplib::Server server;
+    RelayServer server{config};
     std::string listenHost;
     int port = -1;
 
@@ -212,17 +332,28 @@ void Relay::Impl::setUp() {
                });
 
     // Refuse a body larger than the limit from its announced length, before any of it is read;
-    // otherwise the server would read and discard it all just to answer the refusal.
+    // otherwise the server would read and discard it all just to answer the refusal. A body
+    // without a length (chunked, or sent until the client closes) is refused as well: the
+    // server reads such a body whole into memory, whatever its size, and the station always
+    // announces the length.
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        const auto refuseUnread = [&req, &res](int status, const std::string& text) {
+            bodyLeftUnread = true;
+            answerText(res, status, req.path == "/webcams/Reflector" ? kFrameRefused + text : text);
+            return httplib::Server::HandlerResponse::Handled;
+        };
+        const bool hasBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH" ||
+                             req.method == "DELETE" || req.method == "PRI";
+        if (req.has_header("Transfer-Encoding") || (hasBody && !req.has_header("Content-Length"))) {
+            return refuseUnread(411, "request body without a Content-Length");
+        }
         const std::string length = req.get_header_value("Content-Length");
         if (length.empty() || length.find_first_not_of("0123456789") != std::string::npos ||
             (length.size() < 20 && std::stoull(length) <= config.maxRequestBytes)) {
             return httplib::Server::HandlerResponse::Unhandled;
         }
-        const std::string text =
-            "request body larger than " + std::to_string(config.maxRequestBytes) + " bytes";
-        answerText(res, 413, req.path == "/webcams/Reflector" ? kFrameRefused + text : text);
-        return httplib::Server::HandlerResponse::Handled;
+        return refuseUnread(413, "request body larger than " +
+                                     std::to_string(config.maxRequestBytes) + " bytes");
     });
     server.set_error_handler(httplib::Server::HandlerWithResponse(
         [](const httplib::Request& req, httplib::Response& res) {
@@ -254,6 +385,13 @@ void Relay::Impl::setUp() {
     server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         logRequest(req, res);
     });
+    server.onBusy = [this](const std::string& address, const httplib::Response& res) {
+        httplib::Request unread;
+        unread.remote_addr = address;
+        unread.method = "-";
+        unread.path = "-";
+        logRequest(unread, res);
+    };
 }
 
 std::string directoryHost(const std::string& publicHost, const std::string& listenHost,
@@ -277,12 +415,7 @@ void Relay::Impl::directory(const httplib::Request& req, httplib::Response& res)
 
 void Relay::Impl::checkFolder(const httplib::Request& req, httplib::Response& res) {
     const std::string id = req.get_param_value("id");
-    if (!isValidCameraId(id)) {
-        answerText(res, 400, "Exists: false - not a valid camera id");
-        return;
-    }
-    if (req.get_param_value("path") != kCameraFolder) {
-        answerText(res, 400, "Exists: false - unknown folder");
+    if (!acceptsCamera(id, req.get_param_value("path"), kCheckRefusals, res)) {
         return;
     }
     answerText(res, 200, registry.isRegistered(id) ? "Exists: true" : "Exists: false");
@@ -290,13 +423,7 @@ void Relay::Impl::checkFolder(const httplib::Request& req, httplib::Response& re
 
 void Relay::Impl::registerCamera(const httplib::Request& req, httplib::Response& res) {
     const std::string id = req.get_param_value("id");
-    if (!isValidCameraId(id)) {
-        answerText(res, 400,
-                   "Registration refused: a camera id has 1 to 50 letters, digits, '-' or '_'.");
-        return;
-    }
-    if (req.get_param_value("path") != kCameraFolder) {
-        answerText(res, 400, "Registration refused: unknown folder.");
+    if (!acceptsCamera(id, req.get_param_value("path"), kRegisterRefusals, res)) {
         return;
     }
     const std::string ptz = req.get_param_value("ptz");
@@ -304,7 +431,12 @@ void Relay::Impl::registerCamera(const httplib::Request& req, httplib::Response&
         answerText(res, 400, "Registration refused: ptz must be true or false.");
         return;
     }
-    registry.registerCamera(id, ptz == "true");
+    if (!registry.registerCamera(id, ptz == "true", config.maxCameras)) {
+        answerText(res, 503,
+                   "Registration refused: this relay already serves as many cameras as it takes (" +
+                       std::to_string(config.maxCameras) + ").");
+        return;
+    }
     answerText(res, 200, kRegistered);
 }
 
@@ -323,12 +455,7 @@ void Relay::Impl::upload(const httplib::Request& req, httplib::Response& res) {
         }
     }
     const std::string id = req.get_file_value("id").content;
-    if (!isValidCameraId(id)) {
-        refuse(400, "not a valid camera id");
-        return;
-    }
-    if (req.get_file_value("path").content != kCameraFolder) {
-        refuse(400, "unknown folder");
+    if (!acceptsCamera(id, req.get_file_value("path").content, kUploadRefusals, res)) {
         return;
     }
     if (!registry.isRegistered(id)) {
@@ -352,7 +479,14 @@ void Relay::Impl::upload(const httplib::Request& req, httplib::Response& res) {
         refuse(500, "could not store the frame");
         return;
     }
-    registry.noteFrame(id);
+    // The frame is stored and served from now on: a time stamp that cannot be written (the
+    // database busy or its disk full) is only logged, so the station does not report a refusal.
+    try {
+        registry.noteFrame(id);
+    } catch (const RegistryError& e) {
+        std::cerr << "reflector: frame of camera " << id
+                  << " accepted, its time not recorded: " << e.what() << std::endl;
+    }
     answerText(res, 200, kFrameAccepted);
 }
 
@@ -404,6 +538,10 @@ Relay::Relay(RelayConfig config) : impl_(std::make_unique<Impl>(std::move(config
 
 Relay::~Relay() {
     stop();
+    // run() on another thread still uses the server and this state until it returns.
+    Impl& d = *impl_;
+    std::unique_lock lock(d.stateMutex);
+    d.stateChanged.wait(lock, [&d] { return !d.runStarted || d.finished; });
 }
 
 int Relay::bind(const std::string& host, int port) {
@@ -434,10 +572,10 @@ bool Relay::run() {
         d.runStarted = true;
     }
     const bool ok = d.server.listen_after_bind();
-    {
-        std::lock_guard lock(d.stateMutex);
-        d.finished = true;
-    }
+    // Notified with the lock held: the destructor may free `d` as soon as the lock is released,
+    // so nothing here may touch it after that.
+    std::lock_guard lock(d.stateMutex);
+    d.finished = true;
     d.stateChanged.notify_all();
     return ok;
 }

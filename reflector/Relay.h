@@ -14,6 +14,10 @@ struct RelayConfig {
     // Relay host that the directory answer names; empty: the listen address (or, when that is
     // a wildcard address, the host the request was sent to).
     std::string publicHost;
+    // Most cameras registered at once; a further registration is refused.
+    std::size_t maxCameras = 1000;
+    // Frames kept in memory for the cameras used most recently; the others are read from disk.
+    std::size_t cachedFrames = 64;
     // Largest frame accepted by an upload.
     std::size_t maxFrameBytes = 2 * 1024 * 1024;
     // Largest request body read at all; larger requests are refused unread.
@@ -21,9 +25,16 @@ struct RelayConfig {
     // A client that stays silent this long while sending a request is dropped.
     int readTimeoutSeconds = 10;
     int writeTimeoutSeconds = 10;
+    // A connection is dropped this long after the relay took it up, however steadily its
+    // client keeps sending or reading, so that slow clients cannot hold the workers.
+    int connectionTimeLimitSeconds = 60;
     // Connections served at the same time; further ones wait in the queue.
     std::size_t workerThreads = 8;
-    // Receives one line per answered request (time, client, method, path, status, body bytes).
+    // Connections from one client address served at the same time; a further one is turned
+    // away at once. 0: no limit (behind a reverse proxy every connection has its address).
+    std::size_t maxConnectionsPerAddress = 4;
+    // Receives one line per answered request (time, client, method, path, status, body bytes);
+    // method and path are "-" for a connection turned away unread.
     std::function<void(const std::string&)> requestLog;
 };
 
@@ -44,6 +55,8 @@ class Relay {
     // Opens the data folder; throws std::runtime_error (RegistryError, FrameStoreError) when
     // it cannot be used.
     explicit Relay(RelayConfig config);
+    // Stops the relay and, when run() was started on another thread, waits until it has
+    // returned. That thread still has to be joined, but the relay may go before it.
     ~Relay();
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;

@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
     reflector::RelayConfig config;
     config.dataDir = options.dataDir;
     config.publicHost = options.publicHost;
+    config.maxCameras = options.maxCameras;
+    config.maxConnectionsPerAddress = options.maxPerAddress;
     config.requestLog = [](const std::string& line) { printLine(stdout, line); };
 
     std::unique_ptr<reflector::Relay> relay;

@@ -3,14 +3,33 @@
 
 #include "RelaySupport.h"
 
+#include <arpa/inet.h>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace reflector {
 namespace {
 
 using namespace test;
+
+// True when something accepts a connection on 127.0.0.1:port.
+bool canConnect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
 
 class Connections : public ::testing::Test {
   protected:
@@ -59,6 +78,77 @@ TEST_F(Connections, ClosedAfterRefusalsAndUploadsToo) {
     EXPECT_EQ(parse(raw.bytes).body, "Reflector: true");
 }
 
+TEST(ConnectionLimits, ConnectionEndsAtItsTimeLimitBeforeTheIdleTimeout) {
+    TempDir dir;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    // Longer than the test client waits (30 s): only the time limit can end this exchange.
+    config.readTimeoutSeconds = 600;
+    config.connectionTimeLimitSeconds = 1;
+    RunningRelay relay(config);
+    const RawAnswer raw =
+        rawExchange(relay.port(), "GET /getReflector.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    EXPECT_TRUE(raw.closed) << "the relay ended the unfinished request";
+    EXPECT_EQ(raw.bytes, "");
+    EXPECT_EQ(get(relay.port(), "/getReflector.php").status, 200) << "and serves the next one";
+}
+
+TEST(ConnectionLimits, TurnsAwayConnectionsBeyondTheLimitForAnAddress) {
+    TempDir dir;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    bool released = false;
+    std::vector<std::string> lines;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    config.maxConnectionsPerAddress = 1;
+    // Holds the directory request in the relay until the test lets it go.
+    config.requestLog = [&](const std::string& line) {
+        std::unique_lock lock(mutex);
+        lines.push_back(line);
+        if (line.find("/getReflector.php") != std::string::npos && !held) {
+            held = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+        }
+    };
+    RunningRelay relay(config);
+    HttpAnswer first;
+    std::thread client([&] { first = get(relay.port(), "/getReflector.php"); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return held; });
+    }
+
+    const RawAnswer busy =
+        rawExchange(relay.port(), stationGet("/webcams/CheckFolderExists?id=cam&path=webcams"));
+    EXPECT_TRUE(busy.closed);
+    const auto refusal = parse(busy.bytes);
+    EXPECT_EQ(refusal.status, 503);
+    EXPECT_NE(refusal.body.find("too many connections"), std::string::npos) << refusal.body;
+    EXPECT_NE(refusal.body.find("Exists: false"), std::string::npos)
+        << "the station must not take the folder for existing";
+    EXPECT_NE(refusal.body.find("Reflector: false"), std::string::npos)
+        << "nor an upload for accepted";
+    EXPECT_EQ(refusal.header("Connection"), "close");
+
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    client.join();
+    EXPECT_EQ(first.status, 200);
+    EXPECT_EQ(get(relay.port(), "/webcams/CheckFolderExists?id=cam&path=webcams").body,
+              "Exists: false")
+        << "the address is served again once its connection has ended";
+
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[1].find(" 127.0.0.1 - - 503 "), std::string::npos) << lines[1];
+}
+
 TEST(RelayLifecycle, StopsWhenAskedAndCanBeStoppedBeforeItRuns) {
     TempDir dir;
     RunningRelay running(dir.path());
@@ -75,6 +165,58 @@ TEST(RelayLifecycle, StopsWhenAskedAndCanBeStoppedBeforeItRuns) {
     idle.stop();
     EXPECT_TRUE(idle.run()) << "a relay stopped before it ran returns at once";
     idle.waitUntilReady();
+}
+
+TEST(RelayLifecycle, DestroyingTheRelayWaitsUntilRunHasReturned) {
+    TempDir dir;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inLog = false;
+    bool released = false;
+    bool logReturned = false;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    // Holds the one request in the relay, so that run() cannot return before the test says so.
+    config.requestLog = [&](const std::string&) {
+        std::unique_lock lock(mutex);
+        inLog = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        logReturned = true;
+    };
+    auto relay = std::make_unique<Relay>(config);
+    const int port = relay->bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    Relay* running = relay.get();
+    std::thread server([running] { running->run(); });
+    relay->waitUntilReady();
+    std::thread client([port] { get(port, "/getReflector.php"); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return inLog; });
+    }
+
+    bool logReturnedWhenDestroyed = false;
+    std::thread destroyer([&] {
+        relay.reset();
+        std::lock_guard lock(mutex);
+        logReturnedWhenDestroyed = logReturned;
+    });
+    // Once nothing listens any more the destructor has stopped the relay; only then is the
+    // request let go.
+    while (canConnect(port)) {
+        std::this_thread::yield();
+    }
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    destroyer.join();
+    EXPECT_TRUE(logReturnedWhenDestroyed)
+        << "the destructor returned while run() was still serving a request";
+    server.join();
+    client.join();
 }
 
 TEST(RelayLifecycle, LogsOneLinePerRequest) {

@@ -89,6 +89,27 @@ TEST_F(StartExchanges, RefusesBadIdentifiersWithoutTheSuccessPhrase) {
               "Exists: true");
 }
 
+TEST(Registration, RefusesNewCamerasOnceTheRelayIsFull) {
+    TempDir dir;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    config.maxCameras = 2;
+    RunningRelay relay(config);
+    ASSERT_EQ(registerCamera(relay.port(), "one").body, "User Registered Successfully.");
+    ASSERT_EQ(registerCamera(relay.port(), "two").body, "User Registered Successfully.");
+
+    const auto full = registerCamera(relay.port(), "three");
+    EXPECT_EQ(full.status, 503);
+    EXPECT_EQ(full.body, "Registration refused: this relay already serves as many cameras as "
+                         "it takes (2).");
+    EXPECT_EQ(get(relay.port(), "/webcams/CheckFolderExists?id=three&path=webcams").body,
+              "Exists: false");
+    EXPECT_EQ(upload(relay.port(), "three", fakeJpeg(1000, 5)).status, 404);
+
+    EXPECT_EQ(registerCamera(relay.port(), "one", true).body, "User Registered Successfully.")
+        << "a registered camera may register again";
+}
+
 TEST_F(StartExchanges, RefusesOtherFoldersAndMotorValues) {
     const auto folder = get(relay.port(), "/webcams/Register?id=cam&path=other&ptz=false");
     EXPECT_EQ(folder.status, 400);

@@ -59,6 +59,55 @@ TEST(FrameStore, ReadsFramesLeftByAnEarlierRun) {
     EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"broken.jpg", "old.jpg"}));
 }
 
+TEST(FrameStore, KeepsOnlyTheMostRecentlyUsedFramesInMemory) {
+    TempDir dir;
+    FrameStore store(dir.path(), 2);
+    const std::string a = fakeJpeg(1000, 11);
+    const std::string b = fakeJpeg(1100, 12);
+    const std::string c = fakeJpeg(1200, 13);
+    store.put("a", a);
+    store.put("b", b);
+    ASSERT_NE(store.latest("a"), nullptr); // a is now used more recently than b
+    store.put("c", c);
+    EXPECT_EQ(store.cachedFrames(), 2u);
+
+    // Change the files behind the store's back: a frame still in memory is served from there,
+    // one that left memory is read from its file again.
+    const std::string aOnDisk = fakeJpeg(1300, 14);
+    const std::string bOnDisk = fakeJpeg(1400, 15);
+    std::ofstream(dir.path() / "a.jpg", std::ios::binary | std::ios::trunc) << aOnDisk;
+    std::ofstream(dir.path() / "b.jpg", std::ios::binary | std::ios::trunc) << bOnDisk;
+    ASSERT_NE(store.latest("a"), nullptr);
+    EXPECT_EQ(*store.latest("a"), a) << "a was used recently and stayed in memory";
+    ASSERT_NE(store.latest("b"), nullptr);
+    EXPECT_EQ(*store.latest("b"), bOnDisk) << "b was the least recently used and left memory";
+    EXPECT_EQ(store.cachedFrames(), 2u);
+
+    // Reading b back pushed c, now the least recently used, out of memory.
+    EXPECT_EQ(*store.latest("c"), c) << "c is still served, from its file";
+    EXPECT_EQ(store.cachedFrames(), 2u);
+}
+
+TEST(FrameStore, ServesEveryCameraWhenMoreCamerasThanMemoryHoldsAreInUse) {
+    TempDir dir;
+    FrameStore store(dir.path(), 3);
+    std::vector<std::string> frames;
+    for (unsigned i = 0; i < 10; ++i) {
+        frames.push_back(fakeJpeg(500 + i, 20 + i));
+        store.put("cam" + std::to_string(i), frames.back());
+    }
+    for (unsigned round = 0; round < 2; ++round) {
+        for (unsigned i = 0; i < 10; ++i) {
+            const auto frame = store.latest("cam" + std::to_string(i));
+            ASSERT_NE(frame, nullptr) << i;
+            EXPECT_EQ(*frame, frames[i]) << i;
+            EXPECT_LE(store.cachedFrames(), 3u);
+        }
+    }
+    store.put("cam0", frames[9]);
+    EXPECT_EQ(*store.latest("cam0"), frames[9]) << "a new frame replaces the one in memory";
+}
+
 TEST(FrameStore, RefusesIdentifiersThatCouldLeaveItsFolder) {
     TempDir dir;
     FrameStore store(dir.path() / "frames");

@@ -14,21 +14,30 @@ TEST(Options, DefaultsListenLocallyOnPort8080) {
     EXPECT_EQ(parsed.options.port, 8080);
     EXPECT_EQ(parsed.options.dataDir, kDefaultData);
     EXPECT_EQ(parsed.options.publicHost, "");
+    EXPECT_EQ(parsed.options.maxCameras, 1000u);
+    EXPECT_EQ(parsed.options.maxPerAddress, 4u);
     EXPECT_FALSE(parsed.options.help);
 }
 
 TEST(Options, ReadsEveryOptionInBothSpellings) {
     const auto spaced = parseOptions({"--host", "0.0.0.0", "--port", "9000", "--data", "/srv/relay",
-                                      "--public-host", "cam.example.org"},
+                                      "--public-host", "cam.example.org", "--max-cameras", "25",
+                                      "--max-per-address", "0"},
                                      kDefaultData);
     ASSERT_EQ(spaced.error, "");
     EXPECT_EQ(spaced.options.host, "0.0.0.0");
     EXPECT_EQ(spaced.options.port, 9000);
     EXPECT_EQ(spaced.options.dataDir, "/srv/relay");
     EXPECT_EQ(spaced.options.publicHost, "cam.example.org");
+    EXPECT_EQ(spaced.options.maxCameras, 25u);
+    EXPECT_EQ(spaced.options.maxPerAddress, 0u) << "no limit";
 
-    const auto joined = parseOptions({"--port=0", "--data=/tmp/r", "--public-host=[::1]"}, {});
+    const auto joined = parseOptions({"--port=0", "--data=/tmp/r", "--public-host=[::1]",
+                                      "--max-cameras=1000000", "--max-per-address=1000"},
+                                     {});
     ASSERT_EQ(joined.error, "");
+    EXPECT_EQ(joined.options.maxCameras, 1000000u);
+    EXPECT_EQ(joined.options.maxPerAddress, 1000u);
     EXPECT_EQ(joined.options.port, 0);
     EXPECT_EQ(joined.options.dataDir, "/tmp/r");
     EXPECT_EQ(joined.options.publicHost, "[::1]");
@@ -38,6 +47,8 @@ TEST(Options, HelpStopsReading) {
     EXPECT_TRUE(parseOptions({"--help", "--bogus"}, kDefaultData).options.help);
     EXPECT_TRUE(parseOptions({"-h"}, kDefaultData).options.help);
     EXPECT_NE(usageText("reflector").find("--public-host"), std::string::npos);
+    EXPECT_NE(usageText("reflector").find("--max-cameras"), std::string::npos);
+    EXPECT_NE(usageText("reflector").find("--max-per-address"), std::string::npos);
 }
 
 TEST(Options, RefusesBadArgumentsWithAReason) {
@@ -45,11 +56,21 @@ TEST(Options, RefusesBadArgumentsWithAReason) {
         std::vector<std::string> args;
         const char* mentions;
     } cases[] = {
-        {{"--port"}, "--port"},         {{"--port", "80a"}, "80a"},
-        {{"--port", "65536"}, "65536"}, {{"--port", "-1"}, "-1"},
-        {{"--port="}, "--port"},        {{"--host", ""}, "--host"},
-        {{"--data="}, "--data"},        {{"--public-host", "bad host\r\n"}, "--public-host"},
-        {{"--verbose"}, "--verbose"},   {{"extra"}, "extra"},
+        {{"--port"}, "--port"},
+        {{"--port", "80a"}, "80a"},
+        {{"--port", "65536"}, "65536"},
+        {{"--port", "-1"}, "-1"},
+        {{"--port="}, "--port"},
+        {{"--host", ""}, "--host"},
+        {{"--data="}, "--data"},
+        {{"--public-host", "bad host\r\n"}, "--public-host"},
+        {{"--verbose"}, "--verbose"},
+        {{"extra"}, "extra"},
+        {{"--max-cameras", "0"}, "--max-cameras"},
+        {{"--max-cameras", "1000001"}, "1000001"},
+        {{"--max-cameras", "ten"}, "ten"},
+        {{"--max-per-address", "1001"}, "--max-per-address"},
+        {{"--max-per-address", "-1"}, "-1"},
     };
     for (const auto& c : cases) {
         const auto parsed = parseOptions(c.args, kDefaultData);

@@ -136,6 +136,17 @@ TEST(Program, ServesLogsAndStopsCleanlyOnSignals) {
     }
 }
 
+TEST(Program, TakesNoMoreCamerasThanAllowed) {
+    TempDir dir;
+    Program program({"--port", "0", "--data", dir.path().string(), "--max-cameras", "1"});
+    const int port = listeningPort(program);
+    ASSERT_GT(port, 0);
+    EXPECT_EQ(registerCamera(port, "first").body, "User Registered Successfully.");
+    EXPECT_EQ(registerCamera(port, "second").status, 503);
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0);
+}
+
 TEST(Program, ExplainsBadArguments) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--port", "http"}, std::vector<std::string>{"--colour"},

@@ -41,6 +41,26 @@ TEST(Registry, RegistersFindsAndUpdatesCameras) {
     EXPECT_EQ(all[1].id, "cam1");
 }
 
+TEST(Registry, RefusesNewCamerasBeyondTheLimitButUpdatesKnownOnes) {
+    TempDir dir;
+    Registry registry(dir.path() / "cameras.db");
+    EXPECT_EQ(registry.count(), 0u);
+    EXPECT_TRUE(registry.registerCamera("one", false, 2));
+    EXPECT_TRUE(registry.registerCamera("two", false, 2));
+    EXPECT_EQ(registry.count(), 2u);
+
+    EXPECT_FALSE(registry.registerCamera("three", false, 2));
+    EXPECT_FALSE(registry.isRegistered("three"));
+    EXPECT_EQ(registry.count(), 2u);
+
+    EXPECT_TRUE(registry.registerCamera("one", true, 2)) << "a known camera is not new";
+    EXPECT_TRUE(registry.find("one")->ptz);
+    EXPECT_FALSE(registry.registerCamera("three", false, 1))
+        << "a lowered limit leaves the cameras there but takes no new one";
+    EXPECT_TRUE(registry.registerCamera("three", false)) << "no limit given";
+    EXPECT_EQ(registry.count(), 3u);
+}
+
 TEST(Registry, KeepsCamerasAcrossReopening) {
     TempDir dir;
     {

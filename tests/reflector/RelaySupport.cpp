@@ -64,6 +64,7 @@ RawAnswer rawExchange(int port, const std::string& request) {
         }
         sent += static_cast<std::size_t>(n);
     }
+    answer.sent = sent;
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);

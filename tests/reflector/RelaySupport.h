@@ -34,8 +34,9 @@ class RunningRelay {
 
 // What came back on one connection.
 struct RawAnswer {
-    std::string bytes;   // everything received
-    bool closed = false; // the relay closed the connection (end of file seen)
+    std::string bytes;    // everything received
+    bool closed = false;  // the relay closed the connection (end of file seen)
+    std::size_t sent = 0; // bytes of the request the relay let through
 };
 
 // Connects to 127.0.0.1:port, sends `request` as it is and reads until the relay closes the

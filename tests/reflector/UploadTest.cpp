@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sqlite3.h>
 
 namespace reflector {
 namespace {
@@ -113,6 +114,12 @@ TEST_F(Uploads, RefusesUnknownCamerasBadFramesAndMissingFields) {
               "Exists: true");
 }
 
+TEST_F(Uploads, NamesTheUnregisteredCameraInItsRefusal) {
+    const auto answer = upload(relay.port(), "nobody", fakeJpeg(2000, 33));
+    EXPECT_EQ(answer.status, 404);
+    EXPECT_EQ(answer.body, "Reflector: false - camera nobody is not registered");
+}
+
 TEST_F(Uploads, RefusesBodiesThatAreNotMultipartForms) {
     const std::string form = "id=cam1&path=webcams";
     const auto answer =
@@ -137,6 +144,72 @@ TEST_F(Uploads, RefusesARequestLargerThanTheRelayReadsUnread) {
     EXPECT_TRUE(isRefusal(answer)) << answer.body;
 }
 
+TEST_F(Uploads, StoredFrameIsAcceptedEvenWhenItsTimeCannotBeRecorded) {
+    // Another connection makes every update of the frame time fail, as a full disk would.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path() / "reflector.db").c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db,
+                                "CREATE TRIGGER refuse_frame_time BEFORE UPDATE OF last_frame_at"
+                                " ON cameras BEGIN SELECT RAISE(ABORT, 'disk full'); END",
+                                nullptr, nullptr, &error);
+    EXPECT_EQ(rc, SQLITE_OK) << (error != nullptr ? error : "");
+    sqlite3_free(error);
+
+    const std::string frame = fakeJpeg(6000, 51);
+    const auto answer = upload(relay.port(), "cam1", frame);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, "Reflector: true");
+    EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam1").body, frame);
+
+    sqlite3_stmt* query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT last_frame_at IS NULL FROM cameras WHERE id = 'cam1'",
+                                 -1, &query, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(query, 0), 1) << "the time was indeed not recorded";
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+}
+
+TEST_F(Uploads, ClientThatSendsTheWholeTooLargeBodyStillReadsTheRefusal) {
+    // The relay refuses from the announced length, then reads the rest and throws it away:
+    // closing with the body unread would reset the connection under the client's feet.
+    const std::string request = "POST /webcams/Reflector HTTP/1.1\r\nHost: x\r\n"
+                                "Content-Type: multipart/form-data; boundary=b\r\n"
+                                "Content-Length: 5000000\r\nConnection: Close\r\n\r\n" +
+                                std::string(5000000, 'x');
+    const RawAnswer raw = rawExchange(relay.port(), request);
+    EXPECT_EQ(raw.sent, request.size()) << "the relay took the whole body";
+    EXPECT_TRUE(raw.closed);
+    const auto answer = parse(raw.bytes);
+    EXPECT_EQ(answer.status, 413);
+    EXPECT_EQ(answer.body, "Reflector: false - request body larger than 4194304 bytes");
+}
+
+TEST_F(Uploads, RefusesBodiesWithoutALength) {
+    // Such a body would be read whole into memory, whatever its size.
+    const std::string chunk(1000, 'x');
+    const RawAnswer chunked =
+        rawExchange(relay.port(), "POST /webcams/Reflector HTTP/1.1\r\nHost: x\r\n"
+                                  "Content-Type: multipart/form-data; boundary=b\r\n"
+                                  "Transfer-Encoding: chunked\r\nConnection: Close\r\n\r\n"
+                                  "3e8\r\n" +
+                                      chunk + "\r\n0\r\n\r\n");
+    EXPECT_TRUE(chunked.closed);
+    const auto refused = parse(chunked.bytes);
+    EXPECT_EQ(refused.status, 411);
+    EXPECT_EQ(refused.body, "Reflector: false - request body without a Content-Length");
+
+    const RawAnswer unbounded =
+        rawExchange(relay.port(), "POST /webcams/SyncWebcams HTTP/1.1\r\nHost: x\r\n"
+                                  "Content-Type: application/x-www-form-urlencoded\r\n"
+                                  "Connection: Close\r\n\r\nid=cam1&path=webcams");
+    EXPECT_TRUE(unbounded.closed);
+    EXPECT_EQ(parse(unbounded.bytes).status, 411);
+    EXPECT_EQ(parse(unbounded.bytes).body, "request body without a Content-Length");
+}
+
 TEST_F(Uploads, LivePictureAnswersForMissingFrames) {
     const auto noPicture = get(relay.port(), "/webcams/live?id=cam1");
     EXPECT_EQ(noPicture.status, 404);
@@ -154,6 +227,24 @@ TEST_F(Uploads, CamerasKeepTheirOwnFrames) {
     EXPECT_EQ(upload(relay.port(), "cam2", two).body, "Reflector: true");
     EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam1").body, one);
     EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam2").body, two);
+}
+
+TEST(UploadsWithLittleMemory, FramesThatLeftMemoryAreServedFromDisk) {
+    TempDir dir;
+    RelayConfig config;
+    config.dataDir = dir.path();
+    config.cachedFrames = 1;
+    RunningRelay relay(config);
+    const std::string one = fakeJpeg(3000, 61);
+    const std::string two = fakeJpeg(3500, 62);
+    ASSERT_EQ(registerCamera(relay.port(), "cam1").body, "User Registered Successfully.");
+    ASSERT_EQ(registerCamera(relay.port(), "cam2").body, "User Registered Successfully.");
+    EXPECT_EQ(upload(relay.port(), "cam1", one).body, "Reflector: true");
+    EXPECT_EQ(upload(relay.port(), "cam2", two).body, "Reflector: true");
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam1").body, one);
+        EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam2").body, two);
+    }
 }
 
 } // namespace
