@@ -154,18 +154,14 @@ bool DetectAndConnectCamera() {
     SaveSettingsFile();
 
     // The capture control has no preparatory settings of its own; connecting is all it needs.
-    cam.SetDevice(s.Settings.CameraIndex);
-    cam.SetConnected(true);
+    const bool formatOk = ConnectAt320x240(cam, s.Settings.CameraIndex);
     s.CameraSourceKind = cam.SourceKind();
 
     const QString name = cam.DeviceName(s.Settings.CameraIndex);
     ui.lblCameraName.set(name);
     WriteLog(QStringLiteral("Launching Software: Connecting to: ") + name);
-
-    const bool formatOk = cam.SetVideoFormat(320, 240);
     WriteLog(QStringLiteral("Launching Software: Setting Video Format 320x240 = ") +
              (formatOk ? QStringLiteral("True") : QStringLiteral("False")));
-    cam.SetPreview(true);
     return true;
 }
 
@@ -205,11 +201,8 @@ void cmdChangeCam_Click() {
     if (closed())
         return;
 
-    cam.SetDevice(s.Settings.CameraIndex);
-    cam.SetConnected(true);
+    ConnectAt320x240(cam, s.Settings.CameraIndex); // a refused format is not reported here
     s.CameraSourceKind = cam.SourceKind();
-    cam.SetVideoFormat(320, 240);
-    cam.SetPreview(true);
     Ui().lblCameraName.set(cam.DeviceName(s.Settings.CameraIndex));
 
     CheckCamera();

@@ -262,4 +262,12 @@ QImage CaptureControl::Compose(QImage frame) {
     return frame;
 }
 
+bool ConnectAt320x240(CaptureControl& control, int index) {
+    control.SetDevice(index);
+    control.SetConnected(true);
+    const bool formatOk = control.SetVideoFormat(320, 240);
+    control.SetPreview(true);
+    return formatOk;
+}
+
 } // namespace kestrova

@@ -116,4 +116,9 @@ class CaptureControl : public QObject {
     QPointer<QWidget> sourceDialog_;
 };
 
+// Every connection of a capture control is made the same way: the device at `index`,
+// connected, the 320 x 240 format asked for, the preview started. Returns whether the device
+// accepted the format (a refused format still leaves the device connected and previewed).
+bool ConnectAt320x240(CaptureControl& control, int index);
+
 } // namespace kestrova
