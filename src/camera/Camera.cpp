@@ -178,9 +178,15 @@ void cmdChangeCam_Click() {
     AppState& s = App();
     const int generation = m.generation;
     // The station may close during one of the waits; the change then ends without connecting
-    // anything or starting the broadcast again.
+    // anything or starting the broadcast again. The close need not have finished: once it has
+    // sent the posting helper its "shutdown" (ShutdownRequested), or asked the exchanges under
+    // way to end (AbortRequested, which only the station's close sets), the station is on its way
+    // out, and the relay must not be looked up and registered with again. StartReflector would
+    // also clear the AbortRequested the close relies on.
     const auto closed = [&] {
-        if (Module().generation == generation)
+        const AppState& now = App();
+        if (Module().generation == generation && now.ShutdownRequested != kTrue &&
+            now.AbortRequested != kTrue)
             return false;
         App().CameraChanging = kFalse;
         return true;
