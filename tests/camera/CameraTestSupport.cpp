@@ -6,7 +6,6 @@
 #include "settings/Settings.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QWidget>
 
@@ -95,18 +94,11 @@ WindowWatch::WindowWatch(const QString& objectName, std::function<void(QWidget*)
     timer_.start();
 }
 
-ProgramFolderLayout::ProgramFolderLayout(const QString& dir, bool withProgram) : dir_(dir) {
-    QDir().mkpath(dir_ + QStringLiteral("/jre/bin"));
-    QStringList files{QStringLiteral("kestrovaType.dat"), QStringLiteral("local.jpg"),
-                      QStringLiteral("deployment.conf"), QStringLiteral("interface.jpg")};
-    if (withProgram)
-        files << QStringLiteral("webcam");
-    for (const QString& name : files)
-        QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/") + name,
-                    dir_ + QLatin1Char('/') + name);
-    const QString java = dir_ + QStringLiteral("/jre/bin/java");
-    WriteFile(java, "#!/bin/sh\necho \"$@\" >> '" + javaArguments().toUtf8() + "'\n");
-    QFile::setPermissions(java, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+int VisibleWindows(const QString& objectName) {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return static_cast<int>(std::count_if(windows.begin(), windows.end(), [&](QWidget* w) {
+        return w->objectName() == objectName && w->isVisible();
+    }));
 }
 
 void CloseTopLevelWindows() {

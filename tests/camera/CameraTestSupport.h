@@ -68,18 +68,8 @@ class WindowWatch {
     QTimer timer_;
 };
 
-// A program folder like the build's (kestrovaType.dat, local.jpg, deployment.conf,
-// interface.jpg, optionally the station program itself), whose Java runtime only notes the
-// arguments it was started with.
-class ProgramFolderLayout {
-  public:
-    explicit ProgramFolderLayout(const QString& dir, bool withProgram = false);
-    QString path() const { return dir_; }
-    QString javaArguments() const { return dir_ + QStringLiteral("/java-arguments"); }
-
-  private:
-    QString dir_;
-};
+// The number of visible top-level windows of this object name, now.
+int VisibleWindows(const QString& objectName);
 
 // Closes and deletes every top-level window the test left open.
 void CloseTopLevelWindows();

@@ -4,7 +4,6 @@
 #include "app/AppState.h"
 #include "app/Controls.h"
 #include "app/Station.h"
-#include "app/Wait.h"
 #include "camera/Camera.h"
 #include "camera/CaptureControl.h"
 #include "camera/FrameCapture.h"
@@ -13,6 +12,9 @@
 
 #include <QComboBox>
 #include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
 
 namespace kestrova::test {
 namespace {
@@ -54,6 +56,7 @@ TEST_F(DetectTest, TheChosenCameraIsClassifiedSavedConnectedAndLogged) {
 
     ASSERT_TRUE(DetectAndConnectCamera());
     EXPECT_EQ(0, chooser.seen());
+    EXPECT_EQ(0, VisibleWindows(QStringLiteral("frmCamWizard")));
     EXPECT_EQ(QStringLiteral("Detecting available webcams."), Ui().lblLoading.value());
     EXPECT_EQ(QStringLiteral("Failed to detect webcam(s)"), StartupFailureText());
     EXPECT_EQ(kTrue, App().IsPantiltCamera);
@@ -129,29 +132,30 @@ TEST_F(DetectTest, WithoutAnyCameraTheStepSaysSoAndEndsTheStartUp) {
     EXPECT_EQ(-1, App().Settings.CameraIndex);
 }
 
+// Waits for the station's unload. Not WaitUntil: that one gives up as soon as the close sets
+// AbortRequested, long before the unload.
+bool WaitForEnd(QSignalSpy& terminated) {
+    return !terminated.isEmpty() || terminated.wait(10000);
+}
+
 class StationStartupTest : public CameraTest {
   protected:
-    StationStartupTest() : program_(station_.tempPath() + QStringLiteral("/program")) {
-        OverrideProgramFolder(program_.path());
+    StationStartupTest() : program_(MakeProgramFolder(station_.tempPath())) {
+        OverrideProgramFolder(program_.path);
     }
     ~StationStartupTest() override { OverrideProgramFolder(QString()); }
 
     // Runs the station until it has unloaded; returns its exit code.
     int runToEnd(Station& station) {
-        bool ended = false;
-        int code = -1;
-        QObject::connect(&station, &Station::terminated, [&](int c) {
-            ended = true;
-            code = c;
-        });
+        QSignalSpy terminated(&station, &Station::terminated);
         if (station.Load())
             station.RequestClose();
-        WaitUntil([&] { return ended; }, 10000);
-        EXPECT_TRUE(ended);
-        return code;
+        EXPECT_TRUE(WaitForEnd(terminated));
+        EXPECT_EQ(1, terminated.count());
+        return terminated.isEmpty() ? -1 : terminated.first().first().toInt();
     }
 
-    ProgramFolderLayout program_;
+    ProgramFolder program_;
 };
 
 TEST_F(StationStartupTest, WithoutAnyCameraTheStationClosesWithoutLaunchingTheHelper) {
@@ -168,7 +172,7 @@ TEST_F(StationStartupTest, WithoutAnyCameraTheStationClosesWithoutLaunchingTheHe
     EXPECT_EQ((QStringList{QStringLiteral("Shutdown: Close application called"),
                            QStringLiteral("Shutdown: Ending application")}),
               log.mid(found + 1));
-    EXPECT_FALSE(QFileInfo::exists(program_.javaArguments()));
+    EXPECT_FALSE(program_.javaLaunched());
 
     // The unload saved the first-run settings.
     const SettingsRecord saved = SavedSettings(folder);
@@ -182,8 +186,7 @@ TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPict
     useCameras("Logitech QuickCam Orbit");
     unattended_.set("1");
     Station station({});
-    bool ended = false;
-    QObject::connect(&station, &Station::terminated, [&] { ended = true; });
+    QSignalSpy terminated(&station, &Station::terminated);
     ASSERT_TRUE(station.Load());
 
     const QString folder = App().DataFolder;
@@ -197,8 +200,8 @@ TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPict
               log.mid(settings + 1, 3));
     EXPECT_EQ(0, SavedSettings(folder).CameraIndex);
     EXPECT_EQ(kTrue, App().IsLogitechPtz);
-    EXPECT_EQ(WaitResult::Done,
-              WaitUntil([&] { return QFileInfo::exists(program_.javaArguments()); }, 5000));
+    // The helper is a process of its own, with no event to wait for.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return program_.javaLaunched(); }, 5000));
 
     const QImage centre = DecodeWithQt(GetLatestImage());
     ASSERT_EQ(QSize(320, 240), centre.size());
@@ -210,8 +213,7 @@ TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPict
     CamSrc().SetCameraControl(CameraProperty::Pan, pan.def);
 
     station.RequestClose();
-    WaitUntil([&] { return ended; }, 10000);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(WaitForEnd(terminated));
     EXPECT_FALSE(CamSrc().Connected());
 }
 
