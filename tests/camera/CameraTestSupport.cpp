@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QWidget>
 
 #include <algorithm>
@@ -99,6 +101,25 @@ int VisibleWindows(const QString& objectName) {
     return static_cast<int>(std::count_if(windows.begin(), windows.end(), [&](QWidget* w) {
         return w->objectName() == objectName && w->isVisible();
     }));
+}
+
+DirectoryStandIn::DirectoryStandIn() {
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+        while (QTcpSocket* socket = server_.nextPendingConnection()) {
+            ++lookups_;
+            socket->close();
+            socket->deleteLater();
+        }
+    });
+    server_.listen(QHostAddress::LocalHost);
+}
+
+void DirectoryStandIn::serve(const ProgramFolder& program) const {
+    const QString file = program.path + QStringLiteral("/deployment.conf");
+    QString text = QString::fromUtf8(ReadFile(file));
+    static const QRegularExpression port(QStringLiteral("(?m)^MainPort=.*$"));
+    text.replace(port, QStringLiteral("MainPort=%1").arg(server_.serverPort()));
+    WriteFile(file, text.toUtf8());
 }
 
 void CloseTopLevelWindows() {

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QString>
+#include <QTcpServer>
 #include <QTimer>
 #include <QWidget>
 
@@ -70,6 +71,21 @@ class WindowWatch {
 
 // The number of visible top-level windows of this object name, now.
 int VisibleWindows(const QString& objectName);
+
+// A stand-in for the service's directory on 127.0.0.1: it counts the look-ups it receives and
+// hangs up on each at once, so that a look-up fails without waiting.
+class DirectoryStandIn {
+  public:
+    DirectoryStandIn();
+    bool listening() const { return server_.isListening(); }
+    // Points the deployment.conf of a program folder (MakeProgramFolder) at this directory.
+    void serve(const ProgramFolder& program) const;
+    int lookups() const { return lookups_; }
+
+  private:
+    QTcpServer server_;
+    int lookups_ = 0;
+};
 
 // Closes and deletes every top-level window the test left open.
 void CloseTopLevelWindows();

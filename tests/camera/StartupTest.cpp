@@ -217,16 +217,35 @@ TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPict
     EXPECT_FALSE(CamSrc().Connected());
 }
 
-class ChangeCameraTest : public CameraTest {};
+// The station as the start-up leaves it: no exchange under way (a fresh state would make the
+// relay's look-up first wait ten seconds for one to end), "Logitech QuickCam Orbit" connected
+// with the time stamp on. The program folder's directory is a stand-in that hangs up at once
+// and counts the look-ups.
+class ChangeCameraTest : public CameraTest {
+  protected:
+    ChangeCameraTest() : program_(MakeProgramFolder(station_.tempPath())) {
+        OverrideProgramFolder(program_.path);
+        App().WebRequestDone = kTrue;
+    }
+    ~ChangeCameraTest() override { OverrideProgramFolder(QString()); }
+
+    void SetUp() override {
+        folder_ = prepareStartup();
+        useCameras("Logitech QuickCam Orbit;USB Camera");
+        App().Settings.CameraIndex = 0;
+        ASSERT_TRUE(DetectAndConnectCamera());
+        Ui().chkTimeStamp.set(1);
+        ASSERT_EQ(kTrue, App().IsLogitechPtz);
+        ASSERT_TRUE(directory_.listening());
+        directory_.serve(program_);
+    }
+
+    ProgramFolder program_;
+    DirectoryStandIn directory_;
+    QString folder_;
+};
 
 TEST_F(ChangeCameraTest, ChangeCameraConnectsTheNewChoiceAndClassifiesIt) {
-    const QString folder = prepareStartup();
-    useCameras("Logitech QuickCam Orbit;USB Camera");
-    App().Settings.CameraIndex = 0;
-    ASSERT_TRUE(DetectAndConnectCamera());
-    Ui().chkTimeStamp.set(1);
-    ASSERT_EQ(kTrue, App().IsLogitechPtz);
-
     bool changingDuringChoice = false;
     bool disconnectedDuringChoice = false;
     WindowWatch chooser(QStringLiteral("frmCamWizard"), [&](QWidget* w) {
@@ -250,6 +269,66 @@ TEST_F(ChangeCameraTest, ChangeCameraConnectsTheNewChoiceAndClassifiesIt) {
     EXPECT_FALSE(Ui().cmdPtzEdit.enabled());
     EXPECT_EQ(QStringLiteral("TIME"), CamSrc().Overlay().text);
     EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage()).size());
+    // The relay was started again: its directory was asked for it once.
+    EXPECT_EQ(1, directory_.lookups());
+}
+
+TEST_F(ChangeCameraTest, AStationClosingDuringTheChoiceNeitherReconnectsNorRestartsTheRelay) {
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), [](QWidget* w) {
+        // The close has begun meanwhile: the posting helper was told "shutdown" and has not
+        // gone yet, so the station is still loaded.
+        App().ShutdownRequested = kTrue;
+        PickCamera(1)(w);
+    });
+    Ui().cmdChangeCam.click();
+
+    EXPECT_EQ(1, chooser.seen());
+    EXPECT_FALSE(CamSrc().Connected());
+    EXPECT_EQ(QStringLiteral("Logitech QuickCam Orbit"), Ui().lblCameraName.value());
+    EXPECT_EQ(kFalse, App().CameraChanging);
+    EXPECT_EQ(0, directory_.lookups());
+    EXPECT_TRUE(station_.dialogsShown().empty()); // no "Failed to register" box either
+}
+
+TEST_F(ChangeCameraTest, AnAbortDuringTheFirstPauseEndsTheChangeBeforeTheChooser) {
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), [](QWidget* w) { w->close(); });
+    // The close check asks the exchanges under way to end while the change waits.
+    QObject closeCheck;
+    QTimer::singleShot(0, &closeCheck, [] { App().AbortRequested = kTrue; });
+    Ui().cmdChangeCam.click();
+
+    EXPECT_EQ(0, chooser.seen());
+    EXPECT_EQ(0, VisibleWindows(QStringLiteral("frmCamWizard")));
+    EXPECT_EQ(kTrue, App().AbortRequested);
+    EXPECT_EQ(kFalse, App().CameraChanging);
+    EXPECT_EQ(0, directory_.lookups());
+    // Left as it was; the unload disconnects it.
+    EXPECT_EQ(QStringLiteral("Logitech QuickCam Orbit"), CamSrc().ConnectedName());
+}
+
+TEST_F(ChangeCameraTest, AnAbortDuringTheLastPauseLeavesTheRelayStoppedAndTheAbortSet) {
+    // Once the new camera is connected, the close check asks the exchanges under way to end
+    // while the change waits for the camera to settle.
+    QObject closeCheck;
+    QObject::connect(&CamSrc(), &CaptureControl::connectionChanged, &closeCheck, [&](bool on) {
+        if (on)
+            QTimer::singleShot(0, &closeCheck, [] { App().AbortRequested = kTrue; });
+    });
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), PickCamera(1));
+    const QStringList logBefore = LogMessages(folder_);
+    Ui().cmdChangeCam.click();
+
+    EXPECT_EQ(1, chooser.seen());
+    // With AbortRequested set a look-up is given up before it reaches the directory, but even
+    // that leaves its line in the event log: none was begun.
+    EXPECT_EQ(logBefore.join(QLatin1Char('\n')).toStdString(),
+              LogMessages(folder_).join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(QStringLiteral("USB Camera"), CamSrc().ConnectedName());
+    EXPECT_EQ(QStringLiteral("USB Camera"), Ui().lblCameraName.value());
+    EXPECT_EQ(kTrue, App().AbortRequested);
+    EXPECT_EQ(kFalse, App().CameraChanging);
+    EXPECT_EQ(0, directory_.lookups());
+    EXPECT_TRUE(station_.dialogsShown().empty());
 }
 
 } // namespace
