@@ -154,18 +154,14 @@ bool DetectAndConnectCamera() {
     SaveSettingsFile();
 
     // The capture control has no preparatory settings of its own; connecting is all it needs.
-    cam.SetDevice(s.Settings.CameraIndex);
-    cam.SetConnected(true);
+    const bool formatOk = ConnectAt320x240(cam, s.Settings.CameraIndex);
     s.CameraSourceKind = cam.SourceKind();
 
     const QString name = cam.DeviceName(s.Settings.CameraIndex);
     ui.lblCameraName.set(name);
     WriteLog(QStringLiteral("Launching Software: Connecting to: ") + name);
-
-    const bool formatOk = cam.SetVideoFormat(320, 240);
     WriteLog(QStringLiteral("Launching Software: Setting Video Format 320x240 = ") +
              (formatOk ? QStringLiteral("True") : QStringLiteral("False")));
-    cam.SetPreview(true);
     return true;
 }
 
@@ -182,9 +178,15 @@ void cmdChangeCam_Click() {
     AppState& s = App();
     const int generation = m.generation;
     // The station may close during one of the waits; the change then ends without connecting
-    // anything or starting the broadcast again.
+    // anything or starting the broadcast again. The close need not have finished: once it has
+    // sent the posting helper its "shutdown" (ShutdownRequested), or asked the exchanges under
+    // way to end (AbortRequested, which only the station's close sets), the station is on its way
+    // out, and the relay must not be looked up and registered with again. StartReflector would
+    // also clear the AbortRequested the close relies on.
     const auto closed = [&] {
-        if (Module().generation == generation)
+        const AppState& now = App();
+        if (Module().generation == generation && now.ShutdownRequested != kTrue &&
+            now.AbortRequested != kTrue)
             return false;
         App().CameraChanging = kFalse;
         return true;
@@ -205,11 +207,8 @@ void cmdChangeCam_Click() {
     if (closed())
         return;
 
-    cam.SetDevice(s.Settings.CameraIndex);
-    cam.SetConnected(true);
+    ConnectAt320x240(cam, s.Settings.CameraIndex); // a refused format is not reported here
     s.CameraSourceKind = cam.SourceKind();
-    cam.SetVideoFormat(320, 240);
-    cam.SetPreview(true);
     Ui().lblCameraName.set(cam.DeviceName(s.Settings.CameraIndex));
 
     CheckCamera();

@@ -23,19 +23,13 @@ void CameraChooser::Open() {
     items_.clear();
     for (int i = 0; i < count; ++i)
         items_ << control_.DeviceName(i);
-    control_.SetDevice(ChooserStartDevice(App().Settings.CameraIndex, count));
-    control_.SetConnected(true);
-    control_.SetVideoFormat(320, 240);
-    control_.SetPreview(true);
+    ConnectAt320x240(control_, ChooserStartDevice(App().Settings.CameraIndex, count));
 }
 
 void CameraChooser::Click(int index) {
     if (control_.Connected())
         control_.SetConnected(false);
-    control_.SetDevice(index);
-    control_.SetConnected(true);
-    control_.SetVideoFormat(320, 240);
-    control_.SetPreview(true);
+    ConnectAt320x240(control_, index);
 }
 
 void CameraChooser::Finish() {

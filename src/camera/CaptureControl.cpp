@@ -245,7 +245,7 @@ void CaptureControl::SetTextOverlay(int slot, const QString& text, int left, int
     overlay_ = TextOverlay{slot, text, left, top, font, size, colour, background};
 }
 
-QImage CaptureControl::CurrentFrame() {
+QImage CaptureControl::GrabFrame() {
     if (!open_)
         return {};
     QImage frame = open_->frame();
@@ -253,6 +253,17 @@ QImage CaptureControl::CurrentFrame() {
         HandleLoss();
         return {};
     }
+    return frame;
+}
+
+QImage CaptureControl::CurrentFrame() {
+    return Compose(GrabFrame());
+}
+
+QImage CaptureControl::CurrentFrame(const QSize& size) {
+    QImage frame = GrabFrame();
+    if (!frame.isNull() && frame.size() != size)
+        frame = frame.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return Compose(std::move(frame));
 }
 
@@ -260,6 +271,14 @@ QImage CaptureControl::Compose(QImage frame) {
     if (!frame.isNull() && !overlay_.text.isEmpty())
         DrawOverlay(frame, overlay_, QDateTime::currentDateTime());
     return frame;
+}
+
+bool ConnectAt320x240(CaptureControl& control, int index) {
+    control.SetDevice(index);
+    control.SetConnected(true);
+    const bool formatOk = control.SetVideoFormat(320, 240);
+    control.SetPreview(true);
+    return formatOk;
 }
 
 } // namespace kestrova

@@ -79,6 +79,9 @@ class CaptureControl : public QObject {
 
     // The current frame with the overlay drawn in; null when there is no picture.
     QImage CurrentFrame();
+    // The current frame brought to exactly `size` (stretched when the device delivers another
+    // size), with the overlay drawn in after the scaling so that the text keeps its size.
+    QImage CurrentFrame(const QSize& size);
 
     // True while the control waits for its device to come back.
     bool Reconnecting() const { return connected_ && !open_; }
@@ -101,6 +104,8 @@ class CaptureControl : public QObject {
     void OnHealthTick();
     void UpdatePreviewTimer();
     void DrawPreviewFrame();
+    // The device's frame as it delivers it, without the overlay; null when there is none.
+    QImage GrabFrame();
     QImage Compose(QImage frame);
 
     std::vector<CaptureDeviceInfo> devices_;
@@ -115,5 +120,10 @@ class CaptureControl : public QObject {
     QTimer healthTimer_;  // notices a silent loss and looks for a missing device
     QPointer<QWidget> sourceDialog_;
 };
+
+// Every connection of a capture control is made the same way: the device at `index`,
+// connected, the 320 x 240 format asked for, the preview started. Returns whether the device
+// accepted the format (a refused format still leaves the device connected and previewed).
+bool ConnectAt320x240(CaptureControl& control, int index);
 
 } // namespace kestrova

@@ -28,13 +28,12 @@ constexpr int Rgb(int red, int green, int blue) {
 } // namespace
 
 QByteArray GetLatestImage() {
-    // The frame is encoded in memory; no file is written on the way.
-    QImage frame = CamSrc().CurrentFrame();
+    // The frame is encoded in memory; no file is written on the way. A camera that refused
+    // 320 x 240 has its frame scaled first and the time stamp drawn afterwards, at the size it
+    // has on every other camera.
+    const QImage frame = CamSrc().CurrentFrame(QSize(kUploadWidth, kUploadHeight));
     if (frame.isNull())
         return {};
-    if (frame.size() != QSize(kUploadWidth, kUploadHeight))
-        frame = frame.scaled(kUploadWidth, kUploadHeight, Qt::IgnoreAspectRatio,
-                             Qt::SmoothTransformation);
     return EncodeJpeg(frame, App().Settings.JpegQuality);
 }
 

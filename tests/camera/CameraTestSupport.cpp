@@ -6,8 +6,9 @@
 #include "settings/Settings.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QWidget>
 
 #include <algorithm>
@@ -95,18 +96,30 @@ WindowWatch::WindowWatch(const QString& objectName, std::function<void(QWidget*)
     timer_.start();
 }
 
-ProgramFolderLayout::ProgramFolderLayout(const QString& dir, bool withProgram) : dir_(dir) {
-    QDir().mkpath(dir_ + QStringLiteral("/jre/bin"));
-    QStringList files{QStringLiteral("kestrovaType.dat"), QStringLiteral("local.jpg"),
-                      QStringLiteral("deployment.conf"), QStringLiteral("interface.jpg")};
-    if (withProgram)
-        files << QStringLiteral("webcam");
-    for (const QString& name : files)
-        QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/") + name,
-                    dir_ + QLatin1Char('/') + name);
-    const QString java = dir_ + QStringLiteral("/jre/bin/java");
-    WriteFile(java, "#!/bin/sh\necho \"$@\" >> '" + javaArguments().toUtf8() + "'\n");
-    QFile::setPermissions(java, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+int VisibleWindows(const QString& objectName) {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return static_cast<int>(std::count_if(windows.begin(), windows.end(), [&](QWidget* w) {
+        return w->objectName() == objectName && w->isVisible();
+    }));
+}
+
+DirectoryStandIn::DirectoryStandIn() {
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+        while (QTcpSocket* socket = server_.nextPendingConnection()) {
+            ++lookups_;
+            socket->close();
+            socket->deleteLater();
+        }
+    });
+    server_.listen(QHostAddress::LocalHost);
+}
+
+void DirectoryStandIn::serve(const ProgramFolder& program) const {
+    const QString file = program.path + QStringLiteral("/deployment.conf");
+    QString text = QString::fromUtf8(ReadFile(file));
+    static const QRegularExpression port(QStringLiteral("(?m)^MainPort=.*$"));
+    text.replace(port, QStringLiteral("MainPort=%1").arg(server_.serverPort()));
+    WriteFile(file, text.toUtf8());
 }
 
 void CloseTopLevelWindows() {

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QString>
+#include <QTcpServer>
 #include <QTimer>
 #include <QWidget>
 
@@ -68,17 +69,22 @@ class WindowWatch {
     QTimer timer_;
 };
 
-// A program folder like the build's (kestrovaType.dat, local.jpg, deployment.conf,
-// interface.jpg, optionally the station program itself), whose Java runtime only notes the
-// arguments it was started with.
-class ProgramFolderLayout {
+// The number of visible top-level windows of this object name, now.
+int VisibleWindows(const QString& objectName);
+
+// A stand-in for the service's directory on 127.0.0.1: it counts the look-ups it receives and
+// hangs up on each at once, so that a look-up fails without waiting.
+class DirectoryStandIn {
   public:
-    explicit ProgramFolderLayout(const QString& dir, bool withProgram = false);
-    QString path() const { return dir_; }
-    QString javaArguments() const { return dir_ + QStringLiteral("/java-arguments"); }
+    DirectoryStandIn();
+    bool listening() const { return server_.isListening(); }
+    // Points the deployment.conf of a program folder (MakeProgramFolder) at this directory.
+    void serve(const ProgramFolder& program) const;
+    int lookups() const { return lookups_; }
 
   private:
-    QString dir_;
+    QTcpServer server_;
+    int lookups_ = 0;
 };
 
 // Closes and deletes every top-level window the test left open.

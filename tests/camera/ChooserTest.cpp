@@ -120,12 +120,15 @@ TEST_F(ChooserTest, TheWindowShowsItsTextsAndEveryWayOfClosingRecordsTheChoice) 
 
 TEST_F(ChooserTest, UnattendedTheChooserTakesItsStartDeviceWithoutShowing) {
     unattended_.set("1");
+    // A chooser run modally would be met (and closed) by the watch inside its own loop; one
+    // merely shown would still be among the windows afterwards.
     WindowWatch watch(QStringLiteral("frmCamWizard"), [](QWidget* w) { w->close(); });
     for (const auto& [index, chosen] : std::vector<std::pair<int, int>>{{-1, 0}, {1, 1}, {7, 0}}) {
         SCOPED_TRACE(index);
         App().Settings.CameraIndex = static_cast<std::int16_t>(index);
         ShowCameraChooser(nullptr);
         EXPECT_EQ(chosen, App().Settings.CameraIndex);
+        EXPECT_EQ(0, VisibleWindows(QStringLiteral("frmCamWizard")));
     }
     EXPECT_EQ(0, watch.seen());
 }

@@ -1,12 +1,13 @@
 // The station program itself, started as a user's desktop would start it, headless.
 #include "CameraTestSupport.h"
 
-#include "app/Wait.h"
 #include "settings/Records.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace kestrova::test {
 namespace {
@@ -14,7 +15,11 @@ namespace {
 TEST(StationProgramTest, AnUnattendedFirstStartConnectsTheVirtualCameraAndClosesOnTerminate) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const ProgramFolderLayout program(dir.path() + QStringLiteral("/program"), true);
+    // A directory that refuses the look-up: the run must not register with a relay that
+    // happens to run on this machine.
+    const ProgramFolder program = MakeProgramFolder(dir.path());
+    const QString webcam = program.path + QStringLiteral("/webcam");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/webcam"), webcam));
     const QString dataFolder = dir.path() + QStringLiteral("/data/Kestrova/Webcam_3_0");
 
     QProcess station;
@@ -30,7 +35,7 @@ TEST(StationProgramTest, AnUnattendedFirstStartConnectsTheVirtualCameraAndCloses
                (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
                    QStringLiteral("fast_unwind_on_malloc=0"));
     station.setProcessEnvironment(env);
-    station.start(program.path() + QStringLiteral("/webcam"), {});
+    station.start(webcam, {});
     ASSERT_TRUE(station.waitForStarted(10000));
 
     const auto started = [&] {
@@ -38,7 +43,7 @@ TEST(StationProgramTest, AnUnattendedFirstStartConnectsTheVirtualCameraAndCloses
                    .contains(QStringLiteral("Launching Software: Launching Kestrova")) ||
                station.state() == QProcess::NotRunning;
     };
-    WaitUntil(started, 60000);
+    ASSERT_TRUE(QTest::qWaitFor(started, 60000));
     ASSERT_EQ(QProcess::Running, station.state()) << station.readAllStandardError().toStdString();
 
     station.terminate();
@@ -55,7 +60,7 @@ TEST(StationProgramTest, AnUnattendedFirstStartConnectsTheVirtualCameraAndCloses
     EXPECT_TRUE(
         log.contains(QStringLiteral("Launching Software: Setting Video Format 320x240 = True")));
     EXPECT_EQ(QStringLiteral("Shutdown: Ending application"), log.last());
-    EXPECT_TRUE(QFileInfo::exists(program.javaArguments()));
+    EXPECT_TRUE(program.javaLaunched());
     EXPECT_FALSE(QFileInfo::exists(dataFolder + QStringLiteral("/frame.jpg")));
     EXPECT_EQ(
         0,

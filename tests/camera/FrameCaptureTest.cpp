@@ -44,6 +44,23 @@ InkShare Ink(const QImage& image, const QRect& area) {
 
 const QRect kStampArea(0, 0, 60, 8);
 
+bool IsDark(const QImage& image, int x, int y) {
+    const QColor c = image.pixelColor(x, y);
+    return c.red() + c.green() + c.blue() < 150;
+}
+
+// The size of the time stamp's black box at the top left: its left column and its top row are
+// background only (the text keeps a margin), so the box ends where they stop being dark.
+QSize StampBox(const QImage& image) {
+    int width = 0;
+    while (width < image.width() && IsDark(image, width, 0))
+        ++width;
+    int height = 0;
+    while (height < image.height() && IsDark(image, 0, height))
+        ++height;
+    return QSize(width, height);
+}
+
 class FrameCaptureTest : public CameraTest {
   protected:
     // A connected virtual camera, as the start-up leaves it.
@@ -113,6 +130,32 @@ TEST_F(FrameCaptureTest, AFrameOfAnotherSizeIsScaledForTheUpload) {
     const QImage expected =
         CamSrc().CurrentFrame().scaled(320, 240, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     EXPECT_LT(MeanDifference(picture, expected), 20);
+}
+
+TEST_F(FrameCaptureTest, TheTimeStampKeepsItsSizeOnACameraThatRefuses320x240) {
+    App().Settings.JpegQuality = 100;
+    connect("Plain Cam");
+    Ui().chkTimeStamp.set(1);
+    const QImage plain = DecodeWithQt(GetLatestImage());
+    ASSERT_EQ(QSize(320, 240), plain.size());
+    const QSize box = StampBox(plain);
+    // Nowhere near the whole picture: the sky around the box is light.
+    ASSERT_GE(box.height(), 8);
+    ASSERT_LT(box.height(), 60);
+    ASSERT_GE(box.width(), 40);
+    ASSERT_LT(box.width(), 320);
+
+    CamSrc().SetConnected(false);
+    connect("Wide Cam|1280x720");
+    ASSERT_EQ(QSize(1280, 720), CamSrc().FrameSize());
+    ASSERT_EQ(QStringLiteral("TIME"), CamSrc().Overlay().text);
+    const QImage wide = DecodeWithQt(GetLatestImage());
+    ASSERT_EQ(QSize(320, 240), wide.size());
+    const QSize wideBox = StampBox(wide);
+    // The same box (a pixel of leeway for the JPEG's edges), not one shrunk by a quarter across
+    // and a third down with the frame.
+    EXPECT_NEAR(box.height(), wideBox.height(), 1);
+    EXPECT_NEAR(box.width(), wideBox.width(), 3); // the time may have moved on a second
 }
 
 TEST_F(FrameCaptureTest, TheTimeStampBoxSwitchesTheOverlayAndIsRemembered) {

@@ -4,7 +4,6 @@
 #include "app/AppState.h"
 #include "app/Controls.h"
 #include "app/Station.h"
-#include "app/Wait.h"
 #include "camera/Camera.h"
 #include "camera/CaptureControl.h"
 #include "camera/FrameCapture.h"
@@ -13,6 +12,9 @@
 
 #include <QComboBox>
 #include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
 
 namespace kestrova::test {
 namespace {
@@ -54,6 +56,7 @@ TEST_F(DetectTest, TheChosenCameraIsClassifiedSavedConnectedAndLogged) {
 
     ASSERT_TRUE(DetectAndConnectCamera());
     EXPECT_EQ(0, chooser.seen());
+    EXPECT_EQ(0, VisibleWindows(QStringLiteral("frmCamWizard")));
     EXPECT_EQ(QStringLiteral("Detecting available webcams."), Ui().lblLoading.value());
     EXPECT_EQ(QStringLiteral("Failed to detect webcam(s)"), StartupFailureText());
     EXPECT_EQ(kTrue, App().IsPantiltCamera);
@@ -129,29 +132,30 @@ TEST_F(DetectTest, WithoutAnyCameraTheStepSaysSoAndEndsTheStartUp) {
     EXPECT_EQ(-1, App().Settings.CameraIndex);
 }
 
+// Waits for the station's unload. Not WaitUntil: that one gives up as soon as the close sets
+// AbortRequested, long before the unload.
+bool WaitForEnd(QSignalSpy& terminated) {
+    return !terminated.isEmpty() || terminated.wait(10000);
+}
+
 class StationStartupTest : public CameraTest {
   protected:
-    StationStartupTest() : program_(station_.tempPath() + QStringLiteral("/program")) {
-        OverrideProgramFolder(program_.path());
+    StationStartupTest() : program_(MakeProgramFolder(station_.tempPath())) {
+        OverrideProgramFolder(program_.path);
     }
     ~StationStartupTest() override { OverrideProgramFolder(QString()); }
 
     // Runs the station until it has unloaded; returns its exit code.
     int runToEnd(Station& station) {
-        bool ended = false;
-        int code = -1;
-        QObject::connect(&station, &Station::terminated, [&](int c) {
-            ended = true;
-            code = c;
-        });
+        QSignalSpy terminated(&station, &Station::terminated);
         if (station.Load())
             station.RequestClose();
-        WaitUntil([&] { return ended; }, 10000);
-        EXPECT_TRUE(ended);
-        return code;
+        EXPECT_TRUE(WaitForEnd(terminated));
+        EXPECT_EQ(1, terminated.count());
+        return terminated.isEmpty() ? -1 : terminated.first().first().toInt();
     }
 
-    ProgramFolderLayout program_;
+    ProgramFolder program_;
 };
 
 TEST_F(StationStartupTest, WithoutAnyCameraTheStationClosesWithoutLaunchingTheHelper) {
@@ -168,7 +172,7 @@ TEST_F(StationStartupTest, WithoutAnyCameraTheStationClosesWithoutLaunchingTheHe
     EXPECT_EQ((QStringList{QStringLiteral("Shutdown: Close application called"),
                            QStringLiteral("Shutdown: Ending application")}),
               log.mid(found + 1));
-    EXPECT_FALSE(QFileInfo::exists(program_.javaArguments()));
+    EXPECT_FALSE(program_.javaLaunched());
 
     // The unload saved the first-run settings.
     const SettingsRecord saved = SavedSettings(folder);
@@ -182,8 +186,7 @@ TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPict
     useCameras("Logitech QuickCam Orbit");
     unattended_.set("1");
     Station station({});
-    bool ended = false;
-    QObject::connect(&station, &Station::terminated, [&] { ended = true; });
+    QSignalSpy terminated(&station, &Station::terminated);
     ASSERT_TRUE(station.Load());
 
     const QString folder = App().DataFolder;
@@ -197,8 +200,8 @@ TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPict
               log.mid(settings + 1, 3));
     EXPECT_EQ(0, SavedSettings(folder).CameraIndex);
     EXPECT_EQ(kTrue, App().IsLogitechPtz);
-    EXPECT_EQ(WaitResult::Done,
-              WaitUntil([&] { return QFileInfo::exists(program_.javaArguments()); }, 5000));
+    // The helper is a process of its own, with no event to wait for.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return program_.javaLaunched(); }, 5000));
 
     const QImage centre = DecodeWithQt(GetLatestImage());
     ASSERT_EQ(QSize(320, 240), centre.size());
@@ -210,21 +213,39 @@ TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPict
     CamSrc().SetCameraControl(CameraProperty::Pan, pan.def);
 
     station.RequestClose();
-    WaitUntil([&] { return ended; }, 10000);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(WaitForEnd(terminated));
     EXPECT_FALSE(CamSrc().Connected());
 }
 
-class ChangeCameraTest : public CameraTest {};
+// The station as the start-up leaves it: no exchange under way (a fresh state would make the
+// relay's look-up first wait ten seconds for one to end), "Logitech QuickCam Orbit" connected
+// with the time stamp on. The program folder's directory is a stand-in that hangs up at once
+// and counts the look-ups.
+class ChangeCameraTest : public CameraTest {
+  protected:
+    ChangeCameraTest() : program_(MakeProgramFolder(station_.tempPath())) {
+        OverrideProgramFolder(program_.path);
+        App().WebRequestDone = kTrue;
+    }
+    ~ChangeCameraTest() override { OverrideProgramFolder(QString()); }
+
+    void SetUp() override {
+        folder_ = prepareStartup();
+        useCameras("Logitech QuickCam Orbit;USB Camera");
+        App().Settings.CameraIndex = 0;
+        ASSERT_TRUE(DetectAndConnectCamera());
+        Ui().chkTimeStamp.set(1);
+        ASSERT_EQ(kTrue, App().IsLogitechPtz);
+        ASSERT_TRUE(directory_.listening());
+        directory_.serve(program_);
+    }
+
+    ProgramFolder program_;
+    DirectoryStandIn directory_;
+    QString folder_;
+};
 
 TEST_F(ChangeCameraTest, ChangeCameraConnectsTheNewChoiceAndClassifiesIt) {
-    const QString folder = prepareStartup();
-    useCameras("Logitech QuickCam Orbit;USB Camera");
-    App().Settings.CameraIndex = 0;
-    ASSERT_TRUE(DetectAndConnectCamera());
-    Ui().chkTimeStamp.set(1);
-    ASSERT_EQ(kTrue, App().IsLogitechPtz);
-
     bool changingDuringChoice = false;
     bool disconnectedDuringChoice = false;
     WindowWatch chooser(QStringLiteral("frmCamWizard"), [&](QWidget* w) {
@@ -248,6 +269,66 @@ TEST_F(ChangeCameraTest, ChangeCameraConnectsTheNewChoiceAndClassifiesIt) {
     EXPECT_FALSE(Ui().cmdPtzEdit.enabled());
     EXPECT_EQ(QStringLiteral("TIME"), CamSrc().Overlay().text);
     EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage()).size());
+    // The relay was started again: its directory was asked for it once.
+    EXPECT_EQ(1, directory_.lookups());
+}
+
+TEST_F(ChangeCameraTest, AStationClosingDuringTheChoiceNeitherReconnectsNorRestartsTheRelay) {
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), [](QWidget* w) {
+        // The close has begun meanwhile: the posting helper was told "shutdown" and has not
+        // gone yet, so the station is still loaded.
+        App().ShutdownRequested = kTrue;
+        PickCamera(1)(w);
+    });
+    Ui().cmdChangeCam.click();
+
+    EXPECT_EQ(1, chooser.seen());
+    EXPECT_FALSE(CamSrc().Connected());
+    EXPECT_EQ(QStringLiteral("Logitech QuickCam Orbit"), Ui().lblCameraName.value());
+    EXPECT_EQ(kFalse, App().CameraChanging);
+    EXPECT_EQ(0, directory_.lookups());
+    EXPECT_TRUE(station_.dialogsShown().empty()); // no "Failed to register" box either
+}
+
+TEST_F(ChangeCameraTest, AnAbortDuringTheFirstPauseEndsTheChangeBeforeTheChooser) {
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), [](QWidget* w) { w->close(); });
+    // The close check asks the exchanges under way to end while the change waits.
+    QObject closeCheck;
+    QTimer::singleShot(0, &closeCheck, [] { App().AbortRequested = kTrue; });
+    Ui().cmdChangeCam.click();
+
+    EXPECT_EQ(0, chooser.seen());
+    EXPECT_EQ(0, VisibleWindows(QStringLiteral("frmCamWizard")));
+    EXPECT_EQ(kTrue, App().AbortRequested);
+    EXPECT_EQ(kFalse, App().CameraChanging);
+    EXPECT_EQ(0, directory_.lookups());
+    // Left as it was; the unload disconnects it.
+    EXPECT_EQ(QStringLiteral("Logitech QuickCam Orbit"), CamSrc().ConnectedName());
+}
+
+TEST_F(ChangeCameraTest, AnAbortDuringTheLastPauseLeavesTheRelayStoppedAndTheAbortSet) {
+    // Once the new camera is connected, the close check asks the exchanges under way to end
+    // while the change waits for the camera to settle.
+    QObject closeCheck;
+    QObject::connect(&CamSrc(), &CaptureControl::connectionChanged, &closeCheck, [&](bool on) {
+        if (on)
+            QTimer::singleShot(0, &closeCheck, [] { App().AbortRequested = kTrue; });
+    });
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), PickCamera(1));
+    const QStringList logBefore = LogMessages(folder_);
+    Ui().cmdChangeCam.click();
+
+    EXPECT_EQ(1, chooser.seen());
+    // With AbortRequested set a look-up is given up before it reaches the directory, but even
+    // that leaves its line in the event log: none was begun.
+    EXPECT_EQ(logBefore.join(QLatin1Char('\n')).toStdString(),
+              LogMessages(folder_).join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(QStringLiteral("USB Camera"), CamSrc().ConnectedName());
+    EXPECT_EQ(QStringLiteral("USB Camera"), Ui().lblCameraName.value());
+    EXPECT_EQ(kTrue, App().AbortRequested);
+    EXPECT_EQ(kFalse, App().CameraChanging);
+    EXPECT_EQ(0, directory_.lookups());
+    EXPECT_TRUE(station_.dialogsShown().empty());
 }
 
 } // namespace
