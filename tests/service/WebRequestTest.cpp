@@ -64,8 +64,10 @@ TEST_F(WebRequestTest, JoinsAnAnswerThatArrivesInPiecesAndLogsEveryPiece) {
 }
 
 TEST_F(WebRequestTest, ARefusedConnectionFailsAtOnceWithBothLogLines) {
+    const RefusingPort refusing;
+    ASSERT_NE(refusing.port(), 0);
     const QByteArray result =
-        GetWebRequest(QStringLiteral("127.0.0.1"), ClosedPort(), QStringLiteral("/x"));
+        GetWebRequest(QStringLiteral("127.0.0.1"), refusing.port(), QStringLiteral("/x"));
 
     EXPECT_EQ(result, IoErrorAnswer());
     EXPECT_TRUE(IsFailedAnswer(result));
