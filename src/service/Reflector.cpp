@@ -131,7 +131,16 @@ void StartReflector() {
     }
     s.AbortRequested = kFalse;
 
-    if (!CheckCameraFolder() && !RegisterCamera()) {
+    bool registered = CheckCameraFolder();
+    if (!registered && s.AbortRequested == kFalse)
+        registered = RegisterCamera();
+    // The station is closing: nothing is switched on, and nobody is asked to contact anyone
+    // about an exchange that the close cut short.
+    if (s.AbortRequested == kTrue) {
+        s.ReflectorRunning = kFalse;
+        return;
+    }
+    if (!registered) {
         dialogs::MessageBox(
             QStringLiteral("Failed to register you on the reflector service. Contact ") +
                 ReadDeployment().SupportEmail + QStringLiteral("."),

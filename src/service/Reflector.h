@@ -28,7 +28,8 @@ bool CheckCameraFolder();
 bool RegisterCamera();
 
 // Looks up the relay, registers the camera when its folder is missing and switches on the
-// frame upload, the visitor check and (camera with a motor) the move polling.
+// frame upload, the visitor check and (camera with a motor) the move polling. A start that the
+// station's close cuts short switches nothing on and shows no message.
 void StartReflector();
 
 // Switches them off again; an upload under way finishes by itself.

@@ -7,10 +7,9 @@
 #include "app/Wait.h"
 #include "camera/FrameCapture.h"
 #include "service/Reflector.h"
+#include "service/ServiceSocket.h"
 #include "service/WebRequest.h"
 
-#include <QSignalBlocker>
-#include <QTcpSocket>
 #include <QTimer>
 
 namespace kestrova {
@@ -33,27 +32,26 @@ QByteArray TakeFrame(bool localImage) {
     return localImage ? GetLocalImage() : GetLatestImage();
 }
 
-// The upload whose request has been sent and whose answer is awaited.
-bool& UploadOpen() {
-    static bool open = false;
-    return open;
+// How far the upload that holds ReflectorSocket has come.
+enum class UploadStage {
+    None,       // no upload holds the socket
+    Connecting, // waiting for the connection
+    Open,       // the frame is sent, the relay's answer and close are awaited
+};
+
+UploadStage& Stage() {
+    static UploadStage stage = UploadStage::None;
+    return stage;
 }
 
-void OnReflectorData(QTcpSocket& socket);
-void OnReflectorClose(QTcpSocket& socket);
-void OnReflectorError(QTcpSocket& socket, QAbstractSocket::SocketError error);
+void OnReflectorData(const QByteArray& piece);
+void OnReflectorClose();
+void OnReflectorError(const QString& description);
 void OnAnswerTimeout();
 
-QTcpSocket& ReflectorSocket() {
-    static QTcpSocket* socket = [] {
-        auto* s = new QTcpSocket;
-        s->setReadBufferSize(64 * 1024);
-        QObject::connect(s, &QTcpSocket::readyRead, s, [s] { OnReflectorData(*s); });
-        QObject::connect(s, &QTcpSocket::disconnected, s, [s] { OnReflectorClose(*s); });
-        QObject::connect(s, &QTcpSocket::errorOccurred, s,
-                         [s](QAbstractSocket::SocketError e) { OnReflectorError(*s, e); });
-        return s;
-    }();
+ServiceSocket& ReflectorSocket() {
+    static ServiceSocket* socket =
+        new ServiceSocket({{}, OnReflectorData, OnReflectorClose, OnReflectorError});
     return *socket;
 }
 
@@ -68,12 +66,16 @@ QTimer& AnswerTimer() {
     return *timer;
 }
 
-// Closing the socket ourselves is not the relay's close: the handlers do not run for it.
-void CloseQuietly(QTcpSocket& socket) {
-    UploadOpen() = false;
+// No upload holds the socket any more.
+void ForgetUpload() {
+    Stage() = UploadStage::None;
     AnswerTimer().stop();
-    const QSignalBlocker block(&socket);
-    socket.abort();
+}
+
+// Closing the socket ourselves is not the relay's close: the handlers do not run for it.
+void CloseQuietly() {
+    ForgetUpload();
+    ReflectorSocket().closeQuietly();
 }
 
 // The upload has ended: the next tick may upload again. While the station shuts down the
@@ -84,8 +86,7 @@ void EndUpload() {
         Timers().tmrWatchdog.start();
 }
 
-void OnReflectorData(QTcpSocket& socket) {
-    const QByteArray piece = socket.readAll();
+void OnReflectorData(const QByteArray& piece) {
     if (!piece.contains("Reflector"))
         return;
     // The relay refused the frame: keep its answer.
@@ -94,29 +95,58 @@ void OnReflectorData(QTcpSocket& socket) {
     Ui().txtStatus.force(QStringLiteral("Uploaded image at: ") + LogTime());
 }
 
-void OnReflectorClose(QTcpSocket& socket) {
-    if (socket.bytesAvailable() > 0)
-        OnReflectorData(socket);
-    CloseQuietly(socket);
+void OnReflectorClose() {
+    ForgetUpload();
     EndUpload();
 }
 
-void OnReflectorError(QTcpSocket& socket, QAbstractSocket::SocketError error) {
-    // The relay's close arrives as this error first; the close handler follows.
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        return;
-    WriteLog(QStringLiteral("ReflectorSocket Error - ") + socket.errorString());
-    CloseQuietly(socket);
+void OnReflectorError(const QString& description) {
+    WriteLog(QStringLiteral("ReflectorSocket Error - ") + description);
+    ForgetUpload();
     EndUpload();
 }
 
 void OnAnswerTimeout() {
-    if (!UploadOpen())
+    if (Stage() != UploadStage::Open)
         return;
     WriteLog(QStringLiteral("ReflectorSocket Error - No answer from the relay within %1 ms")
                  .arg(Timeouts().answerMs));
-    CloseQuietly(ReflectorSocket());
+    CloseQuietly();
     EndUpload();
+}
+
+enum class ConnectResult {
+    Connected,
+    Failed,   // the upload is to be ended
+    TakenOver // the socket was closed or reconnected meanwhile: whoever did it has the cycle
+};
+
+// Connects ReflectorSocket for a new upload. The wait runs events, and an event may close the
+// socket (the socket's own error and close handlers, a new start of the relay side, the
+// station's close) or start another upload on it; this upload then leaves the socket alone.
+ConnectResult ConnectUploader() {
+    ServiceSocket& socket = ReflectorSocket();
+    ForgetUpload();
+    socket.connectTo(App().ReflectorHost.trimmed(), static_cast<quint16>(App().ReflectorPort));
+    Stage() = UploadStage::Connecting;
+    if (App().AbortRequested == kTrue) {
+        CloseQuietly();
+        return ConnectResult::Failed;
+    }
+    const std::uint64_t attempt = socket.attempt();
+    const WaitResult result = WaitUntil(
+        [&socket, attempt] {
+            return socket.attempt() != attempt ||
+                   socket.state() == QAbstractSocket::ConnectedState ||
+                   socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        Timeouts().connectMs);
+    if (socket.attempt() != attempt)
+        return ConnectResult::TakenOver;
+    if (result == WaitResult::Done && socket.state() == QAbstractSocket::ConnectedState)
+        return ConnectResult::Connected;
+    CloseQuietly();
+    return ConnectResult::Failed;
 }
 
 } // namespace
@@ -194,8 +224,13 @@ void UploadImage(bool override) {
         EndUpload();
         return;
     }
-    if (!UploaderConnect()) {
+    switch (ConnectUploader()) {
+    case ConnectResult::Connected:
+        break;
+    case ConnectResult::Failed:
         EndUpload();
+        return;
+    case ConnectResult::TakenOver:
         return;
     }
 
@@ -204,39 +239,23 @@ void UploadImage(bool override) {
     const MultipartPost post = BuildFramePost(
         QByteArrayLiteral("/webcams/Reflector"), App().ReflectorHost,
         static_cast<std::uint16_t>(App().ReflectorPort), id, boundary, fileName, frame);
-    QTcpSocket& socket = ReflectorSocket();
+    ServiceSocket& socket = ReflectorSocket();
     socket.write(post.header);
     socket.write(post.body);
     // The socket's events end the upload; a relay that never answers nor closes is cut off.
-    UploadOpen() = true;
+    Stage() = UploadStage::Open;
     AnswerTimer().start(Timeouts().answerMs);
 }
 
 bool UploaderConnect() {
-    QTcpSocket& socket = ReflectorSocket();
-    CloseQuietly(socket);
-    socket.connectToHost(App().ReflectorHost.trimmed(), static_cast<quint16>(App().ReflectorPort));
-    if (App().AbortRequested == kTrue) {
-        CloseQuietly(socket);
-        return false;
-    }
-    const WaitResult result = WaitUntil(
-        [&socket] {
-            return socket.state() == QAbstractSocket::ConnectedState ||
-                   socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        Timeouts().connectMs);
-    if (result == WaitResult::Done && socket.state() == QAbstractSocket::ConnectedState)
-        return true;
-    CloseQuietly(socket);
-    return false;
+    return ConnectUploader() == ConnectResult::Connected;
 }
 
 void CloseReflectorSocket() {
-    const bool wasOpen = UploadOpen();
-    CloseQuietly(ReflectorSocket());
-    // Nobody will close this upload any more.
-    if (wasOpen)
+    const bool busy = Stage() != UploadStage::None;
+    CloseQuietly();
+    // Nobody will end this upload any more.
+    if (busy)
         App().UploadReady = kTrue;
 }
 

@@ -3,12 +3,13 @@
 #include "app/AppState.h"
 #include "app/EventLog.h"
 #include "app/Wait.h"
+#include "service/ServiceSocket.h"
 
 #include <QRandomGenerator>
-#include <QSignalBlocker>
-#include <QTcpSocket>
 
 #include <limits>
+#include <memory>
+#include <utility>
 
 namespace kestrova {
 
@@ -19,71 +20,81 @@ WebRequestTimeouts& Timeouts() {
     return timeouts;
 }
 
-// Closing the socket ourselves is not the service's close: the handlers do not run for it.
-void CloseQuietly(QTcpSocket& socket) {
-    const QSignalBlocker block(&socket);
-    socket.abort();
+// One GET exchange: what its socket brought, kept apart from every other exchange's. A
+// request started from an event handler while another waits for its answer runs its own
+// exchange once the first has ended; each call returns the answer of its own exchange.
+struct Exchange {
+    QByteArray response;
+    bool connected = false;
+    bool done = false;
+};
+
+// The exchange under way on WebSocket; null between exchanges.
+std::shared_ptr<Exchange>& CurrentExchange() {
+    static std::shared_ptr<Exchange> current;
+    return current;
 }
 
-void OnWebData(QTcpSocket& socket);
-void OnWebClose(QTcpSocket& socket);
-void OnWebError(QTcpSocket& socket, QAbstractSocket::SocketError error);
+void OnWebConnected();
+void OnWebData(const QByteArray& piece);
+void OnWebClose();
+void OnWebError(const QString& description);
 
-QTcpSocket& WebSocket() {
-    static QTcpSocket* socket = [] {
-        auto* s = new QTcpSocket;
-        // Read in pieces; what an answer may hold in all is bounded by kMaxAnswerBytes.
-        s->setReadBufferSize(64 * 1024);
-        QObject::connect(s, &QTcpSocket::connected, s, [] { App().WebConnected = kTrue; });
-        QObject::connect(s, &QTcpSocket::readyRead, s, [s] { OnWebData(*s); });
-        QObject::connect(s, &QTcpSocket::disconnected, s, [s] { OnWebClose(*s); });
-        QObject::connect(s, &QTcpSocket::errorOccurred, s,
-                         [s](QAbstractSocket::SocketError e) { OnWebError(*s, e); });
-        return s;
-    }();
+ServiceSocket& WebSocket() {
+    static ServiceSocket* socket =
+        new ServiceSocket({OnWebConnected, OnWebData, OnWebClose, OnWebError});
     return *socket;
 }
 
+// Ends the exchange under way: its answer is what it holds now.
 void EndExchange() {
+    if (const std::shared_ptr<Exchange> exchange = std::exchange(CurrentExchange(), nullptr)) {
+        exchange->done = true;
+        exchange->connected = false;
+    }
     App().WebRequestDone = kTrue;
     App().WebConnected = kFalse;
 }
 
-void OnWebData(QTcpSocket& socket) {
-    const QByteArray piece = socket.readAll();
-    if (piece.isEmpty())
+// Ends the exchange under way as a failure.
+void FailExchange() {
+    if (const std::shared_ptr<Exchange>& exchange = CurrentExchange())
+        exchange->response = IoErrorAnswer();
+    App().WebResponse = IoErrorAnswer();
+    EndExchange();
+}
+
+void OnWebConnected() {
+    App().WebConnected = kTrue;
+    if (const std::shared_ptr<Exchange>& exchange = CurrentExchange())
+        exchange->connected = true;
+}
+
+void OnWebData(const QByteArray& piece) {
+    const std::shared_ptr<Exchange> exchange = CurrentExchange();
+    if (!exchange)
         return;
-    AppState& s = App();
-    if (s.WebResponse.size() + piece.size() > kMaxAnswerBytes) {
+    if (exchange->response.size() + piece.size() > kMaxAnswerBytes) {
         WriteLog(StampedLine(QStringLiteral(" WebSocket Error:The answer is longer than %1 bytes")
                                  .arg(kMaxAnswerBytes)));
-        s.WebResponse = IoErrorAnswer();
-        EndExchange();
-        CloseQuietly(socket);
+        WebSocket().closeQuietly();
+        FailExchange();
         return;
     }
     // Every piece of every answer goes to the log.
     WriteLog(QString::fromUtf8(piece));
-    s.WebResponse.append(piece);
+    exchange->response.append(piece);
+    App().WebResponse.append(piece);
 }
 
 // The service closed the connection: its answer is complete.
-void OnWebClose(QTcpSocket& socket) {
-    if (socket.bytesAvailable() > 0)
-        OnWebData(socket);
+void OnWebClose() {
     EndExchange();
-    CloseQuietly(socket);
 }
 
-void OnWebError(QTcpSocket& socket, QAbstractSocket::SocketError error) {
-    // The service's close arrives as this error first; the close handler follows and ends
-    // the exchange with the answer received.
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        return;
-    WriteLog(StampedLine(QStringLiteral(" WebSocket Error:") + socket.errorString()));
-    App().WebResponse = IoErrorAnswer();
-    EndExchange();
-    CloseQuietly(socket);
+void OnWebError(const QString& description) {
+    WriteLog(StampedLine(QStringLiteral(" WebSocket Error:") + description));
+    FailExchange();
 }
 
 bool IsHexDigit(char c, unsigned* value) {
@@ -124,27 +135,30 @@ QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString&
         }
     }
 
+    const auto exchange = std::make_shared<Exchange>();
+    CurrentExchange() = exchange;
     App().WebResponse.clear();
     App().WebConnected = kFalse;
     App().WebRequestDone = kFalse;
 
-    QTcpSocket& socket = WebSocket();
-    CloseQuietly(socket);
-    socket.connectToHost(host, port);
+    ServiceSocket& socket = WebSocket();
+    socket.connectTo(host, port);
 
     // Connect wait. A refused connection ends it at once (the error handler has ended the
     // exchange); a time-out or the station's close ends it here, and ends the exchange too, so
     // that the next request does not wait for an exchange that is over.
     const WaitResult connected = WaitUntil(
-        [&socket] {
-            return App().WebConnected == kTrue || App().WebRequestDone == kTrue ||
+        [&] {
+            return exchange->connected || exchange->done ||
                    socket.state() == QAbstractSocket::UnconnectedState;
         },
         limits.connectMs);
-    if (connected != WaitResult::Done || App().WebConnected != kTrue) {
-        CloseQuietly(socket);
+    if (connected != WaitResult::Done || !exchange->connected) {
+        if (CurrentExchange() == exchange)
+            socket.closeQuietly();
         WriteLog(QStringLiteral("Connection failed: Time out"));
-        EndExchange();
+        if (CurrentExchange() == exchange)
+            EndExchange();
         return IoErrorAnswer();
     }
 
@@ -158,22 +172,26 @@ QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString&
                                                  "Cache-Control: no-cache\r\n\r\n");
     socket.write(request);
 
-    // Answer wait: the service closes the connection after its answer.
-    switch (WaitUntil([] { return App().WebRequestDone == kTrue; }, limits.answerMs)) {
+    // Answer wait: the service closes the connection after its answer. An exchange that is cut
+    // short fails as a whole: what had arrived of its answer is no answer.
+    switch (WaitUntil([&] { return exchange->done; }, limits.answerMs)) {
     case WaitResult::Done:
         break;
     case WaitResult::Aborted:
-        CloseQuietly(socket);
-        EndExchange();
-        break;
+        if (CurrentExchange() == exchange) {
+            socket.closeQuietly();
+            FailExchange();
+        }
+        return IoErrorAnswer();
     case WaitResult::TimedOut:
-        CloseQuietly(socket);
-        WriteLog(QStringLiteral("Connection failed: No answer"));
-        App().WebResponse = IoErrorAnswer();
-        EndExchange();
-        break;
+        if (CurrentExchange() == exchange) {
+            socket.closeQuietly();
+            WriteLog(QStringLiteral("Connection failed: No answer"));
+            FailExchange();
+        }
+        return IoErrorAnswer();
     }
-    return App().WebResponse;
+    return exchange->response;
 }
 
 bool IsFailedAnswer(const QByteArray& answer) {
@@ -279,7 +297,7 @@ QString RandomAlphaNumeric(int length) {
 }
 
 void CloseWebSocket() {
-    CloseQuietly(WebSocket());
+    WebSocket().closeQuietly();
 }
 
 } // namespace kestrova

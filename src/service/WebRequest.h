@@ -37,7 +37,10 @@ inline QByteArray IoErrorAnswer() {
 // and returns the whole raw answer (status line, headers, blank line, body) once the service
 // has closed the connection. Failures: "" when an earlier exchange did not end within the busy
 // wait (or the station is closing), "IO Error" when no connection was made, the socket failed,
-// the answer was too long or did not come in time. `uri` and `host` are sent unchanged.
+// the answer was too long or did not come in time, or the station began closing before the
+// answer had ended. `uri` and `host` are sent unchanged. A request made from an event handler
+// while another waits for its answer waits for that exchange to end, then runs its own; each
+// call returns its own exchange's answer.
 QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString& uri);
 
 // True for the two failure results of GetWebRequest.

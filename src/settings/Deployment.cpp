@@ -129,8 +129,7 @@ void ProvideCameraId() {
             QStringLiteral(
                 "The camera identifier \"%1\" in %2 is refused: it may hold only letters, "
                 "digits, \"-\" and \"_\", at most %3 characters.")
-                .arg(Printable(id), source)
-                .arg(kMaxCameraIdLength);
+                .arg(Printable(id), source, QString::number(kMaxCameraIdLength));
         WriteLog(QStringLiteral("Launching Software: ") + description);
         throw AppError(description, 5, source);
     }

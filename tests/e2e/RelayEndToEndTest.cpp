@@ -9,7 +9,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
-#include <QTcpSocket>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -32,26 +33,25 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
     return done();
 }
 
-bool Listening(quint16 port) {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    return socket.waitForConnected(200);
+// The port of the relay's start line ("reflector: listening on HOST port N, data folder ...");
+// 0 while it has not come.
+quint16 StartLinePort(const QByteArray& output) {
+    static const QRegularExpression line(QStringLiteral("listening on \\S+ port (\\d+),"));
+    const QRegularExpressionMatch match = line.match(QString::fromUtf8(output));
+    return match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
 }
 
 class RelayEndToEnd : public ::testing::Test {
   protected:
     RelayEndToEnd()
-        : program_(test::MakeProgramFolder(dir_.path())), port_(test::ClosedPort()),
+        : program_(test::MakeProgramFolder(dir_.path())),
           relayData_(dir_.path() + QStringLiteral("/relay")),
           frame_(relayData_ + QStringLiteral("/frames/e2e-camera.jpg")) {
         QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/webcam"),
                     program_.path + QStringLiteral("/webcam"));
-        test::WriteFile(
-            program_.path + QStringLiteral("/deployment.conf"),
-            QStringLiteral("[service]\nMainHost=127.0.0.1\nMainPort=%1\n"
-                           "SupportEmail=help@example.org\n[station]\nCameraId=e2e-camera\n")
-                .arg(port_)
-                .toUtf8());
+        // Nothing reads the children's pipes while the test waits: their output goes to files.
+        station_.setStandardOutputFile(stationOut());
+        station_.setStandardErrorFile(stationErr());
     }
 
     ~RelayEndToEnd() override {
@@ -63,11 +63,49 @@ class RelayEndToEnd : public ::testing::Test {
         }
     }
 
-    bool startRelay() {
+    QString stationOut() const { return dir_.path() + QStringLiteral("/station.out"); }
+    QString stationErr() const { return dir_.path() + QStringLiteral("/station.err"); }
+    QString relayOut() const { return dir_.path() + QStringLiteral("/relay-%1.out").arg(starts_); }
+    QString relayErr() const { return dir_.path() + QStringLiteral("/relay-%1.err").arg(starts_); }
+
+    // Starts the relay on `port` and waits for its start line; false when it ended instead
+    // (exit code 1: it could not listen on the port).
+    bool startRelayOn(quint16 port) {
+        ++starts_;
+        relay_.setStandardOutputFile(relayOut());
+        relay_.setStandardErrorFile(relayErr());
         relay_.start(QStringLiteral(KESTROVA_STATION_DIR "/reflector"),
-                     {QStringLiteral("--port"), QString::number(port_), QStringLiteral("--data"),
+                     {QStringLiteral("--port"), QString::number(port), QStringLiteral("--data"),
                       relayData_});
-        return relay_.waitForStarted(5000) && WaitFor([this] { return Listening(port_); }, 10000);
+        if (!relay_.waitForStarted(5000))
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 10000) {
+            // Waits for the relay's end, and meanwhile for its start line.
+            if (relay_.waitForFinished(50))
+                return false;
+            const quint16 listening = StartLinePort(test::ReadFile(relayOut()));
+            if (listening != 0) {
+                port_ = listening;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Starts the relay on a free port that the station can use (below 32768): a port is
+    // drawn, and another one when the relay cannot listen on it.
+    bool startRelay() {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            const auto port =
+                static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 32768));
+            if (startRelayOn(port))
+                return true;
+            if (relay_.exitStatus() != QProcess::NormalExit || relay_.exitCode() != 1)
+                return false;
+        }
+        return false;
     }
 
     void stopRelay() {
@@ -75,11 +113,15 @@ class RelayEndToEnd : public ::testing::Test {
         relay_.waitForFinished(10000);
     }
 
+    QString relayErrors() const { return QString::fromUtf8(test::ReadFile(relayErr())); }
+    QString stationErrors() const { return QString::fromUtf8(test::ReadFile(stationErr())); }
+
     QDateTime frameTime() const { return QFileInfo(frame_).lastModified(); }
 
     QTemporaryDir dir_;
     test::ProgramFolder program_;
-    quint16 port_;
+    quint16 port_ = 0;
+    int starts_ = 0;
     QString relayData_;
     QString frame_;
     QProcess relay_;
@@ -89,8 +131,15 @@ class RelayEndToEnd : public ::testing::Test {
 } // namespace
 
 TEST_F(RelayEndToEnd, StationRegistersAndKeepsPostingFramesAcrossARelayRestart) {
-    ASSERT_NE(port_, 0);
-    ASSERT_TRUE(startRelay()) << relay_.readAllStandardError().toStdString();
+    ASSERT_TRUE(startRelay()) << relayErrors().toStdString();
+    ASSERT_LE(port_, 32767);
+    // The relay is the directory too.
+    test::WriteFile(
+        program_.path + QStringLiteral("/deployment.conf"),
+        QStringLiteral("[service]\nMainHost=127.0.0.1\nMainPort=%1\n"
+                       "SupportEmail=help@example.org\n[station]\nCameraId=e2e-camera\n")
+            .arg(port_)
+            .toUtf8());
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.path() + QStringLiteral("/data"));
@@ -104,7 +153,7 @@ TEST_F(RelayEndToEnd, StationRegistersAndKeepsPostingFramesAcrossARelayRestart) 
 
     ASSERT_TRUE(WaitFor([this] { return QFile::exists(frame_); }, 30000))
         << "no frame reached the relay\n"
-        << station_.readAllStandardError().toStdString();
+        << stationErrors().toStdString();
     const QString dataFolder = dir_.path() + QStringLiteral("/data/Kestrova/Webcam_3_0");
     const QStringList log = test::LogMessages(dataFolder);
     EXPECT_TRUE(log.contains(QStringLiteral("User Registered Successfully.")));
@@ -118,9 +167,12 @@ TEST_F(RelayEndToEnd, StationRegistersAndKeepsPostingFramesAcrossARelayRestart) 
 
     // The relay goes away and comes back: the station goes on posting to it.
     stopRelay();
-    QThread::msleep(1500);
+    ASSERT_EQ(relay_.state(), QProcess::NotRunning);
     const QDateTime beforeRestart = frameTime();
-    ASSERT_TRUE(startRelay());
+    // On the same port: the station keeps the relay's address it was given.
+    const quint16 port = port_;
+    ASSERT_TRUE(startRelayOn(port)) << relayErrors().toStdString();
+    ASSERT_EQ(port_, port);
     EXPECT_TRUE(WaitFor([&] { return frameTime() > beforeRestart; }, 10000))
         << "no frame after the relay restarted";
 

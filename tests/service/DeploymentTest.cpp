@@ -140,6 +140,42 @@ TEST_F(DeploymentTest, AnIdentifierThatMayNotBeSentIsRefusedWithALogLine) {
     }
 }
 
+TEST_F(DeploymentTest, ARefusedIdentifierIsQuotedAsWrittenEvenWithPercentSigns) {
+    struct Case {
+        QByteArray config;
+        QByteArray cameraIdFile;
+        QString quoted;
+        QString source;
+    };
+    const QList<Case> cases = {
+        {"[station]\nCameraId=ab%1cd\n",
+         {},
+         QStringLiteral("ab%1cd"),
+         QStringLiteral("deployment.conf")},
+        {"[station]\nCameraId=\n", "%3 %2%1\n", QStringLiteral("%3 %2%1"),
+         QStringLiteral("camera.id")},
+    };
+    for (const Case& c : cases) {
+        writeConfig(c.config);
+        QFile::remove(cameraIdFile());
+        if (!c.cameraIdFile.isEmpty())
+            WriteFile(cameraIdFile(), c.cameraIdFile);
+        const QString expected =
+            QStringLiteral("The camera identifier \"") + c.quoted + QStringLiteral("\" in ") +
+            c.source +
+            QStringLiteral(" is refused: it may hold only letters, digits, \"-\" and \"_\", at "
+                           "most 50 characters.");
+        try {
+            ProvideCameraId();
+            ADD_FAILURE() << "accepted: " << c.quoted.toStdString();
+        } catch (const AppError& e) {
+            EXPECT_EQ(e.description(), expected);
+            EXPECT_TRUE(log().contains(QStringLiteral("Launching Software: ") + expected))
+                << log().join('\n').toStdString();
+        }
+    }
+}
+
 TEST_F(DeploymentTest, AStartWithARefusedIdentifierEndsWithTheFailureMessages) {
     // A program folder with what start-up reads before the identifier.
     const QString programFolder = fixture_.tempPath() + QStringLiteral("/program");

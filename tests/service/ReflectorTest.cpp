@@ -7,6 +7,8 @@
 #include "app/Timers.h"
 #include "service/Reflector.h"
 
+#include <QTimer>
+
 using namespace kestrova;
 using namespace kestrova::test;
 
@@ -159,7 +161,22 @@ TEST_F(ReflectorTest, ADirectoryAnswerThatIsNoAddressLeavesTheRelayInactiveWitho
 }
 
 TEST_F(ReflectorTest, AnUnreachableDirectoryLeavesTheRelayInactive) {
-    relay.stop();
+    const RefusingPort refusing;
+    ASSERT_NE(refusing.port(), 0);
+    WriteDeployment(refusing.port());
+    App().ReflectorRunning = kTrue;
+
+    StartReflector();
+
+    ExpectInactive();
+    EXPECT_TRUE(logHas(QStringLiteral(" WebSocket Error:Connection refused")))
+        << log().join('\n').toStdString();
+    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Time out")));
+    EXPECT_EQ(relay.connections().size(), 0u);
+    EXPECT_TRUE(fixture_.dialogsShown().empty());
+}
+
+TEST_F(ReflectorTest, AStartWhileTheStationClosesSendsNothingAndKeepsTheAbort) {
     App().ReflectorRunning = kTrue;
     App().AbortRequested = kTrue;
 
@@ -167,7 +184,31 @@ TEST_F(ReflectorTest, AnUnreachableDirectoryLeavesTheRelayInactive) {
 
     ExpectInactive();
     EXPECT_EQ(App().AbortRequested, kTrue) << "cleared only after a successful look-up";
+    EXPECT_EQ(relay.completeRequests(), 0);
     EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Time out")));
+    EXPECT_TRUE(fixture_.dialogsShown().empty());
+}
+
+TEST_F(ReflectorTest, TheStationsCloseDuringTheFolderCheckShowsNoMessageAndSwitchesNothingOn) {
+    // The folder check gets no answer; the station begins closing while it waits.
+    relay.setHandler([this](const QByteArray& request) {
+        if (RequestPath(request).startsWith("/webcams/CheckFolderExists?"))
+            return FakeReply::Silent();
+        return Answer(request);
+    });
+    relay.onFirstByte = [](int index) {
+        if (index == 1)
+            QTimer::singleShot(0, [] { App().AbortRequested = kTrue; });
+    };
+    App().ReflectorRunning = kTrue;
+
+    StartReflector();
+
+    ExpectInactive();
+    EXPECT_EQ(paths(),
+              (QList<QByteArray>{"/getReflector.php",
+                                 "/webcams/CheckFolderExists?id=cam-01_Test&path=webcams"}));
+    EXPECT_EQ(relay.connections().size(), 2u) << "no registration is tried";
     EXPECT_TRUE(fixture_.dialogsShown().empty());
 }
 

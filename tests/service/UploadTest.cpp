@@ -383,6 +383,58 @@ TEST_F(UploadTest, ClosingTheSocketEndsAnUploadThatWaitsForItsAnswer) {
     EXPECT_TRUE(PumpUntil([&] { return relay.connections()[0].closedByStation; }));
 }
 
+TEST_F(UploadTest, AnUploadStartedWhileAnotherConnectsTakesTheSocketOver) {
+    // The first upload's connection is never accepted; an event during its connection wait
+    // starts a second upload, to the relay, on the same socket.
+    HangingListener hanging;
+    ASSERT_TRUE(hanging.ok());
+    App().ReflectorPort = static_cast<std::int16_t>(hanging.port());
+    relay.setHandler([](const QByteArray&) { return FakeReply::Silent(); });
+    bool secondRan = false;
+    QTimer::singleShot(0, [&] {
+        App().ReflectorPort = static_cast<std::int16_t>(relay.port());
+        UploadImage(true);
+        secondRan = true;
+    });
+
+    UploadImage(true);
+
+    ASSERT_TRUE(secondRan);
+    EXPECT_EQ(framesTaken, 2);
+    EXPECT_EQ(App().UploadReady, kFalse) << "the second upload is still open";
+    EXPECT_FALSE(Timers().tmrWatchdog.isActive());
+    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() == 1; }));
+
+    relay.answerSilent(FakeReply::Text(kAccepted));
+    ASSERT_TRUE(UploadEnded());
+    ASSERT_EQ(relay.connections().size(), 1u);
+    const QByteArray& received = relay.connections()[0].received;
+    EXPECT_EQ(received.count("POST /webcams/Reflector HTTP/1.1\r\n"), 1)
+        << "the first upload wrote nothing on the second one's connection";
+    EXPECT_TRUE(Parse(received).error.isEmpty());
+    EXPECT_TRUE(Timers().tmrWatchdog.isActive());
+    EXPECT_TRUE(Ui().txtStatus.value().startsWith(QStringLiteral("Uploaded image at: ")));
+}
+
+TEST_F(UploadTest, ClosingTheSocketEndsAnUploadThatWaitsForItsConnection) {
+    HangingListener hanging;
+    ASSERT_TRUE(hanging.ok());
+    App().ReflectorPort = static_cast<std::int16_t>(hanging.port());
+    bool closed = false;
+    QTimer::singleShot(0, [&] {
+        CloseReflectorSocket();
+        closed = true;
+    });
+
+    UploadImage(true);
+
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(framesTaken, 1);
+    EXPECT_EQ(App().UploadReady, kTrue) << "otherwise nothing would ever end it";
+    EXPECT_FALSE(Timers().tmrWatchdog.isActive()) << "the closing side decides about the ticks";
+    EXPECT_EQ(relay.connections().size(), 0u);
+}
+
 TEST_F(UploadTest, TheMultipartBodyHoldsTheFieldsInOrderWithTheClosingBoundary) {
     const QByteArray jpeg("\xff\xd8 jpeg bytes \r\n--x \xff\xd9", 22);
     const MultipartPost post = BuildFramePost(

@@ -64,8 +64,10 @@ TEST_F(WebRequestTest, JoinsAnAnswerThatArrivesInPiecesAndLogsEveryPiece) {
 }
 
 TEST_F(WebRequestTest, ARefusedConnectionFailsAtOnceWithBothLogLines) {
+    const RefusingPort refusing;
+    ASSERT_NE(refusing.port(), 0);
     const QByteArray result =
-        GetWebRequest(QStringLiteral("127.0.0.1"), ClosedPort(), QStringLiteral("/x"));
+        GetWebRequest(QStringLiteral("127.0.0.1"), refusing.port(), QStringLiteral("/x"));
 
     EXPECT_EQ(result, IoErrorAnswer());
     EXPECT_TRUE(IsFailedAnswer(result));
@@ -181,6 +183,69 @@ TEST_F(WebRequestTest, ASecondRequestDuringAnAnswerWaitGivesUpAfterTheBusyWaitAn
     EXPECT_EQ(second, QByteArray());
     EXPECT_EQ(first, answer);
     EXPECT_EQ(relay.connections().size(), 1u) << "the second request sent nothing";
+}
+
+TEST_F(WebRequestTest, ARequestMadeWhileAnotherWaitsRunsAfterItAndEachGetsItsOwnAnswer) {
+    const QByteArray firstAnswer = HttpAnswer("first answer");
+    const QByteArray secondAnswer = HttpAnswer("second answer");
+    FakeRelay relay([&](const QByteArray& request) {
+        if (RequestPath(request) == "/first")
+            return FakeReply::Silent();
+        return FakeReply::Text(secondAnswer);
+    });
+    ASSERT_TRUE(relay.listen());
+
+    QByteArray second = "not run";
+    // Runs inside the first exchange's answer wait, once the relay holds the first request:
+    // the first answer arrives while the second request waits for the first exchange to end.
+    relay.onFirstByte = [&](int index) {
+        if (index != 0)
+            return;
+        QTimer::singleShot(0, [&] {
+            relay.answerSilent(FakeReply::Text(firstAnswer));
+            second =
+                GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/second"));
+        });
+    };
+
+    const QByteArray first =
+        GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/first"));
+
+    EXPECT_EQ(second, secondAnswer);
+    EXPECT_EQ(first, firstAnswer) << "the first request returns its own answer";
+    ASSERT_EQ(relay.requests().size(), 2);
+    EXPECT_EQ(RequestPath(relay.requests()[0]), QByteArray("/first"));
+    EXPECT_EQ(RequestPath(relay.requests()[1]), QByteArray("/second"));
+    EXPECT_EQ(App().WebRequestDone, kTrue);
+    EXPECT_EQ(App().WebConnected, kFalse);
+    EXPECT_EQ(App().WebResponse, secondAnswer) << "the shared answer is the last exchange's";
+}
+
+TEST_F(WebRequestTest, AnAnswerCutShortByTheStationsCloseIsAFailure) {
+    // The status line comes, then nothing more, and the connection stays open.
+    FakeRelay relay([](const QByteArray&) {
+        return FakeReply{FakeReply::Mode::Answer, {"HTTP/1.1 200 OK\r\n"}, false};
+    });
+    ASSERT_TRUE(relay.listen());
+    // The station begins closing once the first piece of the answer has arrived.
+    QTimer closing;
+    closing.setInterval(0);
+    QObject::connect(&closing, &QTimer::timeout, [] {
+        if (!App().WebResponse.isEmpty())
+            App().AbortRequested = kTrue;
+    });
+    closing.start();
+
+    const QByteArray result =
+        GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/partial"));
+    closing.stop();
+
+    EXPECT_TRUE(logHas(QStringLiteral("HTTP/1.1 200 OK"))) << "a piece had arrived";
+    EXPECT_EQ(result, IoErrorAnswer());
+    EXPECT_EQ(App().WebRequestDone, kTrue);
+    EXPECT_EQ(App().WebConnected, kFalse);
+    EXPECT_TRUE(PumpUntil([&] { return relay.connections()[0].closedByStation; }))
+        << "the station closes its socket";
 }
 
 TEST_F(WebRequestTest, TheStationsCloseEndsEveryWait) {

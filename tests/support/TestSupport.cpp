@@ -73,7 +73,11 @@ QStringList LogMessages(const QString& dataFolder) {
 } // namespace kestrova::test
 
 #include <QRandomGenerator>
-#include <QTcpServer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace kestrova::test {
 
@@ -81,21 +85,32 @@ bool ProgramFolder::javaLaunched() const {
     return QFile::exists(javaArgsFile());
 }
 
-quint16 ClosedPort() {
-    // Below 32768: the station keeps relay ports as signed 16-bit numbers.
-    QTcpServer server;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const auto port = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000));
-        if (server.listen(QHostAddress::LocalHost, port)) {
-            server.close();
-            return port;
+RefusingPort::RefusingPort() {
+    // Without SO_REUSEADDR, so that no other socket can be bound to the port while it is held.
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0)
+        return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const auto candidate =
+            static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 32768));
+        address.sin_port = htons(candidate);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+            port_ = candidate;
+            return;
         }
     }
-    return 0;
+}
+
+RefusingPort::~RefusingPort() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber) {
-    ProgramFolder folder{parent + QStringLiteral("/program")};
+    ProgramFolder folder{parent + QStringLiteral("/program"), std::make_shared<RefusingPort>()};
     QDir().mkpath(folder.path + QStringLiteral("/jre/bin"));
     if (withTypeNumber)
         WriteFile(folder.path + QStringLiteral("/kestrovaType.dat"), "1\n");
@@ -106,7 +121,7 @@ ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber) {
         folder.path + QStringLiteral("/deployment.conf"),
         QStringLiteral("[service]\nMainHost=127.0.0.1\nMainPort=%1\nSupportEmail=help@example.org\n"
                        "[station]\nCameraId=test-camera\n")
-            .arg(ClosedPort())
+            .arg(folder.refusingPort->port())
             .toUtf8());
     const QString java = folder.path + QStringLiteral("/jre/bin/java");
     WriteFile(

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <memory>
 #include <vector>
 
 namespace kestrova::test {
@@ -42,17 +43,34 @@ QStringList LogMessages(const QString& dataFolder);
 
 namespace kestrova::test {
 
+// A TCP port on 127.0.0.1, below 32768 (the station keeps relay ports in 16 signed bits), that
+// refuses connections for as long as the object lives: a socket is bound to the port but does
+// not listen, so a connection to it is refused and nothing else can take the port meanwhile.
+class RefusingPort {
+  public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+
+    // 0 when no port could be had.
+    quint16 port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    quint16 port_ = 0;
+};
+
 // A program folder laid out for a station run: kestrovaType.dat ("1"), the pictures of the
-// built program folder, a deployment.conf whose relay port refuses connections, and a
-// jre/bin/java that only writes its arguments to java-args.txt beside the folder.
+// built program folder, a deployment.conf whose directory port refuses connections (for as
+// long as a copy of the folder object lives), and a jre/bin/java that only writes its
+// arguments to java-args.txt beside the folder.
 struct ProgramFolder {
     QString path;
+    std::shared_ptr<RefusingPort> refusingPort;
     QString javaArgsFile() const { return path + QStringLiteral("/java-args.txt"); }
     bool javaLaunched() const;
 };
 ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber = true);
-
-// A TCP port on 127.0.0.1, below 32768, that nothing listens on (connections are refused).
-quint16 ClosedPort();
 
 } // namespace kestrova::test
