@@ -43,13 +43,13 @@ bool MotorContext::Close() {
 
 bool MotorContext::Init() {
     if (!UsesShortForm()) {
-        SendReport(kCommandInitFirst);
-        SendReport(kCommandInitSecond);
+        SendLongReport(kCommandInitFirst);
+        SendLongReport(kCommandInitSecond);
         return true;
     }
     for (const std::uint8_t command :
          {kCommandInitFirst, kCommandMoveX, kCommandMoveY, kCommandMoveZ}) {
-        if (!SendReport(command)) {
+        if (!SendShortReport(command)) {
             return false;
         }
     }
@@ -60,15 +60,17 @@ bool MotorContext::Move(Axis axis, std::int32_t position, std::int32_t speed) {
     AxisState& state = axes_[static_cast<std::size_t>(axis)];
     state.position = position;
     state.speed = speed;
-    return SendReport(static_cast<std::uint8_t>(kCommandMoveX + static_cast<int>(axis)));
+    const auto command = static_cast<std::uint8_t>(kCommandMoveX + static_cast<int>(axis));
+    return UsesShortForm() ? SendShortReport(command) : SendLongReport(command);
 }
 
-bool MotorContext::SendReport(std::uint8_t command) {
-    if (UsesShortForm()) {
-        const ShortReport report = BuildShortReport(axes_, command);
-        return Write(report.data(), report.size());
-    }
+bool MotorContext::SendLongReport(std::uint8_t command) {
     const LongReport report = BuildLongReport(axes_, command);
+    return Write(report.data(), report.size());
+}
+
+bool MotorContext::SendShortReport(std::uint8_t command) {
+    const ShortReport report = BuildShortReport(axes_, command);
     return Write(report.data(), report.size());
 }
 

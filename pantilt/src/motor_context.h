@@ -40,7 +40,9 @@ class MotorContext {
     const AxisState& axis(Axis axis) const { return axes_[static_cast<std::size_t>(axis)]; }
 
   private:
-    bool SendReport(std::uint8_t command);
+    // Build one report of the current axis state with the command and write it.
+    bool SendLongReport(std::uint8_t command);
+    bool SendShortReport(std::uint8_t command);
     // One write of exactly the output report length. A failed or short write closes the unit.
     bool Write(const std::uint8_t* report, std::size_t size);
 

@@ -1,0 +1,186 @@
+// The values of the main window's controls as the logic reads and writes them. The window
+// mirrors these objects; the logic never touches a widget, so every module runs without one.
+//
+// Setting a control to a value that differs from its current one runs the control's change
+// handlers (the module's handler and the window's mirror), as a click would.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kestrova {
+
+// What an object that installs handlers on controls holds while it lives: its handlers run
+// only as long as the object's token does, so the controls may outlive it.
+using HandlerOwner = std::shared_ptr<const void>;
+
+inline std::function<void()> OwnedHandler(const HandlerOwner& owner, std::function<void()> h) {
+    return [alive = std::weak_ptr<const void>(owner), h = std::move(h)] {
+        if (!alive.expired())
+            h();
+    };
+}
+
+template <typename T> class ControlValue {
+  public:
+    explicit ControlValue(T initial = T()) : value_(initial) {}
+
+    const T& value() const { return value_; }
+    void set(const T& v) {
+        if (v == value_)
+            return;
+        value_ = v;
+        Notify(true);
+    }
+    // Runs the handlers even when the value did not change (a label's caption written again).
+    void force(const T& v) {
+        value_ = v;
+        Notify(true);
+    }
+    // Shows a value without running the change handlers (a value handed to the control that
+    // is not read back from it).
+    void setQuietly(const T& v) {
+        value_ = v;
+        Notify(false);
+    }
+
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool on) {
+        if (on == enabled_)
+            return;
+        enabled_ = on;
+        Notify(false);
+    }
+    bool visible() const { return visible_; }
+    void setVisible(bool on) {
+        if (on == visible_)
+            return;
+        visible_ = on;
+        Notify(false);
+    }
+
+    // Change handlers run in the order they were added, after the value changed.
+    void onChange(std::function<void()> handler) { handlers_.push_back(std::move(handler)); }
+    void onChange(const HandlerOwner& owner, std::function<void()> handler) {
+        handlers_.push_back(OwnedHandler(owner, std::move(handler)));
+    }
+    // Observers (the window's mirror) run after any change: value, enabled or visible state.
+    void observe(std::function<void()> observer) { observers_.push_back(std::move(observer)); }
+
+  private:
+    void Notify(bool valueChanged) {
+        // Copies: a handler may add another.
+        if (valueChanged) {
+            const auto handlers = handlers_;
+            for (const auto& h : handlers)
+                h();
+        }
+        const auto observers = observers_;
+        for (const auto& o : observers)
+            o();
+    }
+    T value_;
+    bool enabled_ = true;
+    bool visible_ = true;
+    std::vector<std::function<void()>> handlers_;
+    std::vector<std::function<void()>> observers_;
+};
+
+using CheckBox = ControlValue<short>; // 0 unchecked, 1 checked
+using Label = ControlValue<QString>;  // caption
+
+// A push button: its caption, enabled and visible state, and what a click does.
+struct Button : ControlValue<QString> {
+    using ControlValue<QString>::ControlValue;
+    void onClick(std::function<void()> handler) { clickHandlers_.push_back(std::move(handler)); }
+    void onClick(const HandlerOwner& owner, std::function<void()> handler) {
+        clickHandlers_.push_back(OwnedHandler(owner, std::move(handler)));
+    }
+    // A click of the user (or a test): runs the click handlers when the button is enabled.
+    void click() {
+        if (!enabled())
+            return;
+        const auto handlers = clickHandlers_;
+        for (const auto& h : handlers)
+            h();
+    }
+
+  private:
+    std::vector<std::function<void()>> clickHandlers_;
+};
+
+struct Slider : ControlValue<int> {
+    int minimum() const { return minimum_; }
+    int maximum() const { return maximum_; }
+    void setRange(int minimum, int maximum) {
+        minimum_ = minimum;
+        maximum_ = maximum;
+        setQuietly(value());
+    }
+
+  private:
+    int minimum_ = 0;
+    int maximum_ = 100;
+};
+
+struct ComboBox : ControlValue<int> { // selected index, -1 none
+    ComboBox() : ControlValue<int>(-1) {}
+    QStringList items;
+};
+
+struct Controls {
+    Controls();
+
+    // Splash window.
+    Label lblLoading;
+
+    // Main window.
+    Label lblVersion;
+    Label lblCameraName;
+    Label lblReflectorStatus;
+    Label txtStatus;
+    Button cmdDebug;
+    Button cmdChangeCam;
+    Button cmdCamSource;
+    Button cmdPtzEdit;
+
+    CheckBox chkPublic;
+    CheckBox chkThumb;
+    CheckBox chkEnableZoom;
+    CheckBox chkEnableSnap;
+    CheckBox chkEnablePresets;
+    CheckBox chkEnablePasswords;
+    CheckBox chkChatOnOff;
+    CheckBox chkTimeStamp;
+    CheckBox chkEnableArchive;
+    CheckBox chkDisplayArchive;
+
+    ComboBox cboArchive;
+    Label lblJPEGQuality; // title of the quality slider
+    Slider sldJPEGQuality;
+    Slider sldFocus; // the zoom slider
+
+    QString pctSettings; // picture file of the settings area
+};
+
+// The timers of the main window. They drive everything after start-up.
+struct StationTimers {
+    StationTimers();
+    QTimer tmrWatchdog;     // 1000 ms: live frame upload
+    QTimer SlowTimer;       // 30000 ms: posting tick
+    QTimer tmrMovePoller;   // 2000 ms: re-sends "start_polling" until confirmed
+    QTimer tmrCheckVisitor; // 5000 ms: re-sends "start_reflector" until confirmed
+    QTimer tmrArchive;      // 60000 ms: archive countdown
+    QTimer InstallFinished; // 250 ms: requests the close of the main window again
+};
+
+// The controls and timers of the station that runs in this process (its StationState).
+Controls& Ui();
+StationTimers& Timers();
+
+} // namespace kestrova
