@@ -2,11 +2,11 @@
 //  - GetLatestImage: median time and size at quality 75 and 100, with and without time stamp;
 //  - the share of one CPU that the live preview takes (and the preview plus one upload frame
 //    a second), measured over a few seconds of the running event loop.
-#include "app/AppState.h"
-#include "camera/Camera.h"
 #include "camera/CameraPreview.h"
 #include "camera/CaptureControl.h"
 #include "camera/FrameCapture.h"
+#include "core/AppState.h"
+#include "core/StationState.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -42,7 +42,7 @@ struct JpegCase {
 };
 
 // The cases take turns, so that a change in the machine's load falls on all of them alike.
-void MeasureJpeg() {
+void MeasureJpeg(CaptureControl& cam) {
     std::vector<JpegCase> cases{
         {75, false, {}, {}}, {100, false, {}, {}}, {75, true, {}, {}}, {100, true, {}, {}}};
     constexpr int kWarmUp = 10;
@@ -51,13 +51,13 @@ void MeasureJpeg() {
         for (JpegCase& c : cases) {
             App().Settings.JpegQuality = static_cast<std::int16_t>(c.quality);
             if (c.stamp)
-                CamSrc().SetTextOverlay(0, QStringLiteral("TIME"), 0, 0, QStringLiteral("Verdana"),
-                                        10, 0xFFFFFF, 0);
+                cam.SetTextOverlay(0, QStringLiteral("TIME"), 0, 0, QStringLiteral("Verdana"), 10,
+                                   0xFFFFFF, 0);
             else
-                CamSrc().SetTextOverlay(0, QString(), 0, 0, QStringLiteral("Verdana"), 10, -1, -1);
+                cam.SetTextOverlay(0, QString(), 0, 0, QStringLiteral("Verdana"), 10, -1, -1);
             QElapsedTimer clock;
             clock.start();
-            const QByteArray jpeg = GetLatestImage();
+            const QByteArray jpeg = GetLatestImage(cam);
             const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
             if (jpeg.isEmpty()) {
                 std::printf("GetLatestImage returned nothing\n");
@@ -76,10 +76,10 @@ void MeasureJpeg() {
 }
 
 // Runs the event loop for `seconds`; returns the CPU share in per cent of one core.
-double MeasureCpu(double seconds, bool uploads) {
+double MeasureCpu(CaptureControl& cam, double seconds, bool uploads) {
     QTimer upload;
     upload.setInterval(1000);
-    QObject::connect(&upload, &QTimer::timeout, [] { GetLatestImage(); });
+    QObject::connect(&upload, &QTimer::timeout, [&cam] { GetLatestImage(cam); });
     if (uploads)
         upload.start();
     QElapsedTimer wall;
@@ -102,7 +102,8 @@ int main(int argc, char* argv[]) {
     const double seconds =
         argc > 1 ? std::max(1.0, QString::fromLocal8Bit(argv[1]).toDouble()) : 10.0;
 
-    CaptureControl& cam = CamSrc();
+    StationState state;
+    CaptureControl cam;
     if (cam.DeviceCount() == 0) {
         std::printf("no capture device\n");
         return 1;
@@ -113,7 +114,7 @@ int main(int argc, char* argv[]) {
     std::printf("camera: %s, 320x240 accepted: %s\n", qPrintable(cam.ConnectedName()),
                 format ? "yes" : "no");
 
-    MeasureJpeg();
+    MeasureJpeg(cam);
 
     // The preview as the main window shows it, time stamp on.
     QWidget window;
@@ -124,12 +125,12 @@ int main(int argc, char* argv[]) {
     cam.SetTextOverlay(0, QStringLiteral("TIME"), 0, 0, QStringLiteral("Verdana"), 10, 0xFFFFFF, 0);
     cam.SetPreview(true);
     std::printf("CPU share, preview only:               %5.2f %% of one core over %.0f s\n",
-                MeasureCpu(seconds, false), seconds);
+                MeasureCpu(cam, seconds, false), seconds);
     std::printf("CPU share, preview and 1 JPEG a second: %5.2f %% of one core over %.0f s\n",
-                MeasureCpu(seconds, true), seconds);
+                MeasureCpu(cam, seconds, true), seconds);
     cam.SetPreview(false);
     std::printf("CPU share, connected, no preview:       %5.2f %% of one core over %.0f s\n",
-                MeasureCpu(seconds / 2, false), seconds / 2);
+                MeasureCpu(cam, seconds / 2, false), seconds / 2);
     cam.SetConnected(false);
     return 0;
 }

@@ -5,19 +5,20 @@
 // coarse timer, which may fire a few per cent early.)
 //
 //   bench_relay_upload [frames per run, default 8]
-#include "app/AppState.h"
-#include "app/Timers.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
+#include "core/StationState.h"
 #include "service/Upload.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -94,8 +95,8 @@ QByteArray Frame() {
 }
 
 void Run(const char* name, int intervalMs, int frames, const QByteArray& jpeg) {
-    ResetAppState();
-    ResetTimers();
+    StationState state;
+    Uploader uploader;
     Sink sink;
     if (!sink.listen()) {
         std::fprintf(stderr, "no port for the sink\n");
@@ -108,9 +109,10 @@ void Run(const char* name, int intervalMs, int frames, const QByteArray& jpeg) {
     s.ReflectorHost = QStringLiteral("127.0.0.1");
     s.ReflectorPort = static_cast<std::int16_t>(sink.port());
     s.CameraId.assign(QStringLiteral("bench-camera"));
-    SetFrameSource([&jpeg](bool) { return jpeg; });
+    uploader.setFrameSource([&jpeg](bool) { return jpeg; });
     StationTimers& timers = Timers();
-    QObject::connect(&timers.tmrWatchdog, &QTimer::timeout, [] { WatchdogTick(); });
+    QObject::connect(&timers.tmrWatchdog, &QTimer::timeout,
+                     [&uploader] { uploader.WatchdogTick(); });
     timers.tmrWatchdog.setInterval(intervalMs);
     timers.tmrWatchdog.start();
 
@@ -118,11 +120,10 @@ void Run(const char* name, int intervalMs, int frames, const QByteArray& jpeg) {
     guard.start();
     while (sink.firstBytes.size() < static_cast<std::size_t>(frames) + 1 &&
            guard.elapsed() < 60000 + static_cast<qint64>(frames) * intervalMs * 3) {
-        QThread::msleep(1);
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     timers.tmrWatchdog.stop();
-    CloseReflectorSocket();
+    uploader.CloseReflectorSocket();
 
     const std::size_t n = std::min(sink.firstBytes.size(), sink.closes.size() + 1);
     if (n < 3) {

@@ -1,23 +1,19 @@
 #include "app/Station.h"
 
-#include "app/AppError.h"
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/EventLog.h"
-#include "app/Timers.h"
-#include "app/Version.h"
-#include "app/Wait.h"
-#include "camera/Camera.h"
-#include "posting/Posting.h"
-#include "ptz/Motor.h"
-#include "ptz/PtzListener.h"
-#include "service/Reflector.h"
-#include "service/Upload.h"
+#include "camera/CaptureControl.h"
+#include "camera/FrameCapture.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
+#include "core/Dialogs.h"
+#include "core/EventLog.h"
+#include "core/StationState.h"
+#include "core/Version.h"
+#include "core/Wait.h"
 #include "settings/DataFolder.h"
 #include "settings/Deployment.h"
 #include "settings/Settings.h"
 #include "settings/TypeNumber.h"
-#include "ui/Dialogs.h"
 #include "ui/Options.h"
 #include "ui/Wizard.h"
 
@@ -29,38 +25,38 @@ namespace kestrova {
 
 namespace {
 
-QString& FailureText() {
-    static QString text;
-    return text;
-}
-
 // A posting helper that has not closed its channel this long after "shutdown" counts as
 // closed, so that a helper that is gone or hung cannot hold the station open for ever.
 constexpr int kShutdownGraceMs = 10000;
 
+// The port the posting helper listens on; the helper is told it on its command line.
+constexpr int kPostingHelperPort = 11111;
+
 } // namespace
 
-void SetStartupFailureText(const QString& text) {
-    FailureText() = text;
-}
-QString StartupFailureText() {
-    return FailureText();
-}
-
 Station::Station(QStringList arguments, QObject* parent)
-    : QObject(parent), arguments_(std::move(arguments)) {
+    : QObject(parent), arguments_(std::move(arguments)), ptz_(camera_.CamSrc()) {
     InstallOptionHandlers();
     StationTimers& t = Timers();
-    connect(&t.tmrWatchdog, &QTimer::timeout, this, [] { WatchdogTick(); });
-    connect(&t.SlowTimer, &QTimer::timeout, this, [] { SlowTimerTick(); });
+    connect(&t.tmrWatchdog, &QTimer::timeout, this, [this] { service_.uploader.WatchdogTick(); });
+    connect(&t.SlowTimer, &QTimer::timeout, this, [this] { posting_.SlowTimerTick(); });
     connect(&t.InstallFinished, &QTimer::timeout, this, [this] { RequestClose(); });
+    Ui().cmdChangeCam.onClick(alive_, [this] { ChangeCamera(); });
+
+    service_.uploader.setFrameSource([this](bool localImage) { return camera_.Frame(localImage); });
+    service_.reflector.setJobs(RelayJobs{
+        [this] { posting_.StartVisitorCheck(); },
+        [this] { posting_.StopVisitorCheck(); },
+        [this] { posting_.StartMovePolling(); },
+        [this] { posting_.StopMovePolling(); },
+    });
 }
 
 Station::~Station() = default;
 
 bool Station::Load() {
     startupRunning_ = true;
-    FailureText().clear();
+    SetStartupFailureText(QString());
     Timers().InstallFinished.stop();
     try {
         RunSequence();
@@ -77,23 +73,48 @@ bool Station::Load() {
 }
 
 void Station::RunSequence() {
-    AppState& s = App();
-    Controls& ui = Ui();
-    StationTimers& timers = Timers();
+    SetLaunchFlags();
+    ShowVersion();
+    ResolvePaths();
+    OpenEventLog();
+    ReadDebugSwitch();
+    ReadStationIdentity();
+    HoldTimers();
+    FillArchiveRates();
+    RetrieveSettings();
+    if (!camera_.DetectAndConnectCamera()) {
+        EndEarly();
+        return;
+    }
+    ptz_.ReadMotorRanges();
+    ptz_.ConnectMotorAtStartup();
+    OpenCommandListener();
+    RunWizardOnFirstStart();
+    StartPostingHelper();
+    ApplyArchiveSwitches();
+    service_.reflector.StartReflector();
+    ShowMainWindow();
+    StartBroadcasting();
+}
 
-    // 2. Flags of a station that has launched nothing.
+// The flags of a station that has launched nothing: what the close check expects of it.
+void Station::SetLaunchFlags() {
+    AppState& s = App();
     s.PostingActive = kFalse;
     s.WebRequestDone = kTrue;
     s.ReflectorRunning = kFalse;
     s.UploadReady = kTrue;
     s.PostingServerRunning = kFalse;
+}
 
-    // 3, 4.
-    ui.lblVersion.set(
+void Station::ShowVersion() {
+    Ui().lblVersion.set(
         QStringLiteral("v- %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
-    ui.lblLoading.set(QStringLiteral("Initialise path variables."));
+    Ui().lblLoading.set(QStringLiteral("Initialise path variables."));
+}
 
-    // 5. Paths.
+void Station::ResolvePaths() {
+    AppState& s = App();
     s.DataFolder =
         GetDataFolder(QStringLiteral("Webcam_%1_%2").arg(kVersionMajor).arg(kVersionMinor));
     const QString program = ProgramFolder();
@@ -101,110 +122,132 @@ void Station::RunSequence() {
     s.JavawPath = program + QStringLiteral("/jre/bin/javaw");
     s.InstallFolder = program + QLatin1Char('/');
     s.PostingServiceJar = program + QStringLiteral("/BeaconServer.jar");
+}
 
-    // 6. The event log.
+// Empties Log.txt, writes its header and the four paths of the program's files.
+void Station::OpenEventLog() {
+    const AppState& s = App();
     SetStartupFailureText(QStringLiteral("Failed to create Log.txt"));
     CreateEventLog();
     WriteLog(s.JavaPath);
     WriteLog(s.JavawPath);
     WriteLog(s.InstallFolder);
     WriteLog(s.PostingServiceJar);
+}
 
-    // 7. Debug switch.
+// "debug", exactly and alone, starts the posting helper in debug mode and shows its button.
+void Station::ReadDebugSwitch() {
+    AppState& s = App();
     const bool debug = arguments_.join(QLatin1Char(' ')) == QLatin1String("debug");
     debugWord_ = debug ? QStringLiteral("true") : QStringLiteral("false");
-    ui.cmdDebug.setVisible(debug);
+    Ui().cmdDebug.setVisible(debug);
     s.PostingServiceCommand = s.JavaPath + QStringLiteral(" -jar \"") + s.PostingServiceJar +
-                              QStringLiteral("\" 11111 ") + debugWord_;
+                              QStringLiteral("\" %1 ").arg(kPostingHelperPort) + debugWord_;
+}
 
-    // 8. Type number.
+// The type number, and the camera's identifier on the service: one that may not be sent ends
+// the start-up.
+void Station::ReadStationIdentity() {
     SetStartupFailureText(QStringLiteral("Error loading type number from file"));
-    s.TypeNumber = ReadTypeNumber();
-
-    // The camera's identifier on the service; one that may not be sent ends the start-up.
+    App().TypeNumber = ReadTypeNumber();
     SetStartupFailureText(QStringLiteral("Failed to get the camera identifier"));
     ProvideCameraId();
+}
 
-    // 9.
-    timers.SlowTimer.stop();
-    timers.InstallFinished.stop();
+// Nothing may tick into the rest of the sequence: the posting tick and the close timer wait
+// until start-up has ended.
+void Station::HoldTimers() {
+    AppState& s = App();
+    Timers().SlowTimer.stop();
+    Timers().InstallFinished.stop();
     s.PostingActive = kFalse;
     s.WebRequestDone = kTrue;
     s.ReflectorRunning = kFalse;
+}
 
-    // 10. Archive rates (10, 30, 60, 180, 360, 720 and 1440 minutes).
-    ui.cboArchive.items = {QStringLiteral("Every 10 minutes"), QStringLiteral("Every 30 minutes"),
-                           QStringLiteral("Every hour"),       QStringLiteral("Every 3 hours"),
-                           QStringLiteral("Every 6 hours"),    QStringLiteral("Every 12 hours"),
-                           QStringLiteral("Every 24 hours")};
-    ui.cboArchive.force(ui.cboArchive.value());
+// The archive rates: 10, 30, 60, 180, 360, 720 and 1440 minutes.
+void Station::FillArchiveRates() {
+    ComboBox& rates = Ui().cboArchive;
+    rates.items = {QStringLiteral("Every 10 minutes"), QStringLiteral("Every 30 minutes"),
+                   QStringLiteral("Every hour"),       QStringLiteral("Every 3 hours"),
+                   QStringLiteral("Every 6 hours"),    QStringLiteral("Every 12 hours"),
+                   QStringLiteral("Every 24 hours")};
+    rates.force(rates.value());
+}
 
-    // 11. Settings.
+void Station::RetrieveSettings() {
     SetStartupFailureText(QStringLiteral("Failed to get settings"));
     WriteLog(QStringLiteral("Launching Software: Retrieving Settings"));
-    ui.lblLoading.set(QStringLiteral("Loading saved settings."));
+    Ui().lblLoading.set(QStringLiteral("Loading saved settings."));
     LoadSettings();
+}
 
-    // 12 to 18. The camera.
-    if (!DetectAndConnectCamera()) {
-        exitCode_ = 1;
-        timers.InstallFinished.start();
+// Start-up cannot go on: the program closes through InstallFinished.
+void Station::EndEarly() {
+    exitCode_ = 1;
+    Timers().InstallFinished.start();
+}
+
+void Station::OpenCommandListener() {
+    App().PtzListening = kFalse;
+    ptz_.OpenPtzListener();
+}
+
+void Station::RunWizardOnFirstStart() {
+    if (App().Cam.WizardDone != 0)
         return;
-    }
-    // 19 to 21. Motor and command listener.
-    ReadMotorRanges();
-    ConnectMotorAtStartup();
-    s.PtzListening = kFalse;
-    OpenPtzListener();
+    Ui().lblLoading.set(QStringLiteral("Launching broadcast wizard."));
+    SetStartupFailureText(QStringLiteral("Error launching broadcast wizard"));
+    WriteLog(QStringLiteral("Launching Software: Launching Broadcast Wizard"));
+    ShowBroadcastWizard();
+    SaveCamFile();
+}
 
-    // 22. First run: the broadcast wizard.
-    if (s.Cam.WizardDone == 0) {
-        ui.lblLoading.set(QStringLiteral("Launching broadcast wizard."));
-        SetStartupFailureText(QStringLiteral("Error launching broadcast wizard"));
-        WriteLog(QStringLiteral("Launching Software: Launching Broadcast Wizard"));
-        ShowBroadcastWizard();
-        SaveCamFile();
-    }
-
-    // 23 to 25. The posting helper.
+// Launches the posting helper and gives it two seconds to come up; whether it listens is not
+// tested here (its channel copes with a helper that does not answer).
+void Station::StartPostingHelper() {
     SetStartupFailureText(QStringLiteral("Failed to start posting server"));
     LaunchPostingService();
     PauseWithEvents(2000);
-    s.PostingServerRunning = kTrue;
-
-    // 26. Archive switches.
-    ui.chkDisplayArchive.set(s.Archive.DisplayArchive);
-    ui.chkEnableArchive.set(s.Settings.ArchiveEnabled);
-
-    // 27. The relay.
-    StartReflector();
-
-    // 28 to 32.
-    ui.lblLoading.set(QStringLiteral("Launching Kestrova Software."));
-    WriteLog(QStringLiteral("Launching Software: Launching Kestrova"));
-    ui.pctSettings = s.InstallFolder + QStringLiteral("interface.jpg");
-    if (hooks_.hideSplash)
-        hooks_.hideSplash();
-    if (hooks_.showMainWindow)
-        hooks_.showMainWindow();
-    timers.SlowTimer.start();
-    SlowTimerTick();
-    UploadImage(true);
-    if (hooks_.closeSplash)
-        hooks_.closeSplash();
+    App().PostingServerRunning = kTrue;
 }
 
 void Station::LaunchPostingService() {
     const AppState& s = App();
-    const QStringList args{QStringLiteral("-jar"), s.PostingServiceJar, QStringLiteral("11111"),
-                           debugWord_};
-    if (!QProcess::startDetached(s.JavaPath, args, App().DataFolder))
+    const QStringList args{QStringLiteral("-jar"), s.PostingServiceJar,
+                           QString::number(kPostingHelperPort), debugWord_};
+    if (!QProcess::startDetached(s.JavaPath, args, s.DataFolder))
         throw AppError(QStringLiteral("Cannot start ") + s.JavaPath, 53, QStringLiteral("webcam"));
+}
+
+void Station::ApplyArchiveSwitches() {
+    Ui().chkDisplayArchive.set(App().Archive.DisplayArchive);
+    Ui().chkEnableArchive.set(App().Settings.ArchiveEnabled);
+}
+
+void Station::ShowMainWindow() {
+    const AppState& s = App();
+    Ui().lblLoading.set(QStringLiteral("Launching Kestrova Software."));
+    WriteLog(QStringLiteral("Launching Software: Launching Kestrova"));
+    Ui().pctSettings = s.InstallFolder + QStringLiteral("interface.jpg");
+    if (hooks_.hideSplash)
+        hooks_.hideSplash();
+    if (hooks_.showMainWindow)
+        hooks_.showMainWindow();
+}
+
+// The posting tick runs now and every 30 seconds; the first frame goes out at once.
+void Station::StartBroadcasting() {
+    Timers().SlowTimer.start();
+    posting_.SlowTimerTick();
+    service_.uploader.UploadImage(true);
+    if (hooks_.closeSplash)
+        hooks_.closeSplash();
 }
 
 void Station::FailStartup(const QString& description, int number, const QString& source) {
     exitCode_ = 1;
-    const QString text = FailureText() + QStringLiteral("\r\n") + description +
+    const QString text = StartupFailureText() + QStringLiteral("\r\n") + description +
                          QStringLiteral("\r\nNo. = ") + QString::number(number) +
                          QStringLiteral("\r\nSource = ") + source;
     dialogs::MessageBox(text, dialogs::Icon::Critical);
@@ -269,15 +312,15 @@ void Station::ShutdownServer() {
     s.ShutdownRequested = kTrue;
     shutdownClock_.start();
     s.RequestAnswered = kFalse;
-    // A close asked for during start-up has set AbortRequested; "shutdown" must still go out.
-    s.AbortRequested = kFalse;
-    SendJavaRequest(QStringLiteral("shutdown"), QString());
+    // The request is part of the close: it goes out even when the close has already ended the
+    // other exchanges.
+    posting_.SendJavaRequest(QStringLiteral("shutdown"), QString(), OnClose::KeepWaiting);
     // A helper that did not answer (not running, or the channel could not be opened) will
     // never close its channel: count it as closed.
     if (s.RequestAnswered == kFalse)
         s.PostingServerRunning = kFalse;
     if (s.PtzListening == kTrue)
-        ClosePtzListener();
+        ptz_.ClosePtzListener();
 }
 
 void Station::Unload() {
@@ -305,17 +348,65 @@ void Station::Unload() {
     s.ReflectorActive = kFalse;
     timers.tmrWatchdog.stop();
     timers.tmrMovePoller.stop();
-    CloseReflectorSocket();
+    service_.uploader.CloseReflectorSocket();
     timers.SlowTimer.stop();
     timers.InstallFinished.stop();
     Ui().chkEnableArchive.setEnabled(false);
-    CloseClientSocket();
-    CloseServiceSockets();
-    DisconnectCamera();
+    posting_.CloseClientSocket();
+    service_.CloseServiceSockets();
+    camera_.DisconnectCamera();
     if (hooks_.closeOtherWindows)
         hooks_.closeOtherWindows();
     WriteLog(QStringLiteral("Shutdown: Ending application"));
     emit terminated(exitCode_);
+}
+
+void Station::ChangeCamera() {
+    // The waits below let events run: a second click must not start a second change.
+    if (changingCamera_)
+        return;
+    changingCamera_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{changingCamera_};
+
+    AppState& s = App();
+    // The station may close during one of the waits; the change then ends without connecting
+    // anything or starting the broadcast again. The close need not have finished: once it has
+    // sent the posting helper its "shutdown" or ended the exchanges under way, the station is
+    // on its way out, and the relay must not be looked up and registered with again.
+    const auto closing = [] {
+        const AppState& now = App();
+        if (now.ShutdownRequested != kTrue && now.AbortRequested != kTrue)
+            return false;
+        App().CameraChanging = kFalse;
+        return true;
+    };
+
+    s.CameraChanging = kTrue;
+    service_.reflector.StopReflector();
+    PauseWithEvents(1000);
+    if (closing())
+        return;
+
+    camera_.ReleaseForChange();
+    camera_.ChooseCamera();
+    if (closing())
+        return;
+
+    camera_.ConnectChosenCamera();
+    camera_.CheckCamera();
+    ptz_.ReadMotorRanges();
+    ptz_.OpenPtzListener();
+    if (Ui().chkTimeStamp.value() == 1)
+        ApplyTimeStampOverlay(camera_.CamSrc());
+
+    PauseWithEvents(3000);
+    if (closing())
+        return;
+    s.CameraChanging = kFalse;
+    service_.reflector.StartReflector();
 }
 
 } // namespace kestrova

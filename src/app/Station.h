@@ -1,7 +1,16 @@
 // The station's life: the start-up sequence that runs while the main window is loaded, the
-// close check that winds everything down in stages, and the unload. The windows are reached
-// only through hooks, so the whole sequence runs in tests without a window.
+// close check that winds everything down in stages, and the unload. The station owns the parts
+// that do its work (camera, service client, pan-tilt-zoom control, posting helper channel) and
+// connects them: the timers' ticks, the buttons whose work spans several parts, and the calls
+// that one part makes into another above it. The windows are reached only through hooks, so
+// the whole sequence runs in tests without a window.
 #pragma once
+
+#include "camera/Camera.h"
+#include "posting/Posting.h"
+#include "ptz/Ptz.h"
+#include "service/ServiceClient.h"
+#include "ui/MainWindow.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -12,23 +21,21 @@
 
 namespace kestrova {
 
+// What the station asks of its windows. Each hook may be left empty.
 struct WindowHooks {
-    std::function<void()> showMainWindow;    // step 29
-    std::function<void()> hideSplash;        // step 29
-    std::function<void()> closeSplash;       // step 32
+    std::function<void()> showMainWindow;    // at the end of start-up
+    std::function<void()> hideSplash;        // with the main window shown
+    std::function<void()> closeSplash;       // once start-up is over
     std::function<void()> requestClose;      // asks the main window to close (close event)
-    std::function<void()> closeOtherWindows; // unload, step 9
+    std::function<void()> closeOtherWindows; // the unload closes every other window
     std::function<void()> dismissDialogs;    // a close asked for during a start-up dialog
 };
 
-// The failure text of the start-up: names the most recent risky step.
-void SetStartupFailureText(const QString& text);
-QString StartupFailureText();
-
-class Station : public QObject {
+class Station : public QObject, public CloseGate {
     Q_OBJECT
   public:
-    // `arguments` is the command line after the program name.
+    // `arguments` is the command line after the program name. The station's shared state
+    // (StationState) must exist already and outlive the station.
     explicit Station(QStringList arguments, QObject* parent = nullptr);
     ~Station() override;
 
@@ -43,33 +50,64 @@ class Station : public QObject {
     void RequestClose();
 
     // The close check: true lets the close go ahead; false cancels it and arms InstallFinished.
-    bool CloseCheck();
+    bool CloseCheck() override;
 
     // Writes the settings, stops timers and sockets, closes windows, then emits terminated().
-    void Unload();
+    void Unload() override;
+
+    // "Change Camera": stops the broadcast, lets the user choose again, connects the new camera
+    // and its motor, and starts the broadcast again.
+    void ChangeCamera();
 
     bool startupRunning() const { return startupRunning_; }
-    bool unloaded() const { return unloaded_; }
+    bool unloaded() const override { return unloaded_; }
     int exitCode() const { return exitCode_; }
     QString debugWord() const { return debugWord_; }
+
+    CameraModule& camera() { return camera_; }
+    ServiceClient& service() { return service_; }
+    PtzControl& ptz() { return ptz_; }
+    PostingClient& posting() { return posting_; }
 
   signals:
     void terminated(int exitCode);
 
   private:
     void RunSequence();
-    void FailStartup(const QString& description, int number, const QString& source);
+    void SetLaunchFlags();
+    void ShowVersion();
+    void ResolvePaths();
+    void OpenEventLog();
+    void ReadDebugSwitch();
+    void ReadStationIdentity();
+    void HoldTimers();
+    void FillArchiveRates();
+    void RetrieveSettings();
+    void EndEarly();
+    void OpenCommandListener();
+    void RunWizardOnFirstStart();
+    void StartPostingHelper();
     void LaunchPostingService();
+    void ApplyArchiveSwitches();
+    void ShowMainWindow();
+    void StartBroadcasting();
+    void FailStartup(const QString& description, int number, const QString& source);
     void ShutdownServer();
 
     QStringList arguments_;
     WindowHooks hooks_;
+    CameraModule camera_;
+    ServiceClient service_;
+    PtzControl ptz_;
+    PostingClient posting_;
     QString debugWord_ = QStringLiteral("false");
     bool startupRunning_ = false;
     bool closePending_ = false;
+    bool changingCamera_ = false;
     bool unloaded_ = false;
     int exitCode_ = 0;
     QElapsedTimer shutdownClock_;
+    HandlerOwner alive_ = std::make_shared<int>();
 };
 
 } // namespace kestrova

@@ -2,9 +2,9 @@
 // window whose loading runs the start-up sequence.
 #include "app/Station.h"
 #include "app/UnixSignals.h"
-#include "camera/Camera.h"
+#include "core/Dialogs.h"
+#include "core/StationState.h"
 #include "settings/DataFolder.h"
-#include "ui/Dialogs.h"
 #include "ui/MainWindow.h"
 #include "ui/SplashWindow.h"
 
@@ -36,6 +36,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrova Webcam"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // The station's shared state, from the first question to the user to the end.
+    StationState state;
 
     // One station per user: the lock lives in the user's Kestrova folder.
     const QString lockFolder = GetAppDataFolder() + QStringLiteral("/Kestrova");
@@ -56,35 +58,35 @@ int main(int argc, char* argv[]) {
     // Deleted only after the event loop has ended: the unload may run inside a handler of one
     // of the window's own controls, which must not lose its widgets under it.
     const auto window = std::make_unique<MainWindow>(station);
-    InitCamera(window->cameraArea());
+    station.camera().ShowPreviewIn(window->cameraArea());
     QPointer<SplashWindow> splashGuard(splash);
     MainWindow* main = window.get();
-    station.setHooks(WindowHooks{
-        [main] { main->show(); },
-        [splashGuard] {
-            if (splashGuard)
-                splashGuard->hide();
-        },
-        [splashGuard] {
-            if (splashGuard)
-                splashGuard->deleteLater();
-        },
-        [main] { main->close(); },
-        [main] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (w != main && w->isVisible())
-                    w->close();
-            }
-        },
-        [] {
-            // A close asked for while a start-up dialog waits for an answer: nobody may be
-            // there to give one (a logout, a service stop), so the dialog and every later
-            // one take their default answer.
-            dialogs::SetUnattended(true);
-            if (QWidget* modal = QApplication::activeModalWidget())
-                modal->close();
-        },
-    });
+    WindowHooks hooks;
+    hooks.showMainWindow = [main] { main->show(); };
+    hooks.hideSplash = [splashGuard] {
+        if (splashGuard)
+            splashGuard->hide();
+    };
+    hooks.closeSplash = [splashGuard] {
+        if (splashGuard)
+            splashGuard->deleteLater();
+    };
+    hooks.requestClose = [main] { main->close(); };
+    hooks.closeOtherWindows = [main] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w != main && w->isVisible())
+                w->close();
+        }
+    };
+    hooks.dismissDialogs = [] {
+        // A close asked for while a start-up dialog waits for an answer: nobody may be there
+        // to give one (a logout, a service stop), so the dialog and every later one take their
+        // default answer.
+        dialogs::SetUnattended(true);
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    };
+    station.setHooks(std::move(hooks));
     QObject::connect(&station, &Station::terminated, &app, [main](int code) {
         main->hide();
         QApplication::exit(code);

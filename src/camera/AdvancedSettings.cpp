@@ -45,15 +45,4 @@ frmTV::frmTV(CaptureControl& camSrc, QWidget* parent) : QDialog(parent) {
     layout->addWidget(frame1);
 }
 
-void ShowAdvancedCameraSettings(CaptureControl& camSrc, QWidget* parent) {
-    static QPointer<frmTV> window;
-    if (!window) {
-        window = new frmTV(camSrc, parent);
-        window->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
 } // namespace kestrova

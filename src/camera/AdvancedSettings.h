@@ -14,7 +14,4 @@ class frmTV : public QDialog {
     frmTV(CaptureControl& camSrc, QWidget* parent = nullptr);
 };
 
-// Shows frmTV (not modal), creating it on first use; closing it unloads it.
-void ShowAdvancedCameraSettings(CaptureControl& camSrc, QWidget* parent);
-
 } // namespace kestrova

@@ -1,8 +1,8 @@
 #include "camera/CameraChooser.h"
 
-#include "app/AppState.h"
 #include "camera/CameraPreview.h"
-#include "ui/Dialogs.h"
+#include "core/AppState.h"
+#include "core/Dialogs.h"
 
 #include <QComboBox>
 #include <QLabel>

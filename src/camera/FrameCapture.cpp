@@ -1,10 +1,9 @@
 #include "camera/FrameCapture.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "camera/Camera.h"
 #include "camera/CaptureControl.h"
 #include "camera/Jpeg.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 #include "settings/DataFolder.h"
 
 #include <QFile>
@@ -27,11 +26,11 @@ constexpr int Rgb(int red, int green, int blue) {
 
 } // namespace
 
-QByteArray GetLatestImage() {
+QByteArray GetLatestImage(CaptureControl& camSrc) {
     // The frame is encoded in memory; no file is written on the way. A camera that refused
     // 320 x 240 has its frame scaled first and the time stamp drawn afterwards, at the size it
     // has on every other camera.
-    const QImage frame = CamSrc().CurrentFrame(QSize(kUploadWidth, kUploadHeight));
+    const QImage frame = camSrc.CurrentFrame(QSize(kUploadWidth, kUploadHeight));
     if (frame.isNull())
         return {};
     return EncodeJpeg(frame, App().Settings.JpegQuality);
@@ -44,17 +43,17 @@ QByteArray GetLocalImage() {
     return EncodeJpeg(DecodeJpeg(file.readAll()), App().Settings.JpegQuality);
 }
 
-void ApplyTimeStampOverlay() {
-    CamSrc().SetTextOverlay(0, QStringLiteral("TIME"), 0, 0, QStringLiteral("Verdana"), 10,
-                            Rgb(255, 255, 255), Rgb(0, 0, 0));
+void ApplyTimeStampOverlay(CaptureControl& camSrc) {
+    camSrc.SetTextOverlay(0, QStringLiteral("TIME"), 0, 0, QStringLiteral("Verdana"), 10,
+                          Rgb(255, 255, 255), Rgb(0, 0, 0));
 }
 
-void chkTimeStamp_Click() {
+void chkTimeStamp_Click(CaptureControl& camSrc) {
     const short value = Ui().chkTimeStamp.value();
     if (value == 1)
-        ApplyTimeStampOverlay();
+        ApplyTimeStampOverlay(camSrc);
     else
-        CamSrc().SetTextOverlay(0, QString(), 0, 0, QStringLiteral("Verdana"), 10, -1, -1);
+        camSrc.SetTextOverlay(0, QString(), 0, 0, QStringLiteral("Verdana"), 10, -1, -1);
     App().Settings.TimeStampOn = value;
 }
 

@@ -2,18 +2,18 @@
 
 namespace kestrova {
 
-void SendJavaRequest(const QString&, const QString&) {}
+void PostingClient::SendJavaRequest(const QString&, const QString&, OnClose) {}
 
-void SlowTimerTick() {}
+void PostingClient::SlowTimerTick() {}
 
-void CloseClientSocket() {}
+void PostingClient::CloseClientSocket() {}
 
-void StartVisitorCheck() {}
+void PostingClient::StartVisitorCheck() {}
 
-void StopVisitorCheck() {}
+void PostingClient::StopVisitorCheck() {}
 
-void StartMovePolling() {}
+void PostingClient::StartMovePolling() {}
 
-void StopMovePolling() {}
+void PostingClient::StopMovePolling() {}
 
 } // namespace kestrova

@@ -1,15 +1,15 @@
-#include "ptz/Motor.h"
+#include "ptz/Ptz.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 
 namespace kestrova {
 
-void ReadMotorRanges() {
+void PtzControl::ReadMotorRanges() {
     // A newly connected camera gets the time stamp back (the box's handler sets the overlay).
     Ui().chkTimeStamp.set(App().Settings.TimeStampOn);
 }
 
-void ConnectMotorAtStartup() {}
+void PtzControl::ConnectMotorAtStartup() {}
 
 } // namespace kestrova

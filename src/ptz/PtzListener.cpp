@@ -1,9 +1,9 @@
-#include "ptz/PtzListener.h"
+#include "ptz/Ptz.h"
 
 namespace kestrova {
 
-void OpenPtzListener() {}
+void PtzControl::OpenPtzListener() {}
 
-void ClosePtzListener() {}
+void PtzControl::ClosePtzListener() {}
 
 } // namespace kestrova

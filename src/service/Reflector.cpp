@@ -1,15 +1,13 @@
 #include "service/Reflector.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/EventLog.h"
-#include "app/Timers.h"
-#include "posting/Posting.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
+#include "core/Dialogs.h"
+#include "core/EventLog.h"
 #include "service/Sync.h"
 #include "service/Upload.h"
 #include "service/WebRequest.h"
 #include "settings/Deployment.h"
-#include "ui/Dialogs.h"
 
 #include <QList>
 
@@ -30,13 +28,13 @@ bool IsUsableHost(const QByteArray& host) {
     return true;
 }
 
-QByteArray RelayExchange(const QString& uri) {
-    const AppState& s = App();
-    return GetWebRequest(s.ReflectorHost.trimmed(), static_cast<std::uint16_t>(s.ReflectorPort),
-                         uri);
-}
-
 } // namespace
+
+QByteArray ReflectorClient::RelayExchange(const QString& uri) {
+    const AppState& s = App();
+    return web_.GetWebRequest(s.ReflectorHost.trimmed(),
+                              static_cast<std::uint16_t>(s.ReflectorPort), uri);
+}
 
 QString CameraIdForRequest() {
     const QString id = App().CameraId.trimmed();
@@ -44,10 +42,10 @@ QString CameraIdForRequest() {
     return IsValidCameraId(id) ? id : QString();
 }
 
-bool GetReflectorDetails() {
+bool ReflectorClient::GetReflectorDetails() {
     const Deployment deployment = ReadDeployment();
-    const QByteArray answer = GetWebRequest(deployment.MainHost, deployment.MainPort,
-                                            QStringLiteral("/getReflector.php"));
+    const QByteArray answer = web_.GetWebRequest(deployment.MainHost, deployment.MainPort,
+                                                 QStringLiteral("/getReflector.php"));
     if (IsFailedAnswer(answer))
         return false;
     const ServiceAnswer split = SplitServiceAnswer(answer);
@@ -79,7 +77,7 @@ bool GetReflectorDetails() {
     return true;
 }
 
-bool CheckCameraFolder() {
+bool ReflectorClient::CheckCameraFolder() {
     const QString id = CameraIdForRequest();
     const auto fail = [] {
         WriteLog(StampedLine(QStringLiteral(" Error Checking Reflector Registration.")));
@@ -97,7 +95,7 @@ bool CheckCameraFolder() {
     return !split.body.contains("Exists: false");
 }
 
-bool RegisterCamera() {
+bool ReflectorClient::RegisterCamera() {
     const QString id = CameraIdForRequest();
     const auto fail = [] {
         WriteLog(StampedLine(QStringLiteral(" Proxy Registration Error.")));
@@ -118,24 +116,22 @@ bool RegisterCamera() {
     return split.body.contains("User Registered Successfully.");
 }
 
-void StartReflector() {
+void ReflectorClient::StartReflector() {
     AppState& s = App();
     StationTimers& timers = Timers();
 
     s.CameraChanging = kFalse;
-    CloseReflectorSocket();
+    uploader_.CloseReflectorSocket();
 
     if (!GetReflectorDetails()) {
         s.ReflectorRunning = kFalse;
         return;
     }
-    s.AbortRequested = kFalse;
-
+    // The station's close is never undone here: a start that races the close switches nothing
+    // on, and nobody is asked to contact anyone about an exchange that the close cut short.
     bool registered = CheckCameraFolder();
     if (!registered && s.AbortRequested == kFalse)
         registered = RegisterCamera();
-    // The station is closing: nothing is switched on, and nobody is asked to contact anyone
-    // about an exchange that the close cut short.
     if (s.AbortRequested == kTrue) {
         s.ReflectorRunning = kFalse;
         return;
@@ -151,24 +147,28 @@ void StartReflector() {
 
     s.UploadReady = kTrue;
     s.ReflectorActive = kTrue;
-    StartVisitorCheck();
+    if (jobs_.startVisitorCheck)
+        jobs_.startVisitorCheck();
     timers.tmrCheckVisitor.start();
     timers.tmrWatchdog.start();
     if (s.IsPtzCamera == kTrue) {
-        StartMovePolling();
+        if (jobs_.startMovePolling)
+            jobs_.startMovePolling();
         timers.tmrMovePoller.start();
     }
     Ui().lblReflectorStatus.set(QStringLiteral("Reflector service active..."));
-    ReflectorSynchronize();
+    sync_.ReflectorSynchronize();
 }
 
-void StopReflector() {
+void ReflectorClient::StopReflector() {
     StationTimers& timers = Timers();
     if (App().IsPtzCamera == kTrue) {
-        StopMovePolling();
+        if (jobs_.stopMovePolling)
+            jobs_.stopMovePolling();
         timers.tmrMovePoller.stop();
     }
-    StopVisitorCheck();
+    if (jobs_.stopVisitorCheck)
+        jobs_.stopVisitorCheck();
     App().ReflectorActive = kFalse;
     App().ReflectorRunning = kFalse;
     timers.tmrCheckVisitor.stop();

@@ -2,6 +2,6 @@
 
 namespace kestrova {
 
-void ReflectorSynchronize() {}
+void SettingsSync::ReflectorSynchronize() {}
 
 } // namespace kestrova

@@ -3,7 +3,10 @@
 
 namespace kestrova {
 
-// The first synchronisation after the relay has started.
-void ReflectorSynchronize();
+class SettingsSync {
+  public:
+    // The first synchronisation after the relay has started.
+    void ReflectorSynchronize();
+};
 
 } // namespace kestrova

@@ -1,92 +1,50 @@
 #include "service/Upload.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/EventLog.h"
-#include "app/Timers.h"
-#include "app/Wait.h"
-#include "camera/FrameCapture.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
+#include "core/EventLog.h"
+#include "core/Text.h"
+#include "core/Wait.h"
 #include "service/Reflector.h"
 #include "service/ServiceSocket.h"
-#include "service/WebRequest.h"
 
 #include <QTimer>
 
 namespace kestrova {
 
-namespace {
-
-UploadTimeouts& Timeouts() {
-    static UploadTimeouts timeouts;
-    return timeouts;
+Uploader::Uploader()
+    : reflectorSocket_(std::make_unique<ServiceSocket>(ServiceSocket::Handlers{
+          {},
+          [this](const QByteArray& piece) { OnReflectorData(piece); },
+          [this] { OnReflectorClose(); },
+          [this](const QString& description) { OnReflectorError(description); }})) {
+    answerTimer_.setSingleShot(true);
+    QObject::connect(&answerTimer_, &QTimer::timeout, [this] { OnAnswerTimeout(); });
 }
 
-FrameSource& Source() {
-    static FrameSource source;
-    return source;
-}
-
-QByteArray TakeFrame(bool localImage) {
-    if (Source())
-        return Source()(localImage);
-    return localImage ? GetLocalImage() : GetLatestImage();
-}
-
-// How far the upload that holds ReflectorSocket has come.
-enum class UploadStage {
-    None,       // no upload holds the socket
-    Connecting, // waiting for the connection
-    Open,       // the frame is sent, the relay's answer and close are awaited
-};
-
-UploadStage& Stage() {
-    static UploadStage stage = UploadStage::None;
-    return stage;
-}
-
-void OnReflectorData(const QByteArray& piece);
-void OnReflectorClose();
-void OnReflectorError(const QString& description);
-void OnAnswerTimeout();
-
-ServiceSocket& ReflectorSocket() {
-    static ServiceSocket* socket =
-        new ServiceSocket({{}, OnReflectorData, OnReflectorClose, OnReflectorError});
-    return *socket;
-}
-
-// Bounds the wait for the relay's answer and close.
-QTimer& AnswerTimer() {
-    static QTimer* timer = [] {
-        auto* t = new QTimer;
-        t->setSingleShot(true);
-        QObject::connect(t, &QTimer::timeout, t, [] { OnAnswerTimeout(); });
-        return t;
-    }();
-    return *timer;
-}
+Uploader::~Uploader() = default;
 
 // No upload holds the socket any more.
-void ForgetUpload() {
-    Stage() = UploadStage::None;
-    AnswerTimer().stop();
+void Uploader::ForgetUpload() {
+    stage_ = Stage::None;
+    answerTimer_.stop();
 }
 
 // Closing the socket ourselves is not the relay's close: the handlers do not run for it.
-void CloseQuietly() {
+void Uploader::CloseQuietly() {
     ForgetUpload();
-    ReflectorSocket().closeQuietly();
+    reflectorSocket_->closeQuietly();
 }
 
 // The upload has ended: the next tick may upload again. While the station shuts down the
 // watchdog stays off.
-void EndUpload() {
+void Uploader::EndUpload() {
     App().UploadReady = kTrue;
     if (App().ShutdownRequested == kFalse)
         Timers().tmrWatchdog.start();
 }
 
-void OnReflectorData(const QByteArray& piece) {
+void Uploader::OnReflectorData(const QByteArray& piece) {
     if (!piece.contains("Reflector"))
         return;
     // The relay refused the frame: keep its answer.
@@ -95,40 +53,34 @@ void OnReflectorData(const QByteArray& piece) {
     Ui().txtStatus.force(QStringLiteral("Uploaded image at: ") + LogTime());
 }
 
-void OnReflectorClose() {
+void Uploader::OnReflectorClose() {
     ForgetUpload();
     EndUpload();
 }
 
-void OnReflectorError(const QString& description) {
+void Uploader::OnReflectorError(const QString& description) {
     WriteLog(QStringLiteral("ReflectorSocket Error - ") + description);
     ForgetUpload();
     EndUpload();
 }
 
-void OnAnswerTimeout() {
-    if (Stage() != UploadStage::Open)
+void Uploader::OnAnswerTimeout() {
+    if (stage_ != Stage::Open)
         return;
     WriteLog(QStringLiteral("ReflectorSocket Error - No answer from the relay within %1 ms")
-                 .arg(Timeouts().answerMs));
+                 .arg(timeouts_.answerMs));
     CloseQuietly();
     EndUpload();
 }
 
-enum class ConnectResult {
-    Connected,
-    Failed,   // the upload is to be ended
-    TakenOver // the socket was closed or reconnected meanwhile: whoever did it has the cycle
-};
-
 // Connects ReflectorSocket for a new upload. The wait runs events, and an event may close the
 // socket (the socket's own error and close handlers, a new start of the relay side, the
 // station's close) or start another upload on it; this upload then leaves the socket alone.
-ConnectResult ConnectUploader() {
-    ServiceSocket& socket = ReflectorSocket();
+Uploader::ConnectResult Uploader::ConnectUploader() {
+    ServiceSocket& socket = *reflectorSocket_;
     ForgetUpload();
     socket.connectTo(App().ReflectorHost.trimmed(), static_cast<quint16>(App().ReflectorPort));
-    Stage() = UploadStage::Connecting;
+    stage_ = Stage::Connecting;
     if (App().AbortRequested == kTrue) {
         CloseQuietly();
         return ConnectResult::Failed;
@@ -140,27 +92,13 @@ ConnectResult ConnectUploader() {
                    socket.state() == QAbstractSocket::ConnectedState ||
                    socket.state() == QAbstractSocket::UnconnectedState;
         },
-        Timeouts().connectMs);
+        timeouts_.connectMs);
     if (socket.attempt() != attempt)
         return ConnectResult::TakenOver;
     if (result == WaitResult::Done && socket.state() == QAbstractSocket::ConnectedState)
         return ConnectResult::Connected;
     CloseQuietly();
     return ConnectResult::Failed;
-}
-
-} // namespace
-
-void SetFrameSource(FrameSource source) {
-    Source() = std::move(source);
-}
-
-void SetUploadTimeouts(const UploadTimeouts& timeouts) {
-    Timeouts() = timeouts;
-}
-
-UploadTimeouts CurrentUploadTimeouts() {
-    return Timeouts();
 }
 
 MultipartPost BuildFramePost(const QByteArray& requestPath, const QString& host, std::uint16_t port,
@@ -197,14 +135,14 @@ MultipartPost BuildFramePost(const QByteArray& requestPath, const QString& host,
     return post;
 }
 
-void WatchdogTick() {
+void Uploader::WatchdogTick() {
     if (App().UploadReady == kTrue && App().ReflectorActive == kTrue) {
         Ui().txtStatus.force(QStringLiteral("Uploading: ") + LogTime());
         UploadImage(false);
     }
 }
 
-void UploadImage(bool override) {
+void Uploader::UploadImage(bool override) {
     if (!override && (App().ReflectorActive == kFalse || App().CameraChanging == kTrue))
         return;
     // Without a relay (its look-up failed) or an identifier it may be sent, there is nothing
@@ -218,8 +156,8 @@ void UploadImage(bool override) {
     Timers().tmrWatchdog.stop();
     App().UploadReady = kFalse;
 
-    const QByteArray frame = TakeFrame(App().CameraChanging == kTrue);
     // No frame (no camera, capture failed): nothing is sent, the next tick tries again.
+    const QByteArray frame = source_ ? source_(App().CameraChanging == kTrue) : QByteArray();
     if (frame.isEmpty()) {
         EndUpload();
         return;
@@ -239,29 +177,23 @@ void UploadImage(bool override) {
     const MultipartPost post = BuildFramePost(
         QByteArrayLiteral("/webcams/Reflector"), App().ReflectorHost,
         static_cast<std::uint16_t>(App().ReflectorPort), id, boundary, fileName, frame);
-    ServiceSocket& socket = ReflectorSocket();
-    socket.write(post.header);
-    socket.write(post.body);
+    reflectorSocket_->write(post.header);
+    reflectorSocket_->write(post.body);
     // The socket's events end the upload; a relay that never answers nor closes is cut off.
-    Stage() = UploadStage::Open;
-    AnswerTimer().start(Timeouts().answerMs);
+    stage_ = Stage::Open;
+    answerTimer_.start(timeouts_.answerMs);
 }
 
-bool UploaderConnect() {
+bool Uploader::UploaderConnect() {
     return ConnectUploader() == ConnectResult::Connected;
 }
 
-void CloseReflectorSocket() {
-    const bool busy = Stage() != UploadStage::None;
+void Uploader::CloseReflectorSocket() {
+    const bool busy = stage_ != Stage::None;
     CloseQuietly();
     // Nobody will end this upload any more.
     if (busy)
         App().UploadReady = kTrue;
-}
-
-void CloseServiceSockets() {
-    CloseWebSocket();
-    // The archive socket is closed here too once the archive upload has one.
 }
 
 } // namespace kestrova

@@ -5,36 +5,19 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace kestrova {
 
-// The tmrWatchdog tick: uploads when the previous upload has ended and the relay is active.
-void WatchdogTick();
-
-// Uploads the current frame. `override` (the first frame after start-up) uploads even while
-// the relay is not active or a camera change is under way (then the local image is sent).
-void UploadImage(bool override);
-
-// Connects ReflectorSocket to ReflectorHost and ReflectorPort; true when connected. False too
-// when the socket was closed or reconnected by an event that ran during the wait; the socket is
-// then left as that event left it.
-bool UploaderConnect();
-
-// Closes ReflectorSocket. An upload that was connecting or waiting for the relay's answer counts
-// as ended.
-void CloseReflectorSocket();
-
-// Closes the web request and archive sockets.
-void CloseServiceSockets();
+class ServiceSocket;
 
 // Where frames come from: called with true for the local image (camera change under way),
-// with false for the camera's latest frame. The default asks the camera (GetLocalImage,
-// GetLatestImage); an empty function restores it.
+// with false for the camera's latest frame. The station connects it to the camera.
 using FrameSource = std::function<QByteArray(bool localImage)>;
-void SetFrameSource(FrameSource source);
 
 // The bounds of one upload: the connection (10 s) and the relay's answer and close (30 s),
 // after which the upload is dropped and the cycle goes on.
@@ -42,8 +25,63 @@ struct UploadTimeouts {
     int connectMs = 10000;
     int answerMs = 30000;
 };
-void SetUploadTimeouts(const UploadTimeouts& timeouts);
-UploadTimeouts CurrentUploadTimeouts();
+
+class Uploader {
+  public:
+    Uploader();
+    ~Uploader();
+    Uploader(const Uploader&) = delete;
+    Uploader& operator=(const Uploader&) = delete;
+
+    // The tmrWatchdog tick: uploads when the previous upload has ended and the relay is active.
+    void WatchdogTick();
+
+    // Uploads the current frame. `override` (the first frame after start-up) uploads even while
+    // the relay is not active or a camera change is under way (then the local image is sent).
+    void UploadImage(bool override);
+
+    // Connects ReflectorSocket to ReflectorHost and ReflectorPort; true when connected. False
+    // too when the socket was closed or reconnected by an event that ran during the wait; the
+    // socket is then left as that event left it.
+    bool UploaderConnect();
+
+    // Closes ReflectorSocket. An upload that was connecting or waiting for the relay's answer
+    // counts as ended.
+    void CloseReflectorSocket();
+
+    void setFrameSource(FrameSource source) { source_ = std::move(source); }
+    void setTimeouts(const UploadTimeouts& timeouts) { timeouts_ = timeouts; }
+    const UploadTimeouts& timeouts() const { return timeouts_; }
+
+  private:
+    // How far the upload that holds ReflectorSocket has come.
+    enum class Stage {
+        None,       // no upload holds the socket
+        Connecting, // waiting for the connection
+        Open,       // the frame is sent, the relay's answer and close are awaited
+    };
+    enum class ConnectResult {
+        Connected,
+        Failed,   // the upload is to be ended
+        TakenOver // the socket was closed or reconnected meanwhile: whoever did it has the cycle
+    };
+
+    ConnectResult ConnectUploader();
+    void ForgetUpload();
+    void CloseQuietly();
+    void EndUpload();
+    void OnReflectorData(const QByteArray& piece);
+    void OnReflectorClose();
+    void OnReflectorError(const QString& description);
+    void OnAnswerTimeout();
+
+    std::unique_ptr<ServiceSocket> reflectorSocket_;
+    Stage stage_ = Stage::None;
+    // Bounds the wait for the relay's answer and close.
+    QTimer answerTimer_;
+    FrameSource source_;
+    UploadTimeouts timeouts_;
+};
 
 // A frame posted as multipart/form-data with the fields id, path and frame.
 struct MultipartPost {

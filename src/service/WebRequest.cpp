@@ -1,11 +1,9 @@
 #include "service/WebRequest.h"
 
-#include "app/AppState.h"
-#include "app/EventLog.h"
-#include "app/Wait.h"
+#include "core/AppState.h"
+#include "core/EventLog.h"
+#include "core/Wait.h"
 #include "service/ServiceSocket.h"
-
-#include <QRandomGenerator>
 
 #include <limits>
 #include <memory>
@@ -14,88 +12,6 @@
 namespace kestrova {
 
 namespace {
-
-WebRequestTimeouts& Timeouts() {
-    static WebRequestTimeouts timeouts;
-    return timeouts;
-}
-
-// One GET exchange: what its socket brought, kept apart from every other exchange's. A
-// request started from an event handler while another waits for its answer runs its own
-// exchange once the first has ended; each call returns the answer of its own exchange.
-struct Exchange {
-    QByteArray response;
-    bool connected = false;
-    bool done = false;
-};
-
-// The exchange under way on WebSocket; null between exchanges.
-std::shared_ptr<Exchange>& CurrentExchange() {
-    static std::shared_ptr<Exchange> current;
-    return current;
-}
-
-void OnWebConnected();
-void OnWebData(const QByteArray& piece);
-void OnWebClose();
-void OnWebError(const QString& description);
-
-ServiceSocket& WebSocket() {
-    static ServiceSocket* socket =
-        new ServiceSocket({OnWebConnected, OnWebData, OnWebClose, OnWebError});
-    return *socket;
-}
-
-// Ends the exchange under way: its answer is what it holds now.
-void EndExchange() {
-    if (const std::shared_ptr<Exchange> exchange = std::exchange(CurrentExchange(), nullptr)) {
-        exchange->done = true;
-        exchange->connected = false;
-    }
-    App().WebRequestDone = kTrue;
-    App().WebConnected = kFalse;
-}
-
-// Ends the exchange under way as a failure.
-void FailExchange() {
-    if (const std::shared_ptr<Exchange>& exchange = CurrentExchange())
-        exchange->response = IoErrorAnswer();
-    App().WebResponse = IoErrorAnswer();
-    EndExchange();
-}
-
-void OnWebConnected() {
-    App().WebConnected = kTrue;
-    if (const std::shared_ptr<Exchange>& exchange = CurrentExchange())
-        exchange->connected = true;
-}
-
-void OnWebData(const QByteArray& piece) {
-    const std::shared_ptr<Exchange> exchange = CurrentExchange();
-    if (!exchange)
-        return;
-    if (exchange->response.size() + piece.size() > kMaxAnswerBytes) {
-        WriteLog(StampedLine(QStringLiteral(" WebSocket Error:The answer is longer than %1 bytes")
-                                 .arg(kMaxAnswerBytes)));
-        WebSocket().closeQuietly();
-        FailExchange();
-        return;
-    }
-    // Every piece of every answer goes to the log.
-    WriteLog(QString::fromUtf8(piece));
-    exchange->response.append(piece);
-    App().WebResponse.append(piece);
-}
-
-// The service closed the connection: its answer is complete.
-void OnWebClose() {
-    EndExchange();
-}
-
-void OnWebError(const QString& description) {
-    WriteLog(StampedLine(QStringLiteral(" WebSocket Error:") + description));
-    FailExchange();
-}
 
 bool IsHexDigit(char c, unsigned* value) {
     if (c >= '0' && c <= '9')
@@ -111,16 +27,76 @@ bool IsHexDigit(char c, unsigned* value) {
 
 } // namespace
 
-void SetWebRequestTimeouts(const WebRequestTimeouts& timeouts) {
-    Timeouts() = timeouts;
+// One GET exchange: what its socket brought, kept apart from every other exchange's. A
+// request started from an event handler while another waits for its answer runs its own
+// exchange once the first has ended; each call returns the answer of its own exchange.
+struct WebClient::Exchange {
+    QByteArray response;
+    bool connected = false;
+    bool done = false;
+};
+
+WebClient::WebClient()
+    : webSocket_(std::make_unique<ServiceSocket>(ServiceSocket::Handlers{
+          [this] { OnWebConnected(); }, [this](const QByteArray& piece) { OnWebData(piece); },
+          [this] { OnWebClose(); },
+          [this](const QString& description) { OnWebError(description); }})) {}
+
+WebClient::~WebClient() = default;
+
+// Ends the exchange under way: its answer is what it holds now.
+void WebClient::EndExchange() {
+    if (const std::shared_ptr<Exchange> exchange = std::exchange(current_, nullptr)) {
+        exchange->done = true;
+        exchange->connected = false;
+    }
+    App().WebRequestDone = kTrue;
+    App().WebConnected = kFalse;
 }
 
-WebRequestTimeouts CurrentWebRequestTimeouts() {
-    return Timeouts();
+// Ends the exchange under way as a failure.
+void WebClient::FailExchange() {
+    if (current_)
+        current_->response = IoErrorAnswer();
+    App().WebResponse = IoErrorAnswer();
+    EndExchange();
 }
 
-QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString& uri) {
-    const WebRequestTimeouts limits = Timeouts();
+void WebClient::OnWebConnected() {
+    App().WebConnected = kTrue;
+    if (current_)
+        current_->connected = true;
+}
+
+void WebClient::OnWebData(const QByteArray& piece) {
+    const std::shared_ptr<Exchange> exchange = current_;
+    if (!exchange)
+        return;
+    if (exchange->response.size() + piece.size() > kMaxAnswerBytes) {
+        WriteLog(StampedLine(QStringLiteral(" WebSocket Error:The answer is longer than %1 bytes")
+                                 .arg(kMaxAnswerBytes)));
+        webSocket_->closeQuietly();
+        FailExchange();
+        return;
+    }
+    // Every piece of every answer goes to the log.
+    WriteLog(QString::fromUtf8(piece));
+    exchange->response.append(piece);
+    App().WebResponse.append(piece);
+}
+
+// The service closed the connection: its answer is complete.
+void WebClient::OnWebClose() {
+    EndExchange();
+}
+
+void WebClient::OnWebError(const QString& description) {
+    WriteLog(StampedLine(QStringLiteral(" WebSocket Error:") + description));
+    FailExchange();
+}
+
+QByteArray WebClient::GetWebRequest(const QString& host, std::uint16_t port, const QString& uri) {
+    const WebRequestTimeouts limits = timeouts_;
 
     // Busy wait: an earlier exchange is still under way.
     if (App().WebRequestDone == kFalse) {
@@ -136,12 +112,12 @@ QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString&
     }
 
     const auto exchange = std::make_shared<Exchange>();
-    CurrentExchange() = exchange;
+    current_ = exchange;
     App().WebResponse.clear();
     App().WebConnected = kFalse;
     App().WebRequestDone = kFalse;
 
-    ServiceSocket& socket = WebSocket();
+    ServiceSocket& socket = *webSocket_;
     socket.connectTo(host, port);
 
     // Connect wait. A refused connection ends it at once (the error handler has ended the
@@ -154,10 +130,10 @@ QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString&
         },
         limits.connectMs);
     if (connected != WaitResult::Done || !exchange->connected) {
-        if (CurrentExchange() == exchange)
+        if (current_ == exchange)
             socket.closeQuietly();
         WriteLog(QStringLiteral("Connection failed: Time out"));
-        if (CurrentExchange() == exchange)
+        if (current_ == exchange)
             EndExchange();
         return IoErrorAnswer();
     }
@@ -178,13 +154,13 @@ QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString&
     case WaitResult::Done:
         break;
     case WaitResult::Aborted:
-        if (CurrentExchange() == exchange) {
+        if (current_ == exchange) {
             socket.closeQuietly();
             FailExchange();
         }
         return IoErrorAnswer();
     case WaitResult::TimedOut:
-        if (CurrentExchange() == exchange) {
+        if (current_ == exchange) {
             socket.closeQuietly();
             WriteLog(QStringLiteral("Connection failed: No answer"));
             FailExchange();
@@ -192,6 +168,10 @@ QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString&
         return IoErrorAnswer();
     }
     return exchange->response;
+}
+
+void WebClient::CloseWebSocket() {
+    webSocket_->closeQuietly();
 }
 
 bool IsFailedAnswer(const QByteArray& answer) {
@@ -263,41 +243,6 @@ std::optional<QByteArray> DecodeChunked(const QByteArray& body) {
             return std::nullopt;
         pos += 2;
     }
-}
-
-QString UrlEncode(const QString& text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    const QByteArray bytes = text.toUtf8();
-    QString out;
-    out.reserve(bytes.size() * 3);
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')) {
-            out += QLatin1Char(c);
-        } else {
-            out += QLatin1Char('%');
-            out += QLatin1Char(kHex[u >> 4]);
-            out += QLatin1Char(kHex[u & 0x0F]);
-        }
-    }
-    return out;
-}
-
-QString RandomAlphaNumeric(int length) {
-    static const char kAlphabet[] =
-        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    constexpr int kAlphabetSize = sizeof(kAlphabet) - 1;
-    // Qt's global generator is seeded once per process from the system's entropy source.
-    QRandomGenerator* generator = QRandomGenerator::global();
-    QString out;
-    out.reserve(length > 0 ? length : 0);
-    for (int i = 0; i < length; ++i)
-        out += QLatin1Char(kAlphabet[generator->bounded(kAlphabetSize)]);
-    return out;
-}
-
-void CloseWebSocket() {
-    WebSocket().closeQuietly();
 }
 
 } // namespace kestrova

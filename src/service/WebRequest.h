@@ -1,6 +1,6 @@
 // The station's own HTTP/1.1 exchanges with the service: the one GET exchange on WebSocket,
-// the splitting of an answer into its header block and body, the header look-up, the chunked
-// decoding, the URL encoding and the random letters and digits of boundaries and file names.
+// the splitting of an answer into its header block and body, the header look-up and the chunked
+// decoding.
 //
 // Requests and answers are bytes: every byte of the wire is one character of the texts here.
 #pragma once
@@ -9,9 +9,12 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace kestrova {
+
+class ServiceSocket;
 
 // The bounds of one GET exchange. The service closes the connection after its answer; an
 // answer that neither ends nor closes within answerMs ends the exchange as a failure.
@@ -20,8 +23,6 @@ struct WebRequestTimeouts {
     int connectMs = 10000; // waiting for the connection
     int answerMs = 30000;  // waiting for the answer and the service's close
 };
-void SetWebRequestTimeouts(const WebRequestTimeouts& timeouts);
-WebRequestTimeouts CurrentWebRequestTimeouts();
 
 // The most bytes an answer may have; a service that sends more is cut off and the exchange
 // fails.
@@ -32,16 +33,46 @@ inline QByteArray IoErrorAnswer() {
     return QByteArrayLiteral("IO Error");
 }
 
-// One GET exchange on WebSocket: sends
-//   GET <uri> HTTP/1.1, Accept, Host: <host> (no port), Connection: Close, Cache-Control
-// and returns the whole raw answer (status line, headers, blank line, body) once the service
-// has closed the connection. Failures: "" when an earlier exchange did not end within the busy
-// wait (or the station is closing), "IO Error" when no connection was made, the socket failed,
-// the answer was too long or did not come in time, or the station began closing before the
-// answer had ended. `uri` and `host` are sent unchanged. A request made from an event handler
-// while another waits for its answer waits for that exchange to end, then runs its own; each
-// call returns its own exchange's answer.
-QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString& uri);
+// The GET exchanges of the station on its one socket, WebSocket.
+class WebClient {
+  public:
+    WebClient();
+    ~WebClient();
+    WebClient(const WebClient&) = delete;
+    WebClient& operator=(const WebClient&) = delete;
+
+    // One GET exchange on WebSocket: sends
+    //   GET <uri> HTTP/1.1, Accept, Host: <host> (no port), Connection: Close, Cache-Control
+    // and returns the whole raw answer (status line, headers, blank line, body) once the
+    // service has closed the connection. Failures: "" when an earlier exchange did not end
+    // within the busy wait (or the station is closing), "IO Error" when no connection was
+    // made, the socket failed, the answer was too long or did not come in time, or the station
+    // began closing before the answer had ended. `uri` and `host` are sent unchanged. A request
+    // made from an event handler while another waits for its answer waits for that exchange to
+    // end, then runs its own; each call returns its own exchange's answer.
+    QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString& uri);
+
+    // Closes WebSocket without running its close handler.
+    void CloseWebSocket();
+
+    void setTimeouts(const WebRequestTimeouts& timeouts) { timeouts_ = timeouts; }
+    const WebRequestTimeouts& timeouts() const { return timeouts_; }
+
+  private:
+    struct Exchange;
+
+    void OnWebConnected();
+    void OnWebData(const QByteArray& piece);
+    void OnWebClose();
+    void OnWebError(const QString& description);
+    void EndExchange();
+    void FailExchange();
+
+    std::unique_ptr<ServiceSocket> webSocket_;
+    // The exchange under way on WebSocket; null between exchanges.
+    std::shared_ptr<Exchange> current_;
+    WebRequestTimeouts timeouts_;
+};
 
 // True for the two failure results of GetWebRequest.
 bool IsFailedAnswer(const QByteArray& answer);
@@ -65,16 +96,5 @@ QByteArray GetHeaderValue(const QByteArray& headers, const QByteArray& name);
 // ignored. A malformed body (a size line without a size, a chunk longer than the body, a
 // chunk not followed by CR LF, no last chunk) gives nullopt.
 std::optional<QByteArray> DecodeChunked(const QByteArray& body);
-
-// Letters and digits kept; every other byte of the text's UTF-8 form becomes "%" and two
-// upper-case hexadecimal digits (a space is %20).
-QString UrlEncode(const QString& text);
-
-// `length` random letters and digits, uniformly drawn from the 62 of them. All calls draw from
-// one generator seeded once, so calls in the same second never repeat each other.
-QString RandomAlphaNumeric(int length);
-
-// Closes WebSocket without running its close handler.
-void CloseWebSocket();
 
 } // namespace kestrova

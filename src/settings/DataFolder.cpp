@@ -1,6 +1,7 @@
 #include "settings/DataFolder.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
+#include "core/StationState.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -36,21 +37,11 @@ QString GetDataFolder(const QString& name) {
     return path;
 }
 
-namespace {
-QString& ProgramFolderOverride() {
-    static QString folder;
-    return folder;
-}
-} // namespace
-
 QString ProgramFolder() {
-    if (!ProgramFolderOverride().isEmpty())
-        return ProgramFolderOverride();
+    const QString& laidOut = StationState::Current().programFolder;
+    if (!laidOut.isEmpty())
+        return laidOut;
     return QCoreApplication::applicationDirPath();
-}
-
-void OverrideProgramFolder(const QString& folder) {
-    ProgramFolderOverride() = folder;
 }
 
 } // namespace kestrova

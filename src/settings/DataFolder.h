@@ -15,11 +15,8 @@ bool FolderExists(const QString& path);
 // when missing. Throws AppError when a folder cannot be created.
 QString GetDataFolder(const QString& name);
 
-// The folder that holds the program file, without a trailing slash.
+// The folder that holds the program file, without a trailing slash; a test that runs the
+// station's code in its own process names the folder it laid out in its StationState.
 QString ProgramFolder();
-
-// Makes ProgramFolder() return `folder` (an empty text restores the real one). For tests that
-// run the station's code in their own process against a program folder they laid out.
-void OverrideProgramFolder(const QString& folder);
 
 } // namespace kestrova

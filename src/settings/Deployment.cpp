@@ -1,9 +1,9 @@
 #include "settings/Deployment.h"
 
-#include "app/AppError.h"
-#include "app/AppState.h"
-#include "app/EventLog.h"
-#include "service/WebRequest.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/EventLog.h"
+#include "core/Text.h"
 #include "settings/DataFolder.h"
 
 #include <QFile>

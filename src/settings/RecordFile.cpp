@@ -1,6 +1,6 @@
 #include "settings/RecordFile.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 
 #include <QFile>
 #include <QSaveFile>

@@ -1,7 +1,7 @@
 // Byte layouts of the four settings records (little-endian, packed, texts blank-padded).
 #pragma once
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 #include "settings/Settings.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 #include "settings/RecordFile.h"
 #include "settings/Records.h"
 

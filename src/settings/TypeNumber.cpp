@@ -1,6 +1,6 @@
 #include "settings/TypeNumber.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "settings/DataFolder.h"
 
 #include <QFile>

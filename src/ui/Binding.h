@@ -2,7 +2,7 @@
 // change of the widget sets the control (which runs its handlers).
 #pragma once
 
-#include "app/Controls.h"
+#include "core/Controls.h"
 
 class QAbstractButton;
 class QCheckBox;

@@ -1,7 +1,6 @@
 #include "ui/MainWindow.h"
 
-#include "app/Controls.h"
-#include "app/Station.h"
+#include "core/Controls.h"
 #include "ui/Binding.h"
 
 #include <QCheckBox>
@@ -33,8 +32,8 @@ QCheckBox* Check(const char* name, const QString& caption, CheckBox& control) {
 
 } // namespace
 
-MainWindow::MainWindow(Station& station, QWidget* parent)
-    : QMainWindow(parent), station_(station), cameraArea_(Named(new QWidget, "camSrc")) {
+MainWindow::MainWindow(CloseGate& gate, QWidget* parent)
+    : QMainWindow(parent), gate_(gate), cameraArea_(Named(new QWidget, "camSrc")) {
     setObjectName(QStringLiteral("frmUI"));
     setWindowTitle(QStringLiteral("Kestrova Webcam"));
     Controls& ui = Ui();
@@ -94,8 +93,13 @@ MainWindow::MainWindow(Station& station, QWidget* parent)
                     1);
     side->addWidget(options);
 
-    auto* quality = new QGroupBox(QStringLiteral("JPEG Image Quality"));
-    auto* qualityRow = new QHBoxLayout(quality);
+    auto* quality = new QGroupBox;
+    auto* qualityColumn = new QVBoxLayout(quality);
+    auto* qualityTitle = Named(new QLabel, "lblJPEGQuality");
+    Bind(qualityTitle, ui.lblJPEGQuality);
+    qualityColumn->addWidget(qualityTitle);
+    auto* qualityRow = new QHBoxLayout;
+    qualityColumn->addLayout(qualityRow);
     qualityRow->addWidget(new QLabel(QStringLiteral("0")));
     auto* qualitySlider = Named(new QSlider(Qt::Horizontal), "sldJPEGQuality");
     Bind(qualitySlider, ui.sldJPEGQuality);
@@ -127,16 +131,16 @@ MainWindow::MainWindow(Station& station, QWidget* parent)
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (station_.unloaded()) {
+    if (gate_.unloaded()) {
         event->accept();
         return;
     }
-    if (!station_.CloseCheck()) {
+    if (!gate_.CloseCheck()) {
         event->ignore();
         return;
     }
     event->accept();
-    station_.Unload();
+    gate_.Unload();
 }
 
 } // namespace kestrova

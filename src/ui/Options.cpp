@@ -1,7 +1,7 @@
 #include "ui/Options.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 
 namespace kestrova {
 

@@ -1,7 +1,7 @@
-#include "app/AppState.h"
-#include "app/EventLog.h"
 #include "app/Station.h"
-#include "app/Timers.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
+#include "core/EventLog.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
 
@@ -13,7 +13,7 @@
 using namespace kestrova;
 
 namespace {
-// A station that launched nothing: the flags of start-up step 2.
+// A station that launched nothing: the flags the start-up sets first.
 void Idle() {
     App().WebRequestDone = kTrue;
     App().UploadReady = kTrue;

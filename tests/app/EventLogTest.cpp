@@ -1,5 +1,5 @@
-#include "app/EventLog.h"
-#include "app/AppState.h"
+#include "core/EventLog.h"
+#include "core/AppState.h"
 #include "support/TestSupport.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "ui/MainWindow.h"
-#include "app/AppState.h"
-#include "app/Controls.h"
 #include "app/Station.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>

@@ -1,7 +1,6 @@
-#include "app/AppState.h"
-#include "app/Controls.h"
 #include "app/Station.h"
-#include "app/Timers.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 #include "settings/DataFolder.h"
 #include "support/TestSupport.h"
 
@@ -18,12 +17,11 @@ namespace {
 class Startup : public ::testing::Test {
   protected:
     Startup() : program_(test::MakeProgramFolder(fixture_.tempPath())) {
-        OverrideProgramFolder(program_.path);
+        fixture_.useProgramFolder(program_.path);
         qputenv("KESTROVA_VIRTUAL_CAMERAS", "Test Camera");
         qputenv("KESTROVA_UNATTENDED", "1"); // the camera chooser takes its default
     }
     ~Startup() override {
-        OverrideProgramFolder(QString());
         qunsetenv("KESTROVA_VIRTUAL_CAMERAS");
         qunsetenv("KESTROVA_UNATTENDED");
     }
@@ -88,7 +86,8 @@ TEST_F(Startup, DebugWordIsTrueOnlyForExactlyDebug) {
         {{QStringLiteral("debug"), QStringLiteral("x")}, false},
         {{}, false}};
     for (const auto& [args, debug] : cases) {
-        ResetAppState();
+        test::StationFixture fresh;
+        fresh.useProgramFolder(program_.path);
         Station station(args);
         EXPECT_FALSE(station.Load());
         EXPECT_EQ(station.debugWord(), debug ? QStringLiteral("true") : QStringLiteral("false"))

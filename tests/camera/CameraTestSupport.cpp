@@ -1,8 +1,7 @@
 #include "CameraTestSupport.h"
 
-#include "app/AppState.h"
-#include "app/EventLog.h"
-#include "camera/Camera.h"
+#include "core/AppState.h"
+#include "core/EventLog.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -35,14 +34,16 @@ void ScopedEnv::set(const QByteArray& value) {
         qputenv(name_, value);
 }
 
-CameraTest::CameraTest() {
-    ResetCamera();
-    InitCamera(nullptr);
-}
+CameraTest::CameraTest() = default;
 
 CameraTest::~CameraTest() {
     CloseTopLevelWindows();
-    ResetCamera();
+}
+
+CameraModule& CameraTest::camera() {
+    if (!camera_)
+        camera_ = std::make_unique<CameraModule>();
+    return *camera_;
 }
 
 QString CameraTest::prepareStartup() {

@@ -2,6 +2,7 @@
 // the virtual cameras of one test.
 #pragma once
 
+#include "camera/Camera.h"
 #include "support/TestSupport.h"
 
 #include <QByteArray>
@@ -13,6 +14,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -41,8 +43,11 @@ class CameraTest : public ::testing::Test {
     void useCameras(const QByteArray& list) { cameras_.set(list); }
     // Data folder, empty event log and the first-run settings (CameraIndex -1).
     QString prepareStartup();
+    // The camera of the test, made at first use.
+    CameraModule& camera();
 
     StationFixture station_;
+    std::unique_ptr<CameraModule> camera_;
     ScopedEnv cameras_{"KESTROVA_VIRTUAL_CAMERAS", QByteArray()};
     ScopedEnv unattended_{"KESTROVA_UNATTENDED", QByteArray()};
 };

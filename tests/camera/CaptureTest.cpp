@@ -2,13 +2,13 @@
 // connection, formats, inputs and settings dialogs, and a camera that is unplugged.
 #include "CameraTestSupport.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/EventLog.h"
 #include "camera/Camera.h"
 #include "camera/CameraPreview.h"
 #include "camera/CaptureControl.h"
 #include "camera/VirtualCamera.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
+#include "core/EventLog.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -187,7 +187,7 @@ TEST_F(CaptureControlTest, AnUnpluggedCameraLeavesNoPictureAndIsPickedUpAgain) {
     const QString folder = station_.useDataFolder();
     CreateEventLog();
     useCameras("Other Cam;Logitech QuickCam Orbit");
-    CaptureControl& control = CamSrc();
+    CaptureControl& control = camera().CamSrc();
     CameraPreview preview(control);
     control.DeviceCount();
     control.SetDevice(1);
@@ -226,7 +226,7 @@ TEST_F(CaptureControlTest, AnUnpluggedCameraLeavesNoPictureAndIsPickedUpAgain) {
 
 TEST_F(CaptureControlTest, AdvancedCameraSettingsOpenTheInputWindowOnlyForDevicesWithInputs) {
     useCameras("Plain Cam;TV Card|inputs=3");
-    CaptureControl& control = CamSrc();
+    CaptureControl& control = camera().CamSrc();
     control.DeviceCount();
 
     // A camera: the device's own settings, whose sliders act at once.

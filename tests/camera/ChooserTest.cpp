@@ -1,10 +1,10 @@
 // The camera chooser: its list, its preview device and the choice it records.
 #include "CameraTestSupport.h"
 
-#include "app/AppState.h"
 #include "camera/CameraChooser.h"
 #include "camera/CameraPreview.h"
 #include "camera/CaptureControl.h"
+#include "core/AppState.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,14 +1,14 @@
 // Frames as JPEG bytes: the live frame, the still image, quality, the time stamp.
 #include "CameraTestSupport.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
 #include "camera/Camera.h"
 #include "camera/CaptureControl.h"
 #include "camera/FrameCapture.h"
 #include "camera/Jpeg.h"
 #include "camera/Overlay.h"
-#include "ptz/Motor.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
+#include "ptz/Ptz.h"
 #include "settings/DataFolder.h"
 
 #include <QBuffer>
@@ -66,7 +66,7 @@ class FrameCaptureTest : public CameraTest {
     // A connected virtual camera, as the start-up leaves it.
     void connect(const QByteArray& cameras = "Logitech QuickCam Orbit") {
         useCameras(cameras);
-        CaptureControl& cam = CamSrc();
+        CaptureControl& cam = camera().CamSrc();
         cam.DeviceCount();
         cam.SetDevice(0);
         cam.SetConnected(true);
@@ -85,12 +85,12 @@ TEST_F(FrameCaptureTest, TheLatestImageIsA320x240JpegAtTheChosenQuality) {
         SCOPED_TRACE(quality);
         Ui().sldJPEGQuality.set(quality);
         ASSERT_EQ(quality, App().Settings.JpegQuality);
-        const QByteArray jpeg = GetLatestImage();
+        const QByteArray jpeg = GetLatestImage(camera().CamSrc());
         ASSERT_TRUE(IsCompleteJpeg(jpeg));
         const QImage picture = DecodeWithQt(jpeg);
         ASSERT_EQ(QSize(320, 240), picture.size());
         // The picture is the camera's, not an empty frame.
-        EXPECT_LT(MeanDifference(picture, CamSrc().CurrentFrame()), 20);
+        EXPECT_LT(MeanDifference(picture, camera().CamSrc().CurrentFrame()), 20);
         sizes.push_back(jpeg.size());
     }
     EXPECT_LT(sizes[0], sizes[1]);
@@ -99,7 +99,7 @@ TEST_F(FrameCaptureTest, TheLatestImageIsA320x240JpegAtTheChosenQuality) {
     // A quality of 0 is used as it is and still gives a picture.
     Ui().sldJPEGQuality.set(0);
     EXPECT_EQ(0, App().Settings.JpegQuality);
-    const QByteArray lowest = GetLatestImage();
+    const QByteArray lowest = GetLatestImage(camera().CamSrc());
     EXPECT_EQ(QSize(320, 240), DecodeWithQt(lowest).size());
     EXPECT_LT(lowest.size(), sizes[0]);
 
@@ -110,25 +110,25 @@ TEST_F(FrameCaptureTest, TheLatestImageIsA320x240JpegAtTheChosenQuality) {
 
 TEST_F(FrameCaptureTest, WithoutAPictureTheResultIsEmptyAndNoFileIsLeft) {
     const QString folder = station_.useDataFolder();
-    EXPECT_TRUE(GetLatestImage().isEmpty()); // never connected
+    EXPECT_TRUE(GetLatestImage(camera().CamSrc()).isEmpty()); // never connected
 
     connect();
-    ASSERT_FALSE(GetLatestImage().isEmpty());
+    ASSERT_FALSE(GetLatestImage(camera().CamSrc()).isEmpty());
     useCameras(""); // unplugged
-    EXPECT_TRUE(GetLatestImage().isEmpty());
-    CamSrc().SetConnected(false);
-    EXPECT_TRUE(GetLatestImage().isEmpty());
+    EXPECT_TRUE(GetLatestImage(camera().CamSrc()).isEmpty());
+    camera().CamSrc().SetConnected(false);
+    EXPECT_TRUE(GetLatestImage(camera().CamSrc()).isEmpty());
     // Only the event log, which noted the lost picture.
     EXPECT_EQ(QStringList{QStringLiteral("Log.txt")}, QDir(folder).entryList(QDir::Files));
 }
 
 TEST_F(FrameCaptureTest, AFrameOfAnotherSizeIsScaledForTheUpload) {
     connect("Old Cam|640x480");
-    ASSERT_EQ(QSize(640, 480), CamSrc().FrameSize());
-    const QImage picture = DecodeWithQt(GetLatestImage());
+    ASSERT_EQ(QSize(640, 480), camera().CamSrc().FrameSize());
+    const QImage picture = DecodeWithQt(GetLatestImage(camera().CamSrc()));
     EXPECT_EQ(QSize(320, 240), picture.size());
-    const QImage expected =
-        CamSrc().CurrentFrame().scaled(320, 240, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage expected = camera().CamSrc().CurrentFrame().scaled(320, 240, Qt::IgnoreAspectRatio,
+                                                                    Qt::SmoothTransformation);
     EXPECT_LT(MeanDifference(picture, expected), 20);
 }
 
@@ -136,7 +136,7 @@ TEST_F(FrameCaptureTest, TheTimeStampKeepsItsSizeOnACameraThatRefuses320x240) {
     App().Settings.JpegQuality = 100;
     connect("Plain Cam");
     Ui().chkTimeStamp.set(1);
-    const QImage plain = DecodeWithQt(GetLatestImage());
+    const QImage plain = DecodeWithQt(GetLatestImage(camera().CamSrc()));
     ASSERT_EQ(QSize(320, 240), plain.size());
     const QSize box = StampBox(plain);
     // Nowhere near the whole picture: the sky around the box is light.
@@ -145,11 +145,11 @@ TEST_F(FrameCaptureTest, TheTimeStampKeepsItsSizeOnACameraThatRefuses320x240) {
     ASSERT_GE(box.width(), 40);
     ASSERT_LT(box.width(), 320);
 
-    CamSrc().SetConnected(false);
+    camera().CamSrc().SetConnected(false);
     connect("Wide Cam|1280x720");
-    ASSERT_EQ(QSize(1280, 720), CamSrc().FrameSize());
-    ASSERT_EQ(QStringLiteral("TIME"), CamSrc().Overlay().text);
-    const QImage wide = DecodeWithQt(GetLatestImage());
+    ASSERT_EQ(QSize(1280, 720), camera().CamSrc().FrameSize());
+    ASSERT_EQ(QStringLiteral("TIME"), camera().CamSrc().Overlay().text);
+    const QImage wide = DecodeWithQt(GetLatestImage(camera().CamSrc()));
     ASSERT_EQ(QSize(320, 240), wide.size());
     const QSize wideBox = StampBox(wide);
     // The same box (a pixel of leeway for the JPEG's edges), not one shrunk by a quarter across
@@ -160,41 +160,41 @@ TEST_F(FrameCaptureTest, TheTimeStampKeepsItsSizeOnACameraThatRefuses320x240) {
 
 TEST_F(FrameCaptureTest, TheTimeStampBoxSwitchesTheOverlayAndIsRemembered) {
     connect();
-    const InkShare plain = Ink(CamSrc().CurrentFrame(), kStampArea);
+    const InkShare plain = Ink(camera().CamSrc().CurrentFrame(), kStampArea);
     EXPECT_LT(plain.dark, 0.05); // sky
 
     Ui().chkTimeStamp.set(1);
     EXPECT_EQ(1, App().Settings.TimeStampOn);
-    const TextOverlay& on = CamSrc().Overlay();
+    const TextOverlay& on = camera().CamSrc().Overlay();
     EXPECT_EQ(QStringLiteral("TIME"), on.text);
     EXPECT_EQ(0xFFFFFF, on.colour);
     EXPECT_EQ(0, on.background);
     EXPECT_EQ(0, on.left);
     EXPECT_EQ(0, on.top);
-    const InkShare stamped = Ink(CamSrc().CurrentFrame(), kStampArea);
+    const InkShare stamped = Ink(camera().CamSrc().CurrentFrame(), kStampArea);
     EXPECT_GT(stamped.dark, 0.5);   // the black box
     EXPECT_GT(stamped.light, 0.05); // the white text
     // The uploaded JPEG carries it too.
-    const InkShare uploaded = Ink(DecodeWithQt(GetLatestImage()), kStampArea);
+    const InkShare uploaded = Ink(DecodeWithQt(GetLatestImage(camera().CamSrc())), kStampArea);
     EXPECT_GT(uploaded.dark, 0.4);
 
     Ui().chkTimeStamp.set(0);
     EXPECT_EQ(0, App().Settings.TimeStampOn);
-    const TextOverlay& off = CamSrc().Overlay();
+    const TextOverlay& off = camera().CamSrc().Overlay();
     EXPECT_TRUE(off.text.isEmpty());
     EXPECT_EQ(-1, off.colour);
     EXPECT_EQ(-1, off.background);
-    EXPECT_LT(Ink(CamSrc().CurrentFrame(), kStampArea).dark, 0.05);
+    EXPECT_LT(Ink(camera().CamSrc().CurrentFrame(), kStampArea).dark, 0.05);
 }
 
 TEST_F(FrameCaptureTest, ConnectingACameraBringsTheTimeStampBack) {
     connect();
     App().Settings.TimeStampOn = 1;
-    ASSERT_TRUE(CamSrc().Overlay().text.isEmpty());
-    ReadMotorRanges();
+    ASSERT_TRUE(camera().CamSrc().Overlay().text.isEmpty());
+    PtzControl(camera().CamSrc()).ReadMotorRanges();
     EXPECT_EQ(1, Ui().chkTimeStamp.value());
-    EXPECT_EQ(QStringLiteral("TIME"), CamSrc().Overlay().text);
-    EXPECT_GT(Ink(CamSrc().CurrentFrame(), kStampArea).dark, 0.5);
+    EXPECT_EQ(QStringLiteral("TIME"), camera().CamSrc().Overlay().text);
+    EXPECT_GT(Ink(camera().CamSrc().CurrentFrame(), kStampArea).dark, 0.5);
 }
 
 TEST(OverlayTest, TheStampShowsTheGivenTimeWithOrWithoutSystemFonts) {
@@ -232,9 +232,8 @@ class LocalImageTest : public CameraTest {
   protected:
     LocalImageTest() : program_(station_.tempPath() + QStringLiteral("/program")) {
         QDir().mkpath(program_);
-        OverrideProgramFolder(program_);
+        station_.useProgramFolder(program_);
     }
-    ~LocalImageTest() override { OverrideProgramFolder(QString()); }
     QString localJpg() const { return program_ + QStringLiteral("/local.jpg"); }
 
     QString program_;

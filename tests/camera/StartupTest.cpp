@@ -1,12 +1,12 @@
 // The camera step of the start-up, the whole start-up around it, and "Change Camera".
 #include "CameraTestSupport.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
 #include "app/Station.h"
 #include "camera/Camera.h"
 #include "camera/CaptureControl.h"
 #include "camera/FrameCapture.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 #include "settings/DataFolder.h"
 #include "settings/Records.h"
 
@@ -54,7 +54,7 @@ TEST_F(DetectTest, TheChosenCameraIsClassifiedSavedConnectedAndLogged) {
     App().IsLogitechPtz = kTrue; // left from before: the step clears all four flags
     WindowWatch chooser(QStringLiteral("frmCamWizard"), [](QWidget* w) { w->close(); });
 
-    ASSERT_TRUE(DetectAndConnectCamera());
+    ASSERT_TRUE(camera().DetectAndConnectCamera());
     EXPECT_EQ(0, chooser.seen());
     EXPECT_EQ(0, VisibleWindows(QStringLiteral("frmCamWizard")));
     EXPECT_EQ(QStringLiteral("Detecting available webcams."), Ui().lblLoading.value());
@@ -63,7 +63,7 @@ TEST_F(DetectTest, TheChosenCameraIsClassifiedSavedConnectedAndLogged) {
     EXPECT_EQ(kFalse, App().IsLogitechPtz);
     EXPECT_EQ(1, SavedSettings(folder).CameraIndex);
 
-    CaptureControl& cam = CamSrc();
+    CaptureControl& cam = camera().CamSrc();
     EXPECT_TRUE(cam.Connected());
     EXPECT_TRUE(cam.Preview());
     EXPECT_EQ(QStringLiteral("3 Axis (Webcam)"), cam.ConnectedName());
@@ -73,7 +73,7 @@ TEST_F(DetectTest, TheChosenCameraIsClassifiedSavedConnectedAndLogged) {
                            kConnecting + QStringLiteral("3 Axis (Webcam)"),
                            kFormat + QStringLiteral("True")}),
               LogMessages(folder));
-    EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage()).size());
+    EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage(camera().CamSrc())).size());
 }
 
 TEST_F(DetectTest, WithNoCameraChosenYetTheChooserDecides) {
@@ -82,15 +82,15 @@ TEST_F(DetectTest, WithNoCameraChosenYetTheChooserDecides) {
     useCameras("Alpha Cam;Bravo Cam");
     WindowWatch chooser(QStringLiteral("frmCamWizard"), [&](QWidget* w) {
         // The chooser comes before anything is connected.
-        EXPECT_FALSE(CamSrc().Connected());
+        EXPECT_FALSE(camera().CamSrc().Connected());
         PickCamera(1)(w);
     });
 
-    ASSERT_TRUE(DetectAndConnectCamera());
+    ASSERT_TRUE(camera().DetectAndConnectCamera());
     EXPECT_EQ(1, chooser.seen());
     EXPECT_EQ(1, App().Settings.CameraIndex);
     EXPECT_EQ(1, SavedSettings(folder).CameraIndex);
-    EXPECT_EQ(QStringLiteral("Bravo Cam"), CamSrc().ConnectedName());
+    EXPECT_EQ(QStringLiteral("Bravo Cam"), camera().CamSrc().ConnectedName());
     EXPECT_TRUE(LogMessages(folder).contains(kConnecting + QStringLiteral("Bravo Cam")));
 }
 
@@ -100,10 +100,10 @@ TEST_F(DetectTest, ACameraIndexBeyondTheListOpensTheChooserInsteadOfFailing) {
     App().Settings.CameraIndex = 4; // a camera removed since the last run
     unattended_.set("1");
 
-    ASSERT_TRUE(DetectAndConnectCamera());
+    ASSERT_TRUE(camera().DetectAndConnectCamera());
     EXPECT_EQ(0, App().Settings.CameraIndex);
     EXPECT_EQ(0, SavedSettings(folder).CameraIndex);
-    EXPECT_EQ(QStringLiteral("Alpha Cam"), CamSrc().ConnectedName());
+    EXPECT_EQ(QStringLiteral("Alpha Cam"), camera().CamSrc().ConnectedName());
     EXPECT_TRUE(LogMessages(folder).contains(kConnecting + QStringLiteral("Alpha Cam")));
 }
 
@@ -112,11 +112,11 @@ TEST_F(DetectTest, ACameraThatRefusesTheFormatIsLoggedAndStillUsed) {
     useCameras("Old Cam|640x480");
     unattended_.set("1");
 
-    ASSERT_TRUE(DetectAndConnectCamera());
+    ASSERT_TRUE(camera().DetectAndConnectCamera());
     EXPECT_TRUE(LogMessages(folder).contains(kFormat + QStringLiteral("False")));
-    EXPECT_TRUE(CamSrc().Connected());
-    EXPECT_TRUE(CamSrc().Preview());
-    EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage()).size());
+    EXPECT_TRUE(camera().CamSrc().Connected());
+    EXPECT_TRUE(camera().CamSrc().Preview());
+    EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage(camera().CamSrc())).size());
 }
 
 TEST_F(DetectTest, WithoutAnyCameraTheStepSaysSoAndEndsTheStartUp) {
@@ -124,11 +124,11 @@ TEST_F(DetectTest, WithoutAnyCameraTheStepSaysSoAndEndsTheStartUp) {
     useCameras("");
     App().IsPantiltCamera = kTrue;
 
-    EXPECT_FALSE(DetectAndConnectCamera());
+    EXPECT_FALSE(camera().DetectAndConnectCamera());
     EXPECT_EQ(1, Count(station_.dialogsShown(), kNoCamera));
     EXPECT_EQ(QStringLiteral("Launching Software: No webcam(s) found"), LogMessages(folder).last());
     EXPECT_EQ(kFalse, App().IsPantiltCamera);
-    EXPECT_FALSE(CamSrc().Connected());
+    EXPECT_FALSE(camera().CamSrc().Connected());
     EXPECT_EQ(-1, App().Settings.CameraIndex);
 }
 
@@ -141,9 +141,8 @@ bool WaitForEnd(QSignalSpy& terminated) {
 class StationStartupTest : public CameraTest {
   protected:
     StationStartupTest() : program_(MakeProgramFolder(station_.tempPath())) {
-        OverrideProgramFolder(program_.path);
+        station_.useProgramFolder(program_.path);
     }
-    ~StationStartupTest() override { OverrideProgramFolder(QString()); }
 
     // Runs the station until it has unloaded; returns its exit code.
     int runToEnd(Station& station) {
@@ -203,18 +202,18 @@ TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPict
     // The helper is a process of its own, with no event to wait for.
     EXPECT_TRUE(QTest::qWaitFor([&] { return program_.javaLaunched(); }, 5000));
 
-    const QImage centre = DecodeWithQt(GetLatestImage());
+    const QImage centre = DecodeWithQt(GetLatestImage(station.camera().CamSrc()));
     ASSERT_EQ(QSize(320, 240), centre.size());
     ControlRange pan;
-    ASSERT_TRUE(CamSrc().GetCameraControlRange(CameraProperty::Pan, pan));
-    ASSERT_TRUE(CamSrc().SetCameraControl(CameraProperty::Pan, pan.max));
-    const QImage right = DecodeWithQt(GetLatestImage());
+    ASSERT_TRUE(station.camera().CamSrc().GetCameraControlRange(CameraProperty::Pan, pan));
+    ASSERT_TRUE(station.camera().CamSrc().SetCameraControl(CameraProperty::Pan, pan.max));
+    const QImage right = DecodeWithQt(GetLatestImage(station.camera().CamSrc()));
     EXPECT_GT(MeanDifference(centre, right), 10);
-    CamSrc().SetCameraControl(CameraProperty::Pan, pan.def);
+    station.camera().CamSrc().SetCameraControl(CameraProperty::Pan, pan.def);
 
     station.RequestClose();
     ASSERT_TRUE(WaitForEnd(terminated));
-    EXPECT_FALSE(CamSrc().Connected());
+    EXPECT_FALSE(station.camera().CamSrc().Connected());
 }
 
 // The station as the start-up leaves it: no exchange under way (a fresh state would make the
@@ -224,16 +223,17 @@ TEST_F(StationStartupTest, AFirstUnattendedStartConnectsTheFirstCameraAndItsPict
 class ChangeCameraTest : public CameraTest {
   protected:
     ChangeCameraTest() : program_(MakeProgramFolder(station_.tempPath())) {
-        OverrideProgramFolder(program_.path);
+        station_.useProgramFolder(program_.path);
         App().WebRequestDone = kTrue;
     }
-    ~ChangeCameraTest() override { OverrideProgramFolder(QString()); }
+
+    CameraModule& camera() { return station.camera(); }
 
     void SetUp() override {
         folder_ = prepareStartup();
         useCameras("Logitech QuickCam Orbit;USB Camera");
         App().Settings.CameraIndex = 0;
-        ASSERT_TRUE(DetectAndConnectCamera());
+        ASSERT_TRUE(camera().DetectAndConnectCamera());
         Ui().chkTimeStamp.set(1);
         ASSERT_EQ(kTrue, App().IsLogitechPtz);
         ASSERT_TRUE(directory_.listening());
@@ -241,6 +241,7 @@ class ChangeCameraTest : public CameraTest {
     }
 
     ProgramFolder program_;
+    Station station{{}};
     DirectoryStandIn directory_;
     QString folder_;
 };
@@ -250,7 +251,7 @@ TEST_F(ChangeCameraTest, ChangeCameraConnectsTheNewChoiceAndClassifiesIt) {
     bool disconnectedDuringChoice = false;
     WindowWatch chooser(QStringLiteral("frmCamWizard"), [&](QWidget* w) {
         changingDuringChoice = App().CameraChanging == kTrue;
-        disconnectedDuringChoice = !CamSrc().Connected();
+        disconnectedDuringChoice = !camera().CamSrc().Connected();
         Ui().cmdChangeCam.click(); // a second click while the first change runs does nothing
         PickCamera(1)(w);
     });
@@ -262,13 +263,13 @@ TEST_F(ChangeCameraTest, ChangeCameraConnectsTheNewChoiceAndClassifiesIt) {
     EXPECT_EQ(kFalse, App().CameraChanging);
     EXPECT_EQ(1, App().Settings.CameraIndex);
     EXPECT_EQ(QStringLiteral("USB Camera"), Ui().lblCameraName.value());
-    EXPECT_EQ(QStringLiteral("USB Camera"), CamSrc().ConnectedName());
-    EXPECT_TRUE(CamSrc().Preview());
+    EXPECT_EQ(QStringLiteral("USB Camera"), camera().CamSrc().ConnectedName());
+    EXPECT_TRUE(camera().CamSrc().Preview());
     EXPECT_EQ(kFalse, App().IsPtzCamera);
     EXPECT_EQ(kFalse, App().IsLogitechPtz);
     EXPECT_FALSE(Ui().cmdPtzEdit.enabled());
-    EXPECT_EQ(QStringLiteral("TIME"), CamSrc().Overlay().text);
-    EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage()).size());
+    EXPECT_EQ(QStringLiteral("TIME"), camera().CamSrc().Overlay().text);
+    EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage(camera().CamSrc())).size());
     // The relay was started again: its directory was asked for it once.
     EXPECT_EQ(1, directory_.lookups());
 }
@@ -283,7 +284,7 @@ TEST_F(ChangeCameraTest, AStationClosingDuringTheChoiceNeitherReconnectsNorResta
     Ui().cmdChangeCam.click();
 
     EXPECT_EQ(1, chooser.seen());
-    EXPECT_FALSE(CamSrc().Connected());
+    EXPECT_FALSE(camera().CamSrc().Connected());
     EXPECT_EQ(QStringLiteral("Logitech QuickCam Orbit"), Ui().lblCameraName.value());
     EXPECT_EQ(kFalse, App().CameraChanging);
     EXPECT_EQ(0, directory_.lookups());
@@ -303,17 +304,18 @@ TEST_F(ChangeCameraTest, AnAbortDuringTheFirstPauseEndsTheChangeBeforeTheChooser
     EXPECT_EQ(kFalse, App().CameraChanging);
     EXPECT_EQ(0, directory_.lookups());
     // Left as it was; the unload disconnects it.
-    EXPECT_EQ(QStringLiteral("Logitech QuickCam Orbit"), CamSrc().ConnectedName());
+    EXPECT_EQ(QStringLiteral("Logitech QuickCam Orbit"), camera().CamSrc().ConnectedName());
 }
 
 TEST_F(ChangeCameraTest, AnAbortDuringTheLastPauseLeavesTheRelayStoppedAndTheAbortSet) {
     // Once the new camera is connected, the close check asks the exchanges under way to end
     // while the change waits for the camera to settle.
     QObject closeCheck;
-    QObject::connect(&CamSrc(), &CaptureControl::connectionChanged, &closeCheck, [&](bool on) {
-        if (on)
-            QTimer::singleShot(0, &closeCheck, [] { App().AbortRequested = kTrue; });
-    });
+    QObject::connect(
+        &camera().CamSrc(), &CaptureControl::connectionChanged, &closeCheck, [&](bool on) {
+            if (on)
+                QTimer::singleShot(0, &closeCheck, [] { App().AbortRequested = kTrue; });
+        });
     WindowWatch chooser(QStringLiteral("frmCamWizard"), PickCamera(1));
     const QStringList logBefore = LogMessages(folder_);
     Ui().cmdChangeCam.click();
@@ -323,7 +325,7 @@ TEST_F(ChangeCameraTest, AnAbortDuringTheLastPauseLeavesTheRelayStoppedAndTheAbo
     // that leaves its line in the event log: none was begun.
     EXPECT_EQ(logBefore.join(QLatin1Char('\n')).toStdString(),
               LogMessages(folder_).join(QLatin1Char('\n')).toStdString());
-    EXPECT_EQ(QStringLiteral("USB Camera"), CamSrc().ConnectedName());
+    EXPECT_EQ(QStringLiteral("USB Camera"), camera().CamSrc().ConnectedName());
     EXPECT_EQ(QStringLiteral("USB Camera"), Ui().lblCameraName.value());
     EXPECT_EQ(kTrue, App().AbortRequested);
     EXPECT_EQ(kFalse, App().CameraChanging);

@@ -3,7 +3,6 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -11,8 +10,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -22,16 +19,8 @@ using namespace kestrova;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        if (done())
-            return true;
-        QThread::msleep(50);
-    }
-    return done();
-}
+using test::StationProcess;
+using test::WaitFor;
 
 // The port of the relay's start line ("reflector: listening on HOST port N, data folder ...");
 // 0 while it has not come.
@@ -44,29 +33,23 @@ quint16 StartLinePort(const QByteArray& output) {
 class RelayEndToEnd : public ::testing::Test {
   protected:
     RelayEndToEnd()
-        : program_(test::MakeProgramFolder(dir_.path())),
-          relayData_(dir_.path() + QStringLiteral("/relay")),
-          frame_(relayData_ + QStringLiteral("/frames/e2e-camera.jpg")) {
-        QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/webcam"),
-                    program_.path + QStringLiteral("/webcam"));
-        // Nothing reads the children's pipes while the test waits: their output goes to files.
-        station_.setStandardOutputFile(stationOut());
-        station_.setStandardErrorFile(stationErr());
-    }
+        : run_(QStringLiteral("Logitech QuickCam Orbit")),
+          relayData_(run_.tempPath() + QStringLiteral("/relay")),
+          frame_(relayData_ + QStringLiteral("/frames/e2e-camera.jpg")) {}
 
     ~RelayEndToEnd() override {
-        for (QProcess* p : {&station_, &relay_}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
+        if (relay_.state() != QProcess::NotRunning) {
+            relay_.kill();
+            relay_.waitForFinished(5000);
         }
     }
 
-    QString stationOut() const { return dir_.path() + QStringLiteral("/station.out"); }
-    QString stationErr() const { return dir_.path() + QStringLiteral("/station.err"); }
-    QString relayOut() const { return dir_.path() + QStringLiteral("/relay-%1.out").arg(starts_); }
-    QString relayErr() const { return dir_.path() + QStringLiteral("/relay-%1.err").arg(starts_); }
+    QString relayOut() const {
+        return run_.tempPath() + QStringLiteral("/relay-%1.out").arg(starts_);
+    }
+    QString relayErr() const {
+        return run_.tempPath() + QStringLiteral("/relay-%1.err").arg(starts_);
+    }
 
     // Starts the relay on `port` and waits for its start line; false when it ended instead
     // (exit code 1: it could not listen on the port).
@@ -114,18 +97,15 @@ class RelayEndToEnd : public ::testing::Test {
     }
 
     QString relayErrors() const { return QString::fromUtf8(test::ReadFile(relayErr())); }
-    QString stationErrors() const { return QString::fromUtf8(test::ReadFile(stationErr())); }
 
     QDateTime frameTime() const { return QFileInfo(frame_).lastModified(); }
 
-    QTemporaryDir dir_;
-    test::ProgramFolder program_;
+    StationProcess run_;
     quint16 port_ = 0;
     int starts_ = 0;
     QString relayData_;
     QString frame_;
     QProcess relay_;
-    QProcess station_;
 };
 
 } // namespace
@@ -134,27 +114,13 @@ TEST_F(RelayEndToEnd, StationRegistersAndKeepsPostingFramesAcrossARelayRestart) 
     ASSERT_TRUE(startRelay()) << relayErrors().toStdString();
     ASSERT_LE(port_, 32767);
     // The relay is the directory too.
-    test::WriteFile(
-        program_.path + QStringLiteral("/deployment.conf"),
-        QStringLiteral("[service]\nMainHost=127.0.0.1\nMainPort=%1\n"
-                       "SupportEmail=help@example.org\n[station]\nCameraId=e2e-camera\n")
-            .arg(port_)
-            .toUtf8());
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.path() + QStringLiteral("/data"));
-    env.insert(QStringLiteral("KESTROVA_UNATTENDED"), QStringLiteral("1"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("KESTROVA_VIRTUAL_CAMERAS"),
-               QStringLiteral("Logitech QuickCam Orbit"));
-    station_.setProcessEnvironment(env);
-    station_.start(program_.path + QStringLiteral("/webcam"), {});
-    ASSERT_TRUE(station_.waitForStarted(5000));
+    run_.program().useDirectory(port_, QStringLiteral("e2e-camera"));
+    QProcess& station = run_.start();
 
     ASSERT_TRUE(WaitFor([this] { return QFile::exists(frame_); }, 30000))
         << "no frame reached the relay\n"
-        << stationErrors().toStdString();
-    const QString dataFolder = dir_.path() + QStringLiteral("/data/Kestrova/Webcam_3_0");
+        << run_.errors(station).toStdString();
+    const QString dataFolder = run_.dataFolder();
     const QStringList log = test::LogMessages(dataFolder);
     EXPECT_TRUE(log.contains(QStringLiteral("User Registered Successfully.")));
     QImage picture;
@@ -176,8 +142,7 @@ TEST_F(RelayEndToEnd, StationRegistersAndKeepsPostingFramesAcrossARelayRestart) 
     EXPECT_TRUE(WaitFor([&] { return frameTime() > beforeRestart; }, 10000))
         << "no frame after the relay restarted";
 
-    ::kill(static_cast<pid_t>(station_.processId()), SIGTERM);
-    ASSERT_TRUE(station_.waitForFinished(20000));
-    EXPECT_EQ(station_.exitCode(), 0);
+    ASSERT_TRUE(StationProcess::terminate(station, 20000));
+    EXPECT_EQ(station.exitCode(), 0);
     EXPECT_EQ(test::LogMessages(dataFolder).last(), QStringLiteral("Shutdown: Ending application"));
 }

@@ -1,9 +1,9 @@
 // The deployment file and the camera identifier the station is known by.
 #include "ServiceFixture.h"
 
-#include "app/AppError.h"
-#include "app/AppState.h"
 #include "app/Station.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
 #include "settings/DataFolder.h"
 #include "settings/Deployment.h"
 
@@ -17,10 +17,6 @@ namespace {
 
 class DeploymentTest : public ServiceTest {
   protected:
-    void TearDown() override {
-        OverrideProgramFolder(QString());
-        ServiceTest::TearDown();
-    }
     QString cameraIdFile() const { return dataFolder_ + QStringLiteral("/camera.id"); }
     void writeConfig(const QByteArray& text) { WriteFile(deploymentPath(), text); }
 };
@@ -59,7 +55,7 @@ TEST_F(DeploymentTest, TheFileLivesInTheProgramFolderUnlessTheEnvironmentNamesAn
     WriteFile(programFolder + QStringLiteral("/deployment.conf"),
               "[service]\nMainHost=from-program\n");
     writeConfig("[service]\nMainHost=from-environment\n");
-    OverrideProgramFolder(programFolder);
+    fixture_.useProgramFolder(programFolder);
 
     EXPECT_EQ(ReadDeployment().MainHost, QStringLiteral("from-environment"));
     qunsetenv("KESTROVA_CONFIG");
@@ -181,7 +177,7 @@ TEST_F(DeploymentTest, AStartWithARefusedIdentifierEndsWithTheFailureMessages) {
     const QString programFolder = fixture_.tempPath() + QStringLiteral("/program");
     QDir().mkpath(programFolder);
     WriteFile(programFolder + QStringLiteral("/kestrovaType.dat"), "1\r\n");
-    OverrideProgramFolder(programFolder);
+    fixture_.useProgramFolder(programFolder);
     writeConfig("[station]\nCameraId=bad id\n");
 
     Station station(QStringList{});

@@ -233,16 +233,4 @@ HangingListener::~HangingListener() {
         ::close(listenFd_);
 }
 
-bool PumpUntil(const std::function<bool()>& done, int safetyMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > safetyMs)
-            return false;
-        QThread::msleep(5);
-        QCoreApplication::processEvents();
-    }
-    return true;
-}
-
 } // namespace kestrova::test

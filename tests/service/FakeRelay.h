@@ -116,8 +116,4 @@ class HangingListener {
     bool ok_ = false;
 };
 
-// Pumps events until `done` is true; gives up after `safetyMs` (a safety net so that a broken
-// station fails the test instead of hanging it; never a measure of speed).
-bool PumpUntil(const std::function<bool()>& done, int safetyMs = 10000);
-
 } // namespace kestrova::test

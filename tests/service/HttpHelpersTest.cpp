@@ -1,5 +1,6 @@
 // Answer splitting, header look-up, chunked decoding, URL encoding and the random strings.
-#include "app/AppState.h"
+#include "core/AppState.h"
+#include "core/Text.h"
 #include "service/WebRequest.h"
 #include "support/TestSupport.h"
 

@@ -2,9 +2,8 @@
 #include "FakeRelay.h"
 #include "ServiceFixture.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/Timers.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 #include "service/Reflector.h"
 
 #include <QTimer>
@@ -80,7 +79,7 @@ TEST_F(ReflectorTest, LooksUpTheRelayAndStartsWhenItsFolderExists) {
     App().CameraChanging = kTrue;
     App().UploadReady = kFalse;
 
-    StartReflector();
+    service_.reflector.StartReflector();
 
     ASSERT_EQ(paths(),
               (QList<QByteArray>{"/getReflector.php",
@@ -120,7 +119,8 @@ TEST_F(ReflectorTest, ReadsAChunkedDirectoryAnswerWhateverItsChunking) {
                 pieces << answer.mid(at, 4000);
             return FakeReply::Pieces(pieces);
         };
-        EXPECT_TRUE(GetReflectorDetails()) << "extension " << extension.constData();
+        EXPECT_TRUE(service_.reflector.GetReflectorDetails())
+            << "extension " << extension.constData();
         EXPECT_EQ(App().ReflectorHost, QStringLiteral("127.0.0.1"));
         EXPECT_EQ(App().ReflectorPort, relay.port());
         EXPECT_EQ(App().ReflectorPath, QStringLiteral("webcams"));
@@ -150,7 +150,7 @@ TEST_F(ReflectorTest, ADirectoryAnswerThatIsNoAddressLeavesTheRelayInactiveWitho
         directoryReply = [answer = answer](const QByteArray&) { return FakeReply::Text(answer); };
         const int before = relay.completeRequests();
 
-        StartReflector();
+        service_.reflector.StartReflector();
 
         EXPECT_EQ(relay.completeRequests(), before + 1) << what << ": only the look-up is sent";
         EXPECT_EQ(App().ReflectorHost, QStringLiteral("old.host")) << what;
@@ -166,7 +166,7 @@ TEST_F(ReflectorTest, AnUnreachableDirectoryLeavesTheRelayInactive) {
     WriteDeployment(refusing.port());
     App().ReflectorRunning = kTrue;
 
-    StartReflector();
+    service_.reflector.StartReflector();
 
     ExpectInactive();
     EXPECT_TRUE(logHas(QStringLiteral(" WebSocket Error:Connection refused")))
@@ -180,7 +180,7 @@ TEST_F(ReflectorTest, AStartWhileTheStationClosesSendsNothingAndKeepsTheAbort) {
     App().ReflectorRunning = kTrue;
     App().AbortRequested = kTrue;
 
-    StartReflector();
+    service_.reflector.StartReflector();
 
     ExpectInactive();
     EXPECT_EQ(App().AbortRequested, kTrue) << "cleared only after a successful look-up";
@@ -202,7 +202,7 @@ TEST_F(ReflectorTest, TheStationsCloseDuringTheFolderCheckShowsNoMessageAndSwitc
     };
     App().ReflectorRunning = kTrue;
 
-    StartReflector();
+    service_.reflector.StartReflector();
 
     ExpectInactive();
     EXPECT_EQ(paths(),
@@ -216,7 +216,7 @@ TEST_F(ReflectorTest, RegistersTheCameraWhenItsFolderIsMissing) {
     folderAnswer = HttpAnswer("Folder check\r\nExists: false\r\n");
     registerAnswer = HttpAnswer("  User Registered Successfully.  \r\n");
 
-    StartReflector();
+    service_.reflector.StartReflector();
 
     ASSERT_EQ(paths().size(), 3);
     EXPECT_EQ(paths()[2], QByteArray("/webcams/Register?id=cam-01_Test&path=webcams&ptz=false"));
@@ -230,14 +230,14 @@ TEST_F(ReflectorTest, AMotorisedCameraRegistersWithPtzAndStartsMovePolling) {
     App().IsPtzCamera = kTrue;
     folderAnswer = HttpAnswer("Exists: false");
 
-    StartReflector();
+    service_.reflector.StartReflector();
 
     ASSERT_EQ(paths().size(), 3);
     EXPECT_EQ(paths()[2], QByteArray("/webcams/Register?id=cam-01_Test&path=webcams&ptz=true"));
     ExpectActive();
     EXPECT_TRUE(Timers().tmrMovePoller.isActive());
 
-    StopReflector();
+    service_.reflector.StopReflector();
     EXPECT_EQ(App().ReflectorActive, kFalse);
     EXPECT_EQ(App().ReflectorRunning, kFalse);
     EXPECT_FALSE(Timers().tmrWatchdog.isActive());
@@ -252,7 +252,7 @@ TEST_F(ReflectorTest, ARefusedRegistrationShowsTheFailureMessageAndLogsTheAnswer
     registerAnswer = HttpAnswer("Registration refused: unknown camera\r\n");
     App().ReflectorRunning = kTrue;
 
-    StartReflector();
+    service_.reflector.StartReflector();
 
     ExpectInactive();
     EXPECT_TRUE(log().contains(QStringLiteral("Registration refused: unknown camera")));
@@ -270,9 +270,9 @@ TEST_F(ReflectorTest, AFolderCheckBodyWithoutExistsFalseSkipsTheRegistration) {
          {QByteArray("Exists: true"), QByteArray("Exists: False"), QByteArray("exists: false"),
           QByteArray("whatever"), QByteArray()}) {
         folderAnswer = HttpAnswer(body);
-        StartReflector();
+        service_.reflector.StartReflector();
         ExpectActive();
-        StopReflector();
+        service_.reflector.StopReflector();
     }
     for (const QByteArray& path : paths())
         EXPECT_FALSE(path.startsWith("/webcams/Register?")) << path.constData();
@@ -280,15 +280,15 @@ TEST_F(ReflectorTest, AFolderCheckBodyWithoutExistsFalseSkipsTheRegistration) {
 
 TEST_F(ReflectorTest, AnUnreadableFolderCheckLeadsToARegistrationAndAnUnreadableRegistrationFails) {
     folderAnswer = "garbage without a blank line";
-    StartReflector();
+    service_.reflector.StartReflector();
     EXPECT_EQ(logCount(QStringLiteral(" Error Checking Reflector Registration.")), 1);
     ASSERT_EQ(paths().size(), 3);
     EXPECT_TRUE(paths()[2].startsWith("/webcams/Register?"));
     ExpectActive();
-    StopReflector();
+    service_.reflector.StopReflector();
 
     registerAnswer = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n";
-    StartReflector();
+    service_.reflector.StartReflector();
     EXPECT_EQ(logCount(QStringLiteral(" Proxy Registration Error.")), 1);
     EXPECT_EQ(App().ReflectorActive, kFalse);
     EXPECT_EQ(fixture_.dialogsShown().size(), 1u);
@@ -301,7 +301,7 @@ TEST_F(ReflectorTest, AFolderCheckThatFailsOnTheWireLeadsToARegistration) {
             return FakeReply::Text(QByteArray());
         return Answer(request);
     });
-    StartReflector();
+    service_.reflector.StartReflector();
     ASSERT_EQ(paths().size(), 3);
     EXPECT_TRUE(paths()[2].startsWith("/webcams/Register?"));
     EXPECT_EQ(logCount(QStringLiteral(" Error Checking Reflector Registration.")), 0)
@@ -312,17 +312,17 @@ TEST_F(ReflectorTest, AFolderCheckThatFailsOnTheWireLeadsToARegistration) {
 TEST_F(ReflectorTest, TheIdentifierIsSentWithoutItsBlanksAndOnlyWhenItMayBeSent) {
     App().CameraId.assign(QStringLiteral("   cam-7   "));
     folderAnswer = HttpAnswer("Exists: false");
-    StartReflector();
+    service_.reflector.StartReflector();
     ASSERT_EQ(paths().size(), 3);
     EXPECT_EQ(paths()[1], QByteArray("/webcams/CheckFolderExists?id=cam-7&path=webcams"));
     EXPECT_EQ(paths()[2], QByteArray("/webcams/Register?id=cam-7&path=webcams&ptz=false"));
     EXPECT_TRUE(App().CameraId.text().startsWith(QStringLiteral("cam-7 ")))
         << "the trimmed identifier is written back left-aligned";
-    StopReflector();
+    service_.reflector.StopReflector();
 
     // An identifier that would change the request line never reaches the relay.
     App().CameraId.assign(QStringLiteral("cam 7 HTTP/1.1\r\nX-Injected: yes"));
-    StartReflector();
+    service_.reflector.StartReflector();
     ASSERT_EQ(paths().size(), 4) << "only the directory look-up is sent";
     EXPECT_EQ(paths()[3], QByteArray("/getReflector.php"));
     EXPECT_EQ(App().ReflectorActive, kFalse);

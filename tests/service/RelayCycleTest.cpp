@@ -4,8 +4,8 @@
 #include "FakeRelay.h"
 #include "ServiceFixture.h"
 
-#include "app/AppState.h"
-#include "app/Timers.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 #include "service/Reflector.h"
 #include "service/Upload.h"
 
@@ -58,14 +58,14 @@ TEST_F(RelayCycleTest, RegistersThenUploadsOnEveryTickAndGoesOnAfterARelayRestar
         return FakeReply::Text(HttpAnswer("Reflector: true"));
     });
     WriteDeployment(port);
-    SetFrameSource([](bool) { return MakeJpeg(); });
+    service_.uploader.setFrameSource([](bool) { return MakeJpeg(); });
 
-    // Start-up: the relay (step 27), then the first frame at once (step 31).
-    StartReflector();
+    // As at the end of start-up: the relay, then the first frame at once.
+    service_.reflector.StartReflector();
     ASSERT_EQ(App().ReflectorActive, kTrue);
-    UploadImage(true);
+    service_.uploader.UploadImage(true);
 
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() >= 6; }));
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() >= 6; }));
     const QList<QByteArray> before = relay.requests();
     EXPECT_EQ(RequestPath(before[0]), QByteArray("/getReflector.php"));
     EXPECT_TRUE(RequestPath(before[1]).startsWith("/webcams/CheckFolderExists?id=cam-01_Test&"));
@@ -75,7 +75,7 @@ TEST_F(RelayCycleTest, RegistersThenUploadsOnEveryTickAndGoesOnAfterARelayRestar
 
     // The relay goes away: the ticks meet a refused connection and go on.
     relay.stop();
-    ASSERT_TRUE(PumpUntil(
+    ASSERT_TRUE(WaitFor(
         [&] { return logHas(QStringLiteral("ReflectorSocket Error - Connection refused")); }));
     EXPECT_EQ(App().UploadReady, kTrue);
     EXPECT_TRUE(Timers().tmrWatchdog.isActive());
@@ -83,7 +83,7 @@ TEST_F(RelayCycleTest, RegistersThenUploadsOnEveryTickAndGoesOnAfterARelayRestar
     // It comes back on the same port, and the frames arrive again.
     ASSERT_TRUE(relay.listen(port));
     const int seen = relay.completeRequests();
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() >= seen + 2; }));
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() >= seen + 2; }));
     const QList<QByteArray> after = relay.requests();
     for (int i = seen; i < after.size(); ++i)
         EXPECT_TRUE(IsFramePost(after[i], "cam-01_Test")) << "request " << i;

@@ -1,10 +1,8 @@
 #include "ServiceFixture.h"
 
-#include "app/AppState.h"
-#include "app/EventLog.h"
-#include "app/Timers.h"
-#include "service/Upload.h"
-#include "service/WebRequest.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
+#include "core/EventLog.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -21,18 +19,14 @@ void ServiceTest::SetUp() {
     s.WebRequestDone = kTrue;
     s.UploadReady = kTrue;
     s.CameraId.assign(QStringLiteral("cam-01_Test"));
-    SetWebRequestTimeouts(WebRequestTimeouts{3000, 3000, 5000});
-    SetUploadTimeouts(UploadTimeouts{3000, 5000});
-    QObject::connect(&Timers().tmrWatchdog, &QTimer::timeout, [] { WatchdogTick(); });
+    service_.web.setTimeouts(WebRequestTimeouts{3000, 3000, 5000});
+    service_.uploader.setTimeouts(UploadTimeouts{3000, 5000});
+    QObject::connect(&Timers().tmrWatchdog, &QTimer::timeout,
+                     [this] { service_.uploader.WatchdogTick(); });
     qputenv("KESTROVA_CONFIG", deploymentPath().toLocal8Bit());
 }
 
 void ServiceTest::TearDown() {
-    CloseReflectorSocket();
-    CloseServiceSockets();
-    SetFrameSource({});
-    SetWebRequestTimeouts(WebRequestTimeouts{});
-    SetUploadTimeouts(UploadTimeouts{});
     qunsetenv("KESTROVA_CONFIG");
 }
 

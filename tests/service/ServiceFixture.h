@@ -1,9 +1,10 @@
 // The state of a started station for the relay client's tests: a data folder with its log,
 // the flags that start-up sets before the relay starts, a camera identifier, a deployment
-// file of the test's own, the watchdog tick connected, and short time bounds so that no test
-// waits out the real ones.
+// file of the test's own, a fresh service client with the watchdog tick connected, and short time
+// bounds so that no test waits out the real ones.
 #pragma once
 
+#include "service/ServiceClient.h"
 #include "support/TestSupport.h"
 
 #include <QByteArray>
@@ -33,6 +34,8 @@ class ServiceTest : public ::testing::Test {
     int logCount(const QString& text) const;
 
     StationFixture fixture_;
+    // The station's side of the service, made fresh for each test.
+    ServiceClient service_;
     QString dataFolder_;
 };
 

@@ -3,9 +3,8 @@
 #include "FakeRelay.h"
 #include "ServiceFixture.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/Timers.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 #include "service/Upload.h"
 
 #include <QImage>
@@ -119,7 +118,7 @@ class UploadTest : public ServiceTest {
         App().ReflectorHost = QStringLiteral("127.0.0.1");
         App().ReflectorPort = static_cast<std::int16_t>(relay.port());
         App().ReflectorActive = kTrue;
-        SetFrameSource([this](bool local) {
+        service_.uploader.setFrameSource([this](bool local) {
             ++framesTaken;
             return local ? localFrame : latestFrame;
         });
@@ -128,7 +127,7 @@ class UploadTest : public ServiceTest {
 
     // Waits until the upload under way has ended.
     bool UploadEnded() {
-        return PumpUntil([] { return App().UploadReady == kTrue; });
+        return WaitFor([] { return App().UploadReady == kTrue; });
     }
 
     FakeRelay relay;
@@ -142,12 +141,12 @@ class UploadTest : public ServiceTest {
 } // namespace
 
 TEST_F(UploadTest, PostsTheFrameAsAWellFormedMultipartForm) {
-    WatchdogTick();
+    service_.uploader.WatchdogTick();
 
     EXPECT_TRUE(Ui().txtStatus.value().startsWith(QStringLiteral("Uploading: ")));
     EXPECT_EQ(App().UploadReady, kFalse);
     EXPECT_FALSE(Timers().tmrWatchdog.isActive()) << "no tick while the upload is open";
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() == 1; }));
 
     const ParsedPost post = Parse(relay.requests().first());
     ASSERT_TRUE(post.error.isEmpty()) << post.error.toStdString();
@@ -190,7 +189,7 @@ TEST_F(UploadTest, PostsTheFrameAsAWellFormedMultipartForm) {
 TEST_F(UploadTest, ConsecutiveUploadsUseDifferentBoundariesAndFileNames) {
     Timers().tmrWatchdog.setInterval(10);
     Timers().tmrWatchdog.start();
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() >= 4; }));
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() >= 4; }));
     Timers().tmrWatchdog.stop();
 
     QSet<QByteArray> boundaries;
@@ -229,7 +228,7 @@ TEST_F(UploadTest, TheNextUploadFollowsTheFirstTickAfterTheRelayClosedThePreviou
     ASSERT_EQ(Timers().tmrWatchdog.interval(), 1000);
     Timers().tmrWatchdog.start();
 
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() >= 3; }));
     Timers().tmrWatchdog.stop();
 
     ASSERT_GE(atClose.size(), 2);
@@ -247,14 +246,14 @@ TEST_F(UploadTest, NothingIsUploadedWhileTheRelayIsInactiveOrTheCameraChanges) {
     App().ReflectorActive = kFalse;
     Timers().tmrWatchdog.setInterval(5);
     Timers().tmrWatchdog.start();
-    ASSERT_TRUE(PumpUntil([&] { return ticks >= 5; }));
+    ASSERT_TRUE(WaitFor([&] { return ticks >= 5; }));
     EXPECT_EQ(Ui().txtStatus.value(), QStringLiteral("Waiting to upload images"))
         << "the ticks change nothing, not even the caption";
 
     App().ReflectorActive = kTrue;
     App().CameraChanging = kTrue;
     const int before = ticks;
-    ASSERT_TRUE(PumpUntil([&] { return ticks >= before + 5; }));
+    ASSERT_TRUE(WaitFor([&] { return ticks >= before + 5; }));
     Timers().tmrWatchdog.stop();
 
     EXPECT_EQ(relay.connections().size(), 0u);
@@ -264,24 +263,24 @@ TEST_F(UploadTest, NothingIsUploadedWhileTheRelayIsInactiveOrTheCameraChanges) {
 
 TEST_F(UploadTest, AForcedUploadGoesOutWhileInactiveAndSendsTheLocalImageDuringACameraChange) {
     App().ReflectorActive = kFalse;
-    UploadImage(true);
+    service_.uploader.UploadImage(true);
     ASSERT_TRUE(UploadEnded());
     ASSERT_EQ(relay.completeRequests(), 1);
     EXPECT_EQ(Parse(relay.requests()[0]).parts.value(2).content, latestFrame);
 
     App().CameraChanging = kTrue;
-    UploadImage(false);
+    service_.uploader.UploadImage(false);
     EXPECT_EQ(framesTaken, 1) << "a timed upload waits for the camera change";
-    UploadImage(true);
+    service_.uploader.UploadImage(true);
     ASSERT_TRUE(UploadEnded());
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() == 2; }));
     EXPECT_EQ(Parse(relay.requests()[1]).parts.value(2).content, localFrame);
 }
 
 TEST_F(UploadTest, AForcedUploadWithoutARelayAddressIsSkipped) {
     App().ReflectorHost.clear();
     App().ReflectorPort = 0;
-    UploadImage(true);
+    service_.uploader.UploadImage(true);
     EXPECT_EQ(framesTaken, 0);
     EXPECT_EQ(App().UploadReady, kTrue);
     EXPECT_FALSE(Timers().tmrWatchdog.isActive());
@@ -290,20 +289,20 @@ TEST_F(UploadTest, AForcedUploadWithoutARelayAddressIsSkipped) {
 
 TEST_F(UploadTest, AFrameOfNoBytesIsNotUploadedAndTheCycleGoesOn) {
     latestFrame.clear();
-    WatchdogTick();
+    service_.uploader.WatchdogTick();
     EXPECT_EQ(framesTaken, 1);
     EXPECT_EQ(App().UploadReady, kTrue);
     EXPECT_TRUE(Timers().tmrWatchdog.isActive());
     // Give a connection every chance to show up.
     latestFrame = MakeJpeg();
-    UploadImage(true);
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() == 1; }));
+    service_.uploader.UploadImage(true);
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() == 1; }));
     EXPECT_EQ(relay.connections().size(), 1u) << "only the frame with bytes was sent";
 }
 
 TEST_F(UploadTest, ARefusingRelayIsLoggedAndTheCycleGoesOn) {
     relay.stop();
-    WatchdogTick();
+    service_.uploader.WatchdogTick();
     EXPECT_EQ(App().UploadReady, kTrue);
     EXPECT_TRUE(Timers().tmrWatchdog.isActive());
     EXPECT_TRUE(logHas(QStringLiteral("ReflectorSocket Error - Connection refused")))
@@ -312,24 +311,24 @@ TEST_F(UploadTest, ARefusingRelayIsLoggedAndTheCycleGoesOn) {
 
 TEST_F(UploadTest, ARelayThatClosesAtOnceEndsTheUpload) {
     relay.setCloseAtOnce(true);
-    WatchdogTick();
+    service_.uploader.WatchdogTick();
     ASSERT_TRUE(UploadEnded());
     EXPECT_TRUE(Timers().tmrWatchdog.isActive());
     EXPECT_FALSE(Ui().txtStatus.value().startsWith(QStringLiteral("Uploaded")));
 }
 
 TEST_F(UploadTest, ARelayThatTakesTheFrameAndNeverAnswersIsCutOff) {
-    SetUploadTimeouts(UploadTimeouts{3000, 300});
+    service_.uploader.setTimeouts(UploadTimeouts{3000, 300});
     relay.setHandler([](const QByteArray&) { return FakeReply::Silent(); });
-    WatchdogTick();
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() == 1; }));
+    service_.uploader.WatchdogTick();
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() == 1; }));
     EXPECT_EQ(App().UploadReady, kFalse);
 
     ASSERT_TRUE(UploadEnded());
     EXPECT_TRUE(Timers().tmrWatchdog.isActive());
     EXPECT_TRUE(
         logHas(QStringLiteral("ReflectorSocket Error - No answer from the relay within 300 ms")));
-    EXPECT_TRUE(PumpUntil([&] { return relay.connections()[0].closedByStation; }));
+    EXPECT_TRUE(WaitFor([&] { return relay.connections()[0].closedByStation; }));
 }
 
 TEST_F(UploadTest, TheRelaysAnswerSetsTheCaptionAndARefusalIsLogged) {
@@ -345,9 +344,9 @@ TEST_F(UploadTest, TheRelaysAnswerSetsTheCaptionAndARefusalIsLogged) {
     for (const Case& c : cases) {
         Ui().txtStatus.set(QStringLiteral("Waiting to upload images"));
         answer = HttpAnswer(c.body);
-        UploadImage(true);
-        ASSERT_TRUE(PumpUntil(
-            [&] { return relay.connections().size() > 0 && App().UploadReady == kTrue; }));
+        service_.uploader.UploadImage(true);
+        ASSERT_TRUE(
+            WaitFor([&] { return relay.connections().size() > 0 && App().UploadReady == kTrue; }));
         EXPECT_EQ(Ui().txtStatus.value().startsWith(QStringLiteral("Uploaded image at: ")),
                   c.uploadedCaption)
             << c.body.constData();
@@ -358,13 +357,13 @@ TEST_F(UploadTest, TheRelaysAnswerSetsTheCaptionAndARefusalIsLogged) {
 
 TEST_F(UploadTest, WhileTheStationShutsDownAnEndedUploadLeavesTheWatchdogOff) {
     App().ShutdownRequested = kTrue;
-    WatchdogTick();
+    service_.uploader.WatchdogTick();
     ASSERT_TRUE(UploadEnded());
     EXPECT_EQ(relay.completeRequests(), 1);
     EXPECT_FALSE(Timers().tmrWatchdog.isActive());
 
     relay.stop();
-    WatchdogTick();
+    service_.uploader.WatchdogTick();
     EXPECT_EQ(App().UploadReady, kTrue);
     EXPECT_TRUE(logHas(QStringLiteral("ReflectorSocket Error - Connection refused")));
     EXPECT_FALSE(Timers().tmrWatchdog.isActive());
@@ -372,15 +371,15 @@ TEST_F(UploadTest, WhileTheStationShutsDownAnEndedUploadLeavesTheWatchdogOff) {
 
 TEST_F(UploadTest, ClosingTheSocketEndsAnUploadThatWaitsForItsAnswer) {
     relay.setHandler([](const QByteArray&) { return FakeReply::Silent(); });
-    UploadImage(true);
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() == 1; }));
+    service_.uploader.UploadImage(true);
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() == 1; }));
     ASSERT_EQ(App().UploadReady, kFalse);
 
-    CloseReflectorSocket();
+    service_.uploader.CloseReflectorSocket();
 
     EXPECT_EQ(App().UploadReady, kTrue) << "otherwise nothing would ever end it";
     EXPECT_FALSE(Timers().tmrWatchdog.isActive());
-    EXPECT_TRUE(PumpUntil([&] { return relay.connections()[0].closedByStation; }));
+    EXPECT_TRUE(WaitFor([&] { return relay.connections()[0].closedByStation; }));
 }
 
 TEST_F(UploadTest, AnUploadStartedWhileAnotherConnectsTakesTheSocketOver) {
@@ -393,17 +392,17 @@ TEST_F(UploadTest, AnUploadStartedWhileAnotherConnectsTakesTheSocketOver) {
     bool secondRan = false;
     QTimer::singleShot(0, [&] {
         App().ReflectorPort = static_cast<std::int16_t>(relay.port());
-        UploadImage(true);
+        service_.uploader.UploadImage(true);
         secondRan = true;
     });
 
-    UploadImage(true);
+    service_.uploader.UploadImage(true);
 
     ASSERT_TRUE(secondRan);
     EXPECT_EQ(framesTaken, 2);
     EXPECT_EQ(App().UploadReady, kFalse) << "the second upload is still open";
     EXPECT_FALSE(Timers().tmrWatchdog.isActive());
-    ASSERT_TRUE(PumpUntil([&] { return relay.completeRequests() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() == 1; }));
 
     relay.answerSilent(FakeReply::Text(kAccepted));
     ASSERT_TRUE(UploadEnded());
@@ -422,11 +421,11 @@ TEST_F(UploadTest, ClosingTheSocketEndsAnUploadThatWaitsForItsConnection) {
     App().ReflectorPort = static_cast<std::int16_t>(hanging.port());
     bool closed = false;
     QTimer::singleShot(0, [&] {
-        CloseReflectorSocket();
+        service_.uploader.CloseReflectorSocket();
         closed = true;
     });
 
-    UploadImage(true);
+    service_.uploader.UploadImage(true);
 
     ASSERT_TRUE(closed);
     EXPECT_EQ(framesTaken, 1);

@@ -3,7 +3,7 @@
 #include "FakeRelay.h"
 #include "ServiceFixture.h"
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "service/WebRequest.h"
 
 #include <QRandomGenerator>
@@ -23,8 +23,8 @@ TEST_F(WebRequestTest, SendsTheFiveRequestLinesAndReturnsTheWholeAnswer) {
     FakeRelay relay([&](const QByteArray&) { return FakeReply::Text(answer); });
     ASSERT_TRUE(relay.listen());
 
-    const QByteArray result =
-        GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/x?a=1"));
+    const QByteArray result = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                                         QStringLiteral("/x?a=1"));
 
     ASSERT_EQ(relay.requests().size(), 1);
     EXPECT_EQ(relay.requests().first(), QByteArray("GET /x?a=1 HTTP/1.1\r\n"
@@ -40,8 +40,8 @@ TEST_F(WebRequestTest, SendsTheFiveRequestLinesAndReturnsTheWholeAnswer) {
         << "the received answer goes to the log";
 
     // The host goes into the Host line as given, without the port.
-    const QByteArray second = GetWebRequest(QStringLiteral("localhost"), relay.port(),
-                                            QStringLiteral("/getReflector.php"));
+    const QByteArray second = service_.web.GetWebRequest(QStringLiteral("localhost"), relay.port(),
+                                                         QStringLiteral("/getReflector.php"));
     ASSERT_EQ(relay.requests().size(), 2);
     EXPECT_TRUE(relay.requests()[1].startsWith("GET /getReflector.php HTTP/1.1\r\n"));
     EXPECT_TRUE(relay.requests()[1].contains("\r\nHost: localhost\r\n"));
@@ -55,7 +55,7 @@ TEST_F(WebRequestTest, JoinsAnAnswerThatArrivesInPiecesAndLogsEveryPiece) {
     ASSERT_TRUE(relay.listen());
 
     const QByteArray result =
-        GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/p"));
+        service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/p"));
 
     EXPECT_EQ(result, pieces.join());
     const QString logText = log().join(QStringLiteral("\n"));
@@ -66,8 +66,8 @@ TEST_F(WebRequestTest, JoinsAnAnswerThatArrivesInPiecesAndLogsEveryPiece) {
 TEST_F(WebRequestTest, ARefusedConnectionFailsAtOnceWithBothLogLines) {
     const RefusingPort refusing;
     ASSERT_NE(refusing.port(), 0);
-    const QByteArray result =
-        GetWebRequest(QStringLiteral("127.0.0.1"), refusing.port(), QStringLiteral("/x"));
+    const QByteArray result = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"),
+                                                         refusing.port(), QStringLiteral("/x"));
 
     EXPECT_EQ(result, IoErrorAnswer());
     EXPECT_TRUE(IsFailedAnswer(result));
@@ -82,8 +82,8 @@ TEST_F(WebRequestTest, ARelayThatClosesAtOnceOrSendsGarbageGivesNoUsableAnswer) 
     FakeRelay closing;
     closing.setCloseAtOnce(true);
     ASSERT_TRUE(closing.listen());
-    const QByteArray closed =
-        GetWebRequest(QStringLiteral("127.0.0.1"), closing.port(), QStringLiteral("/x"));
+    const QByteArray closed = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"),
+                                                         closing.port(), QStringLiteral("/x"));
     EXPECT_TRUE(IsFailedAnswer(closed)) << closed.constData();
     EXPECT_EQ(App().WebRequestDone, kTrue);
 
@@ -95,25 +95,25 @@ TEST_F(WebRequestTest, ARelayThatClosesAtOnceOrSendsGarbageGivesNoUsableAnswer) 
     FakeRelay noisy([&](const QByteArray&) { return FakeReply::Text(garbage); });
     ASSERT_TRUE(noisy.listen());
     const QByteArray noise =
-        GetWebRequest(QStringLiteral("127.0.0.1"), noisy.port(), QStringLiteral("/x"));
+        service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), noisy.port(), QStringLiteral("/x"));
     EXPECT_EQ(noise, garbage) << "the exchange returns what arrived";
     EXPECT_FALSE(SplitServiceAnswer(noise).ok) << "but it is no service answer";
     EXPECT_EQ(App().WebRequestDone, kTrue);
 }
 
 TEST_F(WebRequestTest, ARelayThatSaysNothingIsCutOffAfterTheAnswerBound) {
-    SetWebRequestTimeouts(WebRequestTimeouts{3000, 3000, 300});
+    service_.web.setTimeouts(WebRequestTimeouts{3000, 3000, 300});
     FakeRelay relay([](const QByteArray&) { return FakeReply::Silent(); });
     ASSERT_TRUE(relay.listen());
 
-    const QByteArray result =
-        GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/silent"));
+    const QByteArray result = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                                         QStringLiteral("/silent"));
 
     EXPECT_EQ(result, IoErrorAnswer());
     EXPECT_EQ(App().WebRequestDone, kTrue);
     EXPECT_TRUE(logHas(QStringLiteral("Connection failed: No answer")));
     ASSERT_EQ(relay.completeRequests(), 1);
-    EXPECT_TRUE(PumpUntil([&] { return relay.connections()[0].closedByStation; }))
+    EXPECT_TRUE(WaitFor([&] { return relay.connections()[0].closedByStation; }))
         << "the station closes its socket";
 }
 
@@ -122,8 +122,8 @@ TEST_F(WebRequestTest, AnAnswerLongerThanTheBoundIsCutOffAndFails) {
     FakeRelay relay([&](const QByteArray&) { return FakeReply::Text(tooLong); });
     ASSERT_TRUE(relay.listen());
 
-    const QByteArray result =
-        GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/flood"));
+    const QByteArray result = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                                         QStringLiteral("/flood"));
 
     EXPECT_EQ(result, IoErrorAnswer());
     EXPECT_EQ(App().WebRequestDone, kTrue);
@@ -133,17 +133,18 @@ TEST_F(WebRequestTest, AnAnswerLongerThanTheBoundIsCutOffAndFails) {
     const QByteArray longest = HttpAnswer(QByteArray(kMaxAnswerBytes - 200, 'y'));
     ASSERT_LE(longest.size(), kMaxAnswerBytes);
     relay.setHandler([&](const QByteArray&) { return FakeReply::Text(longest); });
-    EXPECT_EQ(GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/big")),
+    EXPECT_EQ(service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                         QStringLiteral("/big")),
               longest);
 }
 
 TEST_F(WebRequestTest, AConnectTimeOutEndsTheExchangeSoTheNextRequestGoesAhead) {
     HangingListener hanging;
     ASSERT_TRUE(hanging.ok());
-    SetWebRequestTimeouts(WebRequestTimeouts{3000, 300, 3000});
+    service_.web.setTimeouts(WebRequestTimeouts{3000, 300, 3000});
 
-    const QByteArray result =
-        GetWebRequest(QStringLiteral("127.0.0.1"), hanging.port(), QStringLiteral("/x"));
+    const QByteArray result = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"),
+                                                         hanging.port(), QStringLiteral("/x"));
 
     EXPECT_EQ(result, IoErrorAnswer());
     EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Time out")));
@@ -154,12 +155,13 @@ TEST_F(WebRequestTest, AConnectTimeOutEndsTheExchangeSoTheNextRequestGoesAhead) 
     const QByteArray answer = HttpAnswer("next");
     FakeRelay relay([&](const QByteArray&) { return FakeReply::Text(answer); });
     ASSERT_TRUE(relay.listen());
-    EXPECT_EQ(GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/next")),
+    EXPECT_EQ(service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                         QStringLiteral("/next")),
               answer);
 }
 
 TEST_F(WebRequestTest, ASecondRequestDuringAnAnswerWaitGivesUpAfterTheBusyWaitAndSendsNothing) {
-    SetWebRequestTimeouts(WebRequestTimeouts{200, 3000, 8000});
+    service_.web.setTimeouts(WebRequestTimeouts{200, 3000, 8000});
     const QByteArray answer = HttpAnswer("first");
     FakeRelay relay([](const QByteArray&) { return FakeReply::Silent(); });
     ASSERT_TRUE(relay.listen());
@@ -169,15 +171,15 @@ TEST_F(WebRequestTest, ASecondRequestDuringAnAnswerWaitGivesUpAfterTheBusyWaitAn
     // Runs inside the first exchange's answer wait, once the relay holds the first request.
     relay.onFirstByte = [&](int) {
         QTimer::singleShot(0, [&] {
-            second =
-                GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/second"));
+            second = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                                QStringLiteral("/second"));
             secondRan = true;
             relay.answerSilent(FakeReply::Text(answer));
         });
     };
 
-    const QByteArray first =
-        GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/first"));
+    const QByteArray first = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                                        QStringLiteral("/first"));
 
     ASSERT_TRUE(secondRan);
     EXPECT_EQ(second, QByteArray());
@@ -203,13 +205,13 @@ TEST_F(WebRequestTest, ARequestMadeWhileAnotherWaitsRunsAfterItAndEachGetsItsOwn
             return;
         QTimer::singleShot(0, [&] {
             relay.answerSilent(FakeReply::Text(firstAnswer));
-            second =
-                GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/second"));
+            second = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                                QStringLiteral("/second"));
         });
     };
 
-    const QByteArray first =
-        GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/first"));
+    const QByteArray first = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                                        QStringLiteral("/first"));
 
     EXPECT_EQ(second, secondAnswer);
     EXPECT_EQ(first, firstAnswer) << "the first request returns its own answer";
@@ -236,15 +238,15 @@ TEST_F(WebRequestTest, AnAnswerCutShortByTheStationsCloseIsAFailure) {
     });
     closing.start();
 
-    const QByteArray result =
-        GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/partial"));
+    const QByteArray result = service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                                         QStringLiteral("/partial"));
     closing.stop();
 
     EXPECT_TRUE(logHas(QStringLiteral("HTTP/1.1 200 OK"))) << "a piece had arrived";
     EXPECT_EQ(result, IoErrorAnswer());
     EXPECT_EQ(App().WebRequestDone, kTrue);
     EXPECT_EQ(App().WebConnected, kFalse);
-    EXPECT_TRUE(PumpUntil([&] { return relay.connections()[0].closedByStation; }))
+    EXPECT_TRUE(WaitFor([&] { return relay.connections()[0].closedByStation; }))
         << "the station closes its socket";
 }
 
@@ -253,14 +255,15 @@ TEST_F(WebRequestTest, TheStationsCloseEndsEveryWait) {
     ASSERT_TRUE(relay.listen());
     relay.onFirstByte = [](int) { QTimer::singleShot(0, [] { App().AbortRequested = kTrue; }); };
 
-    GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/wait"));
+    service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/wait"));
 
     EXPECT_EQ(App().WebRequestDone, kTrue);
-    EXPECT_TRUE(PumpUntil([&] { return relay.connections()[0].closedByStation; }));
+    EXPECT_TRUE(WaitFor([&] { return relay.connections()[0].closedByStation; }));
 
     // An exchange still marked under way while the station closes: nothing is sent.
     App().WebRequestDone = kFalse;
-    EXPECT_EQ(GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(), QStringLiteral("/no")),
+    EXPECT_EQ(service_.web.GetWebRequest(QStringLiteral("127.0.0.1"), relay.port(),
+                                         QStringLiteral("/no")),
               QByteArray());
     EXPECT_EQ(App().WebRequestDone, kTrue);
     EXPECT_EQ(relay.connections().size(), 1u);

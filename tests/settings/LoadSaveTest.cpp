@@ -1,5 +1,5 @@
-#include "app/AppState.h"
-#include "app/Controls.h"
+#include "core/AppState.h"
+#include "core/Controls.h"
 #include "settings/Records.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"

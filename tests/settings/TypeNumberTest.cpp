@@ -1,5 +1,5 @@
 #include "settings/TypeNumber.h"
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "support/TestSupport.h"
 
 #include "settings/DataFolder.h"
@@ -60,7 +60,7 @@ TEST(TypeNumber, ReadsTheProgramFoldersFileAndReportsAMissingOne) {
     test::StationFixture fixture;
     const QString folder = fixture.tempPath() + QStringLiteral("/prog");
     QDir().mkpath(folder);
-    OverrideProgramFolder(folder);
+    fixture.useProgramFolder(folder);
     try {
         ReadTypeNumber();
         ADD_FAILURE() << "a missing kestrovaType.dat must be an error";
@@ -70,5 +70,4 @@ TEST(TypeNumber, ReadsTheProgramFoldersFileAndReportsAMissingOne) {
     }
     test::WriteFile(folder + QStringLiteral("/kestrovaType.dat"), "3\r\n5\r\n");
     EXPECT_EQ(ReadTypeNumber(), 5);
-    OverrideProgramFolder(QString());
 }

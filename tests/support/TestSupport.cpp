@@ -1,32 +1,36 @@
 #include "support/TestSupport.h"
 
-#include "app/AppState.h"
-#include "app/Timers.h"
+#include "core/AppState.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace kestrova::test {
 
 StationFixture::StationFixture() : oldDataHome_(qgetenv("XDG_DATA_HOME")) {
-    ResetAppState();
-    ResetTimers();
     qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
-    dialogs::SetResponder([this](const dialogs::Request& r) {
+    state_.dialogResponder = [this](const dialogs::Request& r) {
         dialogs_.push_back(r);
         dialogs::Response response;
         response.answer = r.defaultAnswer;
         response.text = r.defaultText;
         return response;
-    });
+    };
 }
 
 StationFixture::~StationFixture() {
-    dialogs::SetResponder({});
-    dialogs::SetUnattended(false);
-    ResetTimers();
-    ResetAppState();
     if (oldDataHome_.isNull())
         qunsetenv("XDG_DATA_HOME");
     else
@@ -70,19 +74,16 @@ QStringList LogMessages(const QString& dataFolder) {
     return messages;
 }
 
-} // namespace kestrova::test
-
-#include <QRandomGenerator>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace kestrova::test {
-
-bool ProgramFolder::javaLaunched() const {
-    return QFile::exists(javaArgsFile());
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
 }
 
 RefusingPort::RefusingPort() {
@@ -109,6 +110,20 @@ RefusingPort::~RefusingPort() {
         ::close(fd_);
 }
 
+bool ProgramFolder::javaLaunched() const {
+    return QFile::exists(javaArgsFile());
+}
+
+void ProgramFolder::useDirectory(quint16 port, const QString& cameraId) const {
+    WriteFile(
+        path + QStringLiteral("/deployment.conf"),
+        QStringLiteral("[service]\nMainHost=127.0.0.1\nMainPort=%1\nSecondaryHost=127.0.0.1:%1"
+                       "\nSupportEmail=help@example.org\n[station]\nCameraId=%2\n")
+            .arg(port)
+            .arg(cameraId)
+            .toUtf8());
+}
+
 ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber) {
     ProgramFolder folder{parent + QStringLiteral("/program"), std::make_shared<RefusingPort>()};
     QDir().mkpath(folder.path + QStringLiteral("/jre/bin"));
@@ -117,18 +132,77 @@ ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber) {
     for (const char* picture : {"interface.jpg", "local.jpg"})
         QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/") + QLatin1String(picture),
                     folder.path + QLatin1Char('/') + QLatin1String(picture));
-    WriteFile(
-        folder.path + QStringLiteral("/deployment.conf"),
-        QStringLiteral("[service]\nMainHost=127.0.0.1\nMainPort=%1\nSupportEmail=help@example.org\n"
-                       "[station]\nCameraId=test-camera\n")
-            .arg(folder.refusingPort->port())
-            .toUtf8());
+    folder.useDirectory(folder.refusingPort->port(), QStringLiteral("test-camera"));
     const QString java = folder.path + QStringLiteral("/jre/bin/java");
     WriteFile(
         java,
         QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(folder.javaArgsFile()).toUtf8());
     QFile::setPermissions(java, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return folder;
+}
+
+StationProcess::StationProcess(const QString& cameras)
+    : program_(MakeProgramFolder(dir_.path())),
+      environment_(QProcessEnvironment::systemEnvironment()) {
+    QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/webcam"),
+                program_.path + QStringLiteral("/webcam"));
+    environment_.insert(QStringLiteral("XDG_DATA_HOME"), dataHome());
+    environment_.insert(QStringLiteral("KESTROVA_UNATTENDED"), QStringLiteral("1"));
+    environment_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment_.insert(QStringLiteral("KESTROVA_VIRTUAL_CAMERAS"), cameras);
+    // In a sanitised build the leak checker runs at exit: the station must free what it made,
+    // and the reports need whole stacks.
+    const QString asan = environment_.value(QStringLiteral("ASAN_OPTIONS"));
+    environment_.insert(QStringLiteral("ASAN_OPTIONS"),
+                        (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) +
+                            QStringLiteral("fast_unwind_on_malloc=0"));
+}
+
+StationProcess::~StationProcess() {
+    for (auto& p : processes_) {
+        if (p->state() != QProcess::NotRunning) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+    }
+}
+
+void StationProcess::setEnvironment(const QString& name, const QString& value) {
+    environment_.insert(name, value);
+}
+
+QProcess& StationProcess::start(const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment_);
+    // Nothing reads the pipes while the test waits: the output goes to files.
+    const QString base = dir_.path() + QStringLiteral("/station-%1").arg(processes_.size());
+    process->setStandardOutputFile(base + QStringLiteral(".out"));
+    process->setStandardErrorFile(base + QStringLiteral(".err"));
+    process->setObjectName(base);
+    process->start(program_.path + QStringLiteral("/webcam"), arguments);
+    process->waitForStarted(10000);
+    processes_.push_back(std::move(process));
+    return *processes_.back();
+}
+
+QString StationProcess::errors(const QProcess& process) const {
+    return QString::fromLocal8Bit(ReadFile(process.objectName() + QStringLiteral(".err")));
+}
+
+bool StationProcess::waitForLogLine(const QString& line, int ms) const {
+    const QProcess* last = processes_.empty() ? nullptr : processes_.back().get();
+    return WaitFor(
+               [&] {
+                   return LogMessages(dataFolder()).contains(line) ||
+                          (last && last->state() == QProcess::NotRunning);
+               },
+               ms) &&
+           LogMessages(dataFolder()).contains(line);
+}
+
+bool StationProcess::terminate(QProcess& process, int ms) {
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    return process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit;
 }
 
 } // namespace kestrova::test

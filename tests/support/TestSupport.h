@@ -1,20 +1,22 @@
 // Helpers shared by the station's tests.
 #pragma once
 
-#include "ui/Dialogs.h"
+#include "core/StationState.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace kestrova::test {
 
-// A fresh state and a temporary data folder (XDG_DATA_HOME points into it) for one test.
-// Dialogs are answered with their defaults and recorded.
+// A fresh station state and a temporary data folder (XDG_DATA_HOME points into it) for one
+// test. Dialogs are answered with their defaults and recorded.
 class StationFixture {
   public:
     StationFixture();
@@ -23,6 +25,8 @@ class StationFixture {
     QString dataHome() const { return dir_.path() + QStringLiteral("/data"); }
     // The station's data folder Kestrova/Webcam_3_0 (created) and App().DataFolder set to it.
     QString useDataFolder();
+    // Runs the station's code against a program folder the test laid out.
+    void useProgramFolder(const QString& path) { state_.programFolder = path; }
 
     const std::vector<dialogs::Request>& dialogsShown() const { return dialogs_; }
     QString tempPath() const { return dir_.path(); }
@@ -30,6 +34,7 @@ class StationFixture {
   private:
     QTemporaryDir dir_;
     QByteArray oldDataHome_;
+    StationState state_;
     std::vector<dialogs::Request> dialogs_;
 };
 
@@ -39,9 +44,9 @@ void WriteFile(const QString& path, const QByteArray& bytes);
 // The log lines after the header, with their date and time cut off.
 QStringList LogMessages(const QString& dataFolder);
 
-} // namespace kestrova::test
-
-namespace kestrova::test {
+// Waits, running events, until `done` is true; false when `ms` passed first. A safety net so
+// that a broken station fails the test instead of hanging it; never a measure of speed.
+bool WaitFor(const std::function<bool()>& done, int ms = 10000);
 
 // A TCP port on 127.0.0.1, below 32768 (the station keeps relay ports in 16 signed bits), that
 // refuses connections for as long as the object lives: a socket is bound to the port but does
@@ -70,7 +75,43 @@ struct ProgramFolder {
     std::shared_ptr<RefusingPort> refusingPort;
     QString javaArgsFile() const { return path + QStringLiteral("/java-args.txt"); }
     bool javaLaunched() const;
+    // Points the deployment at a directory on 127.0.0.1 and names the camera.
+    void useDirectory(quint16 port, const QString& cameraId) const;
 };
 ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber = true);
+
+// The station program run as a user's desktop would run it, headless and unattended, from a
+// program folder laid out in a temporary folder with the built program copied into it, with
+// a data folder of its own. Each start is a process of its own whose output goes to files;
+// processes still running at the end are killed.
+class StationProcess {
+  public:
+    // `cameras`: the virtual cameras the station sees.
+    explicit StationProcess(const QString& cameras = QStringLiteral("Test Camera"));
+    ~StationProcess();
+    StationProcess(const StationProcess&) = delete;
+    StationProcess& operator=(const StationProcess&) = delete;
+
+    const ProgramFolder& program() const { return program_; }
+    QString dataFolder() const { return dataHome() + QStringLiteral("/Kestrova/Webcam_3_0"); }
+    QString dataHome() const { return dir_.path() + QStringLiteral("/data"); }
+    QString tempPath() const { return dir_.path(); }
+    void setEnvironment(const QString& name, const QString& value);
+
+    // Starts the program once more; the process lives as long as this object.
+    QProcess& start(const QStringList& arguments = {});
+    // What the process of that start wrote to standard error.
+    QString errors(const QProcess& process) const;
+    // Waits until the event log holds the line, or the last started process has ended.
+    bool waitForLogLine(const QString& line, int ms) const;
+    // Sends SIGTERM and waits for the end: true when the process ended by itself in time.
+    static bool terminate(QProcess& process, int ms);
+
+  private:
+    QTemporaryDir dir_;
+    ProgramFolder program_;
+    QProcessEnvironment environment_;
+    std::vector<std::unique_ptr<QProcess>> processes_;
+};
 
 } // namespace kestrova::test
