@@ -2,6 +2,8 @@
 
 namespace kestrova {
 
+void SettingsSync::Synchronize() {}
+
 void SettingsSync::ReflectorSynchronize() {}
 
 } // namespace kestrova
