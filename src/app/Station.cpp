@@ -17,6 +17,7 @@
 #include "ui/Options.h"
 #include "ui/Wizard.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 
 #include <cstdio>
@@ -29,9 +30,6 @@ namespace {
 // closed, so that a helper that is gone or hung cannot hold the station open for ever.
 constexpr int kShutdownGraceMs = 10000;
 
-// The port the posting helper listens on; the helper is told it on its command line.
-constexpr int kPostingHelperPort = 11111;
-
 } // namespace
 
 Station::Station(QStringList arguments, QObject* parent)
@@ -40,6 +38,9 @@ Station::Station(QStringList arguments, QObject* parent)
     StationTimers& t = Timers();
     connect(&t.tmrWatchdog, &QTimer::timeout, this, [this] { service_.uploader.WatchdogTick(); });
     connect(&t.SlowTimer, &QTimer::timeout, this, [this] { posting_.SlowTimerTick(); });
+    connect(&t.tmrMovePoller, &QTimer::timeout, this, [this] { posting_.tmrMovePoller_Timer(); });
+    connect(&t.tmrCheckVisitor, &QTimer::timeout, this,
+            [this] { posting_.tmrCheckVisitor_Timer(); });
     connect(&t.InstallFinished, &QTimer::timeout, this, [this] { RequestClose(); });
     Ui().cmdChangeCam.onClick(alive_, [this] { ChangeCamera(); });
 
@@ -142,7 +143,7 @@ void Station::ReadDebugSwitch() {
     debugWord_ = debug ? QStringLiteral("true") : QStringLiteral("false");
     Ui().cmdDebug.setVisible(debug);
     s.PostingServiceCommand = s.JavaPath + QStringLiteral(" -jar \"") + s.PostingServiceJar +
-                              QStringLiteral("\" %1 ").arg(kPostingHelperPort) + debugWord_;
+                              QStringLiteral("\" %1 ").arg(PostingHelperPort()) + debugWord_;
 }
 
 // The type number, and the camera's identifier on the service: one that may not be sent ends
@@ -212,11 +213,20 @@ void Station::StartPostingHelper() {
     App().PostingServerRunning = kTrue;
 }
 
+// The helper runs in the data folder (its log goes there) and is told the station's process,
+// so that it can end itself once the station has gone without a word.
 void Station::LaunchPostingService() {
     const AppState& s = App();
-    const QStringList args{QStringLiteral("-jar"), s.PostingServiceJar,
-                           QString::number(kPostingHelperPort), debugWord_};
-    if (!QProcess::startDetached(s.JavaPath, args, s.DataFolder))
+    QProcess helper;
+    helper.setProgram(s.JavaPath);
+    helper.setArguments({QStringLiteral("-jar"), s.PostingServiceJar,
+                         QString::number(PostingHelperPort()), debugWord_});
+    helper.setWorkingDirectory(s.DataFolder);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KESTROVA_STATION_PID"),
+                       QString::number(QCoreApplication::applicationPid()));
+    helper.setProcessEnvironment(environment);
+    if (!helper.startDetached())
         throw AppError(QStringLiteral("Cannot start ") + s.JavaPath, 53, QStringLiteral("webcam"));
 }
 

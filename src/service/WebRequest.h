@@ -1,16 +1,15 @@
-// The station's own HTTP/1.1 exchanges with the service: the one GET exchange on WebSocket,
-// the splitting of an answer into its header block and body, the header look-up and the chunked
-// decoding.
+// The station's own HTTP/1.1 exchanges with the service: the one GET exchange on WebSocket.
 //
 // Requests and answers are bytes: every byte of the wire is one character of the texts here.
 #pragma once
+
+#include "service/HttpText.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 
 namespace kestrova {
 
@@ -77,24 +76,7 @@ class WebClient {
 // True for the two failure results of GetWebRequest.
 bool IsFailedAnswer(const QByteArray& answer);
 
-// A service answer split at its first blank line.
-struct ServiceAnswer {
-    bool ok = false;    // false: no blank line, or a chunked body that cannot be decoded
-    QByteArray headers; // status line and header lines, each with its CR LF
-    QByteArray body;    // de-chunked when the answer says "Transfer-Encoding: chunked"
-};
-
-// Splits an answer; the header block is also kept in LastResponseHeaders.
+// Splits an answer (SplitAnswer); the header block is also kept in LastResponseHeaders.
 ServiceAnswer SplitServiceAnswer(const QByteArray& answer);
-
-// The value of the header `name` (exact, case-sensitive) in a header block; empty when absent.
-// The status line never matches.
-QByteArray GetHeaderValue(const QByteArray& headers, const QByteArray& name);
-
-// Decodes a body in chunked transfer coding. Chunk sizes are hexadecimal of any size the body
-// can hold; chunk extensions after the size and trailer lines after the last chunk are
-// ignored. A malformed body (a size line without a size, a chunk longer than the body, a
-// chunk not followed by CR LF, no last chunk) gives nullopt.
-std::optional<QByteArray> DecodeChunked(const QByteArray& body);
 
 } // namespace kestrova

@@ -57,13 +57,15 @@ TEST_F(Startup, FirstRunCreatesTheDataFolderLogsInOrderAndLaunchesTheHelper) {
               lines.indexOf(QStringLiteral("Launching Software: Launching Kestrova")));
 
     // The helper is a process of its own: give it a moment to have run.
+    // The fixture gives the helper a port of its own (KESTROVA_POSTING_PORT).
     ASSERT_TRUE(QTest::qWaitFor([this] { return program_.javaLaunched(); }, 5000));
+    const QString port = qEnvironmentVariable("KESTROVA_POSTING_PORT");
     EXPECT_EQ(QString::fromUtf8(test::ReadFile(program_.javaArgsFile())).trimmed(),
-              QStringLiteral("-jar ") + program_.path +
-                  QStringLiteral("/BeaconServer.jar 11111 false"));
-    EXPECT_EQ(App().PostingServiceCommand, program_.path + QStringLiteral("/jre/bin/java -jar \"") +
-                                               program_.path +
-                                               QStringLiteral("/BeaconServer.jar\" 11111 false"));
+              QStringLiteral("-jar ") + program_.path + QStringLiteral("/BeaconServer.jar ") +
+                  port + QStringLiteral(" false"));
+    EXPECT_EQ(App().PostingServiceCommand,
+              program_.path + QStringLiteral("/jre/bin/java -jar \"") + program_.path +
+                  QStringLiteral("/BeaconServer.jar\" ") + port + QStringLiteral(" false"));
     EXPECT_EQ(App().PostingServerRunning, kTrue);
     EXPECT_EQ(App().TypeNumber, 1);
     EXPECT_EQ(Ui().lblVersion.value(), QStringLiteral("v- 3.0.33"));
@@ -88,6 +90,7 @@ TEST_F(Startup, DebugWordIsTrueOnlyForExactlyDebug) {
     for (const auto& [args, debug] : cases) {
         test::StationFixture fresh;
         fresh.useProgramFolder(program_.path);
+        qunsetenv("KESTROVA_POSTING_PORT"); // the port as shipped
         Station station(args);
         EXPECT_FALSE(station.Load());
         EXPECT_EQ(station.debugWord(), debug ? QStringLiteral("true") : QStringLiteral("false"))

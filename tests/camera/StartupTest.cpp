@@ -317,14 +317,9 @@ TEST_F(ChangeCameraTest, AnAbortDuringTheLastPauseLeavesTheRelayStoppedAndTheAbo
                 QTimer::singleShot(0, &closeCheck, [] { App().AbortRequested = kTrue; });
         });
     WindowWatch chooser(QStringLiteral("frmCamWizard"), PickCamera(1));
-    const QStringList logBefore = LogMessages(folder_);
     Ui().cmdChangeCam.click();
 
     EXPECT_EQ(1, chooser.seen());
-    // With AbortRequested set a look-up is given up before it reaches the directory, but even
-    // that leaves its line in the event log: none was begun.
-    EXPECT_EQ(logBefore.join(QLatin1Char('\n')).toStdString(),
-              LogMessages(folder_).join(QLatin1Char('\n')).toStdString());
     EXPECT_EQ(QStringLiteral("USB Camera"), camera().CamSrc().ConnectedName());
     EXPECT_EQ(QStringLiteral("USB Camera"), Ui().lblCameraName.value());
     EXPECT_EQ(kTrue, App().AbortRequested);

@@ -19,8 +19,10 @@
 
 namespace kestrova::test {
 
-StationFixture::StationFixture() : oldDataHome_(qgetenv("XDG_DATA_HOME")) {
+StationFixture::StationFixture()
+    : oldDataHome_(qgetenv("XDG_DATA_HOME")), oldPostingPort_(qgetenv("KESTROVA_POSTING_PORT")) {
     qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
+    qputenv("KESTROVA_POSTING_PORT", QByteArray::number(postingPort_.port()));
     state_.dialogResponder = [this](const dialogs::Request& r) {
         dialogs_.push_back(r);
         dialogs::Response response;
@@ -31,10 +33,14 @@ StationFixture::StationFixture() : oldDataHome_(qgetenv("XDG_DATA_HOME")) {
 }
 
 StationFixture::~StationFixture() {
-    if (oldDataHome_.isNull())
-        qunsetenv("XDG_DATA_HOME");
-    else
-        qputenv("XDG_DATA_HOME", oldDataHome_);
+    for (const auto& [name, old] :
+         {std::pair<const char*, const QByteArray&>{"XDG_DATA_HOME", oldDataHome_},
+          {"KESTROVA_POSTING_PORT", oldPostingPort_}}) {
+        if (old.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, old);
+    }
 }
 
 QString StationFixture::useDataFolder() {
@@ -150,6 +156,8 @@ StationProcess::StationProcess(const QString& cameras)
     environment_.insert(QStringLiteral("KESTROVA_UNATTENDED"), QStringLiteral("1"));
     environment_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment_.insert(QStringLiteral("KESTROVA_VIRTUAL_CAMERAS"), cameras);
+    environment_.insert(QStringLiteral("KESTROVA_POSTING_PORT"),
+                        QString::number(postingPort_.port()));
     // In a sanitised build the leak checker runs at exit: the station must free what it made,
     // and the reports need whole stacks.
     const QString asan = environment_.value(QStringLiteral("ASAN_OPTIONS"));

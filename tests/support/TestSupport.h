@@ -15,39 +15,6 @@
 
 namespace kestrova::test {
 
-// A fresh station state and a temporary data folder (XDG_DATA_HOME points into it) for one
-// test. Dialogs are answered with their defaults and recorded.
-class StationFixture {
-  public:
-    StationFixture();
-    ~StationFixture();
-
-    QString dataHome() const { return dir_.path() + QStringLiteral("/data"); }
-    // The station's data folder Kestrova/Webcam_3_0 (created) and App().DataFolder set to it.
-    QString useDataFolder();
-    // Runs the station's code against a program folder the test laid out.
-    void useProgramFolder(const QString& path) { state_.programFolder = path; }
-
-    const std::vector<dialogs::Request>& dialogsShown() const { return dialogs_; }
-    QString tempPath() const { return dir_.path(); }
-
-  private:
-    QTemporaryDir dir_;
-    QByteArray oldDataHome_;
-    StationState state_;
-    std::vector<dialogs::Request> dialogs_;
-};
-
-QByteArray ReadFile(const QString& path);
-void WriteFile(const QString& path, const QByteArray& bytes);
-
-// The log lines after the header, with their date and time cut off.
-QStringList LogMessages(const QString& dataFolder);
-
-// Waits, running events, until `done` is true; false when `ms` passed first. A safety net so
-// that a broken station fails the test instead of hanging it; never a measure of speed.
-bool WaitFor(const std::function<bool()>& done, int ms = 10000);
-
 // A TCP port on 127.0.0.1, below 32768 (the station keeps relay ports in 16 signed bits), that
 // refuses connections for as long as the object lives: a socket is bound to the port but does
 // not listen, so a connection to it is refused and nothing else can take the port meanwhile.
@@ -65,6 +32,42 @@ class RefusingPort {
     int fd_ = -1;
     quint16 port_ = 0;
 };
+
+// A fresh station state and a temporary data folder (XDG_DATA_HOME points into it) for one
+// test. Dialogs are answered with their defaults and recorded. The posting helper's port is one
+// that refuses connections, so that no posting helper that runs on the machine is disturbed.
+class StationFixture {
+  public:
+    StationFixture();
+    ~StationFixture();
+
+    QString dataHome() const { return dir_.path() + QStringLiteral("/data"); }
+    // The station's data folder Kestrova/Webcam_3_0 (created) and App().DataFolder set to it.
+    QString useDataFolder();
+    // Runs the station's code against a program folder the test laid out.
+    void useProgramFolder(const QString& path) { state_.programFolder = path; }
+
+    const std::vector<dialogs::Request>& dialogsShown() const { return dialogs_; }
+    QString tempPath() const { return dir_.path(); }
+
+  private:
+    QTemporaryDir dir_;
+    QByteArray oldDataHome_;
+    QByteArray oldPostingPort_;
+    RefusingPort postingPort_;
+    StationState state_;
+    std::vector<dialogs::Request> dialogs_;
+};
+
+QByteArray ReadFile(const QString& path);
+void WriteFile(const QString& path, const QByteArray& bytes);
+
+// The log lines after the header, with their date and time cut off.
+QStringList LogMessages(const QString& dataFolder);
+
+// Waits, running events, until `done` is true; false when `ms` passed first. A safety net so
+// that a broken station fails the test instead of hanging it; never a measure of speed.
+bool WaitFor(const std::function<bool()>& done, int ms = 10000);
 
 // A program folder laid out for a station run: kestrovaType.dat ("1"), the pictures of the
 // built program folder, a deployment.conf whose directory port refuses connections (for as
@@ -110,6 +113,7 @@ class StationProcess {
   private:
     QTemporaryDir dir_;
     ProgramFolder program_;
+    RefusingPort postingPort_;
     QProcessEnvironment environment_;
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
