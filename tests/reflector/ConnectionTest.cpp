@@ -114,7 +114,7 @@ TEST(ConnectionLimits, TurnsAwayConnectionsBeyondTheLimitForAnAddress) {
         }
     };
     RunningRelay relay(config);
-    HttpAnswer first;
+    WireAnswer first;
     std::thread client([&] { first = get(relay.port(), "/getReflector.php"); });
     {
         std::unique_lock lock(mutex);
