@@ -1,12 +1,10 @@
 #include "MoveQueue.h"
 
-#include <array>
-
 namespace reflector {
 
 namespace {
 
-constexpr std::array<std::string_view, 15> kCommandWords = {
+constexpr std::string_view kCommandWords[] = {
     "tilt_up",          "tilt_down",      "pan_left", "pan_right", "pan_double_left",
     "pan_double_right", "set_motor_home", "pre_up",   "pre_down",  "pre_left",
     "pre_right",        "ZOOM_IN",        "ZOOM_OUT", "RESTORE"};

@@ -193,6 +193,15 @@ RelayConfig configWithClock(const std::filesystem::path& dataDir, ManualClock& c
     return config;
 }
 
+Handlers::Handlers(const std::function<void(RelayConfig&)>& adjust) {
+    RelayConfig config = configWithClock(dir.path(), clock);
+    if (adjust) {
+        adjust(config);
+    }
+    service = std::make_unique<RelayService>(config);
+    service->registry().registerCamera("cam", true);
+}
+
 HttpRequest getRequest(const std::string& target, const std::string& client) {
     return makeRequest("GET", target, {}, {}, client);
 }

@@ -24,11 +24,22 @@ class ManualClock {
     void advance(std::chrono::milliseconds by) { millis_ += by.count(); }
 
   private:
-    std::atomic<long long> millis_{1796630400000}; // 2026-12-07T00:00:00Z
+    std::atomic<long long> millis_{1796601600000}; // 2026-12-07T00:00:00Z
 };
 
 // A relay configuration on `dataDir` that reads its time from `clock`.
 RelayConfig configWithClock(const std::filesystem::path& dataDir, ManualClock& clock);
+
+// The relay's handlers on a fresh data folder with a clock the test moves, the camera "cam"
+// registered; `adjust` may change the configuration first.
+struct Handlers {
+    explicit Handlers(const std::function<void(RelayConfig&)>& adjust = {});
+    HttpAnswer operator()(const HttpRequest& request) { return service->handle(request); }
+
+    TempDir dir;
+    ManualClock clock;
+    std::unique_ptr<RelayService> service;
+};
 
 // Requests as handlers see them.
 HttpRequest getRequest(const std::string& target, const std::string& client = "127.0.0.1");
@@ -56,6 +67,7 @@ class RunningRelay {
     RunningRelay& operator=(const RunningRelay&) = delete;
 
     int port() const { return port_; }
+    std::size_t heldRequests() const { return relay_->heldRequests(); }
     // Stops the relay and returns what run() returned.
     bool stop();
 
