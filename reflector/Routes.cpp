@@ -220,10 +220,6 @@ RelayService::RelayService(RelayConfig config)
     addRoutes();
 }
 
-TimeSource RelayService::clock() const {
-    return config_.clock;
-}
-
 void RelayService::setListenAddress(const std::string& host, int port) {
     listenHost_ = host;
     port_ = port;

@@ -83,7 +83,6 @@ class RelayService {
 
     // A viewer asked for the camera's picture or page.
     void noteVisit(const std::string& id);
-    TimeSource clock() const;
 
     RelayConfig config_;
     std::unique_ptr<Database> db_;
