@@ -27,14 +27,6 @@ std::string numericAddress(const sockaddr_storage& address, socklen_t length, in
     return host;
 }
 
-void localAddress(int fd, std::string& ip, int& port) {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        ip = numericAddress(address, length, &port);
-    }
-}
-
 } // namespace
 
 bool waitForSocket(int fd, short events, std::chrono::milliseconds idle, Clock::time_point until) {
@@ -59,64 +51,13 @@ bool waitForSocket(int fd, short events, std::chrono::milliseconds idle, Clock::
     }
 }
 
-ConnectionStream::ConnectionStream(int fd, std::chrono::milliseconds readIdle,
-                                   std::chrono::milliseconds writeIdle, Clock::time_point deadline)
-    : fd_(fd), readIdle_(readIdle), writeIdle_(writeIdle), deadline_(deadline) {}
-
-bool ConnectionStream::is_readable() const {
-    return begin_ < end_ || waitForSocket(fd_, POLLIN, readIdle_, deadline_);
-}
-
-bool ConnectionStream::is_writable() const {
-    return waitForSocket(fd_, POLLOUT, writeIdle_, deadline_);
-}
-
-ssize_t ConnectionStream::read(char* ptr, size_t size) {
-    if (begin_ < end_) {
-        const std::size_t n = std::min(size, end_ - begin_);
-        std::memcpy(ptr, buffer_.data() + begin_, n);
-        begin_ += n;
-        return static_cast<ssize_t>(n);
+std::string localAddress(int fd, int* port) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
     }
-    // Large reads go straight to the caller; small ones fill the buffer first.
-    const bool direct = size >= buffer_.size();
-    for (;;) {
-        if (Clock::now() >= deadline_ || !waitForSocket(fd_, POLLIN, readIdle_, deadline_)) {
-            return -1;
-        }
-        const ssize_t n = ::recv(fd_, direct ? ptr : buffer_.data(), direct ? size : buffer_.size(),
-                                 MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-            continue;
-        }
-        if (n <= 0 || direct) {
-            return n;
-        }
-        begin_ = 0;
-        end_ = static_cast<std::size_t>(n);
-        return read(ptr, size);
-    }
-}
-
-ssize_t ConnectionStream::write(const char* ptr, size_t size) {
-    for (;;) {
-        if (Clock::now() >= deadline_ || !waitForSocket(fd_, POLLOUT, writeIdle_, deadline_)) {
-            return -1;
-        }
-        const ssize_t n = ::send(fd_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-            continue;
-        }
-        return n;
-    }
-}
-
-void ConnectionStream::get_remote_ip_and_port(std::string& ip, int& port) const {
-    ip = peerAddress(fd_, &port);
-}
-
-void ConnectionStream::get_local_ip_and_port(std::string& ip, int& port) const {
-    localAddress(fd_, ip, port);
+    return numericAddress(address, length, port);
 }
 
 std::string peerAddress(int fd, int* port) {

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <httplib.h>
-
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <map>
@@ -13,33 +10,8 @@ namespace reflector {
 
 using Clock = std::chrono::steady_clock;
 
-// One accepted connection as the HTTP server reads and writes it. Every wait for the client
-// ends after the idle time without progress, and the connection as a whole ends at its
-// deadline, however steadily the client trickles its bytes: from then on every read and write
-// fails at once.
-class ConnectionStream : public httplib::Stream {
-  public:
-    ConnectionStream(int fd, std::chrono::milliseconds readIdle,
-                     std::chrono::milliseconds writeIdle, Clock::time_point deadline);
-
-    bool is_readable() const override;
-    bool is_writable() const override;
-    ssize_t read(char* ptr, size_t size) override;
-    ssize_t write(const char* ptr, size_t size) override;
-    void get_remote_ip_and_port(std::string& ip, int& port) const override;
-    void get_local_ip_and_port(std::string& ip, int& port) const override;
-    socket_t socket() const override { return fd_; }
-
-  private:
-    int fd_;
-    std::chrono::milliseconds readIdle_;
-    std::chrono::milliseconds writeIdle_;
-    Clock::time_point deadline_;
-    // Bytes received but not yet handed out: the server reads a request line byte by byte.
-    std::array<char, 4096> buffer_{};
-    std::size_t begin_ = 0;
-    std::size_t end_ = 0;
-};
+// Socket helpers of the transport: waits with time limits, the client's address, closing a
+// connection so that its client still reads the answer, and a limit of connections per address.
 
 // Waits until `fd` is ready for `events` (poll flags), at most `idle` and never past `until`.
 // False when the time ran out first.
@@ -48,6 +20,8 @@ bool waitForSocket(int fd, short events, std::chrono::milliseconds idle, Clock::
 // The numeric address of the other end of a connected socket ("192.0.2.7", "2001:db8::1"), and
 // its port when `port` is not null; empty when it cannot be told.
 std::string peerAddress(int fd, int* port = nullptr);
+// The same for this end of the socket.
+std::string localAddress(int fd, int* port = nullptr);
 
 // True when bytes sent by the client are waiting unread in the socket.
 bool hasUnreadInput(int fd);

@@ -40,6 +40,42 @@ void writeAll(int fd, const std::string& bytes, const std::string& name) {
 
 } // namespace
 
+std::filesystem::path writeTemporaryFile(const std::filesystem::path& dir, const std::string& stem,
+                                         const std::string& bytes) {
+    std::string temp = (dir / (kTempPrefix + stem + "-XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        throw FrameStoreError("cannot create a file in " + dir.string() + ": " + errnoText());
+    }
+    try {
+        writeAll(fd, bytes, temp);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throw;
+    }
+    if (::fchmod(fd, 0644) != 0) {
+        const std::string reason = errnoText();
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throw FrameStoreError("cannot set the mode of " + temp + ": " + reason);
+    }
+    if (::close(fd) != 0) {
+        const std::string reason = errnoText();
+        ::unlink(temp.c_str());
+        throw FrameStoreError("cannot write " + temp + ": " + reason);
+    }
+    return temp;
+}
+
+void replaceFile(const std::filesystem::path& temp, const std::filesystem::path& target) {
+    if (std::rename(temp.c_str(), target.c_str()) != 0) {
+        const std::string reason = errnoText();
+        ::unlink(temp.c_str());
+        throw FrameStoreError("cannot replace " + target.string() + ": " + reason);
+    }
+}
+
 FrameStore::FrameStore(std::filesystem::path dir, std::size_t cachedFrames)
     : dir_(std::move(dir)), capacity_(std::max<std::size_t>(cachedFrames, 1)) {
     std::error_code ec;
@@ -66,36 +102,9 @@ void FrameStore::put(const std::string& id, std::string jpeg) {
     auto frame = std::make_shared<const std::string>(std::move(jpeg));
 
     std::lock_guard writeLock(writeMutex_);
-    std::string temp = (dir_ / (kTempPrefix + id + "-XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        throw FrameStoreError("cannot create a file in " + dir_.string() + ": " + errnoText());
-    }
-    try {
-        // Not synced to the disk: the file only has to survive a restart of the relay, and the
-        // next upload replaces it within seconds anyway.
-        writeAll(fd, *frame, temp);
-    } catch (...) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        throw;
-    }
-    if (::fchmod(fd, 0644) != 0) {
-        const std::string reason = errnoText();
-        ::close(fd);
-        ::unlink(temp.c_str());
-        throw FrameStoreError("cannot set the mode of " + temp + ": " + reason);
-    }
-    if (::close(fd) != 0) {
-        const std::string reason = errnoText();
-        ::unlink(temp.c_str());
-        throw FrameStoreError("cannot write " + temp + ": " + reason);
-    }
-    if (std::rename(temp.c_str(), target.c_str()) != 0) {
-        const std::string reason = errnoText();
-        ::unlink(temp.c_str());
-        throw FrameStoreError("cannot replace " + target.string() + ": " + reason);
-    }
+    // Not synced to the disk: the file only has to survive a restart of the relay, and the
+    // next upload replaces it within seconds anyway.
+    replaceFile(writeTemporaryFile(dir_, id, *frame), target);
 
     std::lock_guard cacheLock(cacheMutex_);
     ++puts_;

@@ -19,6 +19,14 @@ class FrameStoreError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Writes `bytes` to a new file in `dir` whose name starts with ".tmp-" and `stem`, readable by
+// all (0644), and returns its path. Throws FrameStoreError (leaving no file behind).
+std::filesystem::path writeTemporaryFile(const std::filesystem::path& dir, const std::string& stem,
+                                         const std::string& bytes);
+
+// Renames `temp` over `target` in one step; throws FrameStoreError and removes `temp` on failure.
+void replaceFile(const std::filesystem::path& temp, const std::filesystem::path& target);
+
 // The latest frame of each camera as DIR/ID.jpg on disk, so that it survives a restart, with
 // the frames of the cameras used most recently also kept in memory. A file is replaced
 // atomically (written to a temporary file in the same folder, then renamed over the old one),

@@ -50,7 +50,40 @@ std::optional<long> readNumber(const std::string& text, long low, long high) {
     return value;
 }
 
-constexpr long kMostCameras = 1000000;
+// An option that takes a whole number from `low` to `high`.
+struct NumberOption {
+    const char* name;
+    long low;
+    long high;
+    void (*store)(Options&, long);
+};
+
+const NumberOption kNumberOptions[] = {
+    {"--port", 0, 65535, [](Options& o, long v) { o.port = static_cast<int>(v); }},
+    {"--max-cameras", 1, 1000000,
+     [](Options& o, long v) { o.maxCameras = static_cast<std::size_t>(v); }},
+    {"--max-per-address", 0, 1000,
+     [](Options& o, long v) { o.maxPerAddress = static_cast<std::size_t>(v); }},
+    {"--max-long-polls", 0, 1000,
+     [](Options& o, long v) { o.maxLongPolls = static_cast<std::size_t>(v); }},
+    {"--command-ttl", 1, 3600, [](Options& o, long v) { o.commandTtl = static_cast<int>(v); }},
+    {"--visitor-window", 1, 3600,
+     [](Options& o, long v) { o.visitorWindow = static_cast<int>(v); }},
+    {"--listing-ttl", 1, 86400, [](Options& o, long v) { o.listingTtl = static_cast<int>(v); }},
+    {"--archive-max-frames", 1, 1000000,
+     [](Options& o, long v) { o.archiveMaxFrames = static_cast<std::size_t>(v); }},
+    {"--archive-max-days", 1, 3650,
+     [](Options& o, long v) { o.archiveMaxDays = static_cast<int>(v); }},
+};
+
+const NumberOption* findNumberOption(const std::string& name) {
+    for (const NumberOption& option : kNumberOptions) {
+        if (name == option.name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -73,8 +106,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
         }
-        if (name != "--host" && name != "--port" && name != "--data" && name != "--public-host" &&
-            name != "--max-cameras" && name != "--max-per-address") {
+        const NumberOption* number = findNumberOption(name);
+        if (number == nullptr && name != "--host" && name != "--data" && name != "--public-host") {
             result.error = "unknown argument '" + arg + "'";
             return result;
         }
@@ -86,35 +119,20 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
             value = args[++i];
         }
 
-        if (name == "--host") {
+        if (number != nullptr) {
+            const auto read = readNumber(*value, number->low, number->high);
+            if (!read) {
+                result.error = name + " needs a number from " + std::to_string(number->low) +
+                               " to " + std::to_string(number->high) + ", not '" + *value + "'";
+                return result;
+            }
+            number->store(o, *read);
+        } else if (name == "--host") {
             if (value->empty()) {
                 result.error = "--host needs a host name or address";
                 return result;
             }
             o.host = *value;
-        } else if (name == "--port") {
-            const auto port = readNumber(*value, 0, 65535);
-            if (!port) {
-                result.error = "--port needs a number from 0 to 65535, not '" + *value + "'";
-                return result;
-            }
-            o.port = static_cast<int>(*port);
-        } else if (name == "--max-cameras") {
-            const auto most = readNumber(*value, 1, kMostCameras);
-            if (!most) {
-                result.error = "--max-cameras needs a number from 1 to " +
-                               std::to_string(kMostCameras) + ", not '" + *value + "'";
-                return result;
-            }
-            o.maxCameras = static_cast<std::size_t>(*most);
-        } else if (name == "--max-per-address") {
-            const auto most = readNumber(*value, 0, 1000);
-            if (!most) {
-                result.error =
-                    "--max-per-address needs a number from 0 to 1000, not '" + *value + "'";
-                return result;
-            }
-            o.maxPerAddress = static_cast<std::size_t>(*most);
         } else if (name == "--data") {
             if (value->empty()) {
                 result.error = "--data needs a folder";
@@ -142,22 +160,32 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
 }
 
 std::string usageText(const std::string& programName) {
+    const std::string indent(programName.size() + 7, ' ');
     return "Usage: " + programName +
-           " [--host ADDRESS] [--port N] [--data DIR] [--public-host HOST]\n" +
-           std::string(programName.size() + 7, ' ') +
-           " [--max-cameras N] [--max-per-address N]\n"
+           " [--host ADDRESS] [--port N] [--data DIR] [--public-host HOST]\n" + indent +
+           " [--max-cameras N] [--max-per-address N] [--max-long-polls N]\n" + indent +
+           " [--command-ttl S] [--visitor-window S] [--listing-ttl S]\n" + indent +
+           " [--archive-max-frames N] [--archive-max-days D]\n"
            "\n"
            "Serves the camera directory, the camera relay and its viewer pages.\n"
            "\n"
-           "  --host ADDRESS       address to listen on (default 127.0.0.1)\n"
-           "  --port N             TCP port to listen on, 0 for any free port (default 8080)\n"
-           "  --data DIR           data folder (default $XDG_DATA_HOME/Kestrova/reflector)\n"
-           "  --public-host HOST   relay host that the directory hands to stations\n"
-           "                       (default: the listen address)\n"
-           "  --max-cameras N      most cameras registered at once (default 1000)\n"
-           "  --max-per-address N  connections served at once for one client address,\n"
-           "                       0 for no limit, as behind a reverse proxy (default 4)\n"
-           "  -h, --help           show this text\n";
+           "  --host ADDRESS          address to listen on (default 127.0.0.1)\n"
+           "  --port N                TCP port to listen on, 0 for any free port (default 8080)\n"
+           "  --data DIR              data folder (default $XDG_DATA_HOME/Kestrova/reflector)\n"
+           "  --public-host HOST      relay host that the directory hands to stations\n"
+           "                          (default: the listen address)\n"
+           "  --max-cameras N         most cameras registered at once (default 1000)\n"
+           "  --max-per-address N     connections served at once for one client address,\n"
+           "                          0 for no limit, as behind a reverse proxy (default 8)\n"
+           "  --max-long-polls N      long polls held at once, 0 for none (default 32)\n"
+           "  --command-ttl S         seconds a viewer's camera command waits for the\n"
+           "                          station's helper (default 5)\n"
+           "  --visitor-window S      seconds a viewer's request counts as a visit (default 30)\n"
+           "  --listing-ttl S         seconds a live-listing entry lives without a refresh\n"
+           "                          (default 120)\n"
+           "  --archive-max-frames N  archive frames kept per camera (default 2000)\n"
+           "  --archive-max-days D    days archive frames are kept (default 30)\n"
+           "  -h, --help              show this text\n";
 }
 
 } // namespace reflector

@@ -14,7 +14,13 @@ struct Options {
     std::filesystem::path dataDir;
     std::string publicHost; // empty: derived from the listen address
     std::size_t maxCameras = 1000;
-    std::size_t maxPerAddress = 4; // connections served at once per client address; 0: no limit
+    std::size_t maxPerAddress = 8; // connections served at once per client address; 0: no limit
+    std::size_t maxLongPolls = 32; // long polls held at once
+    int commandTtl = 5;            // seconds a viewer's command waits for the helper
+    int visitorWindow = 30;        // seconds a viewer's request keeps the camera visited
+    int listingTtl = 120;          // seconds a live-listing entry lives without a refresh
+    std::size_t archiveMaxFrames = 2000; // archive frames kept per camera
+    int archiveMaxDays = 30;             // days archive frames are kept
     bool help = false;
 };
 

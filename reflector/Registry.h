@@ -1,23 +1,19 @@
 #pragma once
 
+#include "Database.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <limits>
-#include <mutex>
+#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-struct sqlite3;
-
 namespace reflector {
 
-// A failure of the camera database (cannot open, disk full, corrupt file ...).
-class RegistryError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+// A failure of the camera database.
+using RegistryError = DatabaseError;
 
 // One registered camera. Times are UTC in ISO 8601 ("2026-12-07T10:40:55Z"); `lastFrameAt`
 // is empty until the first accepted frame.
@@ -28,14 +24,14 @@ struct Camera {
     std::string lastFrameAt;
 };
 
-// The registered cameras, kept in an SQLite database file. Every statement binds its values as
-// parameters; callers validate identifiers before, but the database never depends on it.
-// Safe to use from several threads.
+// The registered cameras, kept in the relay's database. Callers validate identifiers before,
+// but the database never depends on it. Safe to use from several threads.
 class Registry {
   public:
-    // Opens or creates the database file; throws RegistryError on failure.
+    // Opens or creates a database file of its own; throws RegistryError on failure.
     explicit Registry(const std::filesystem::path& file);
-    ~Registry();
+    // Keeps its table in a database shared with other stores.
+    explicit Registry(Database& db);
     Registry(const Registry&) = delete;
     Registry& operator=(const Registry&) = delete;
 
@@ -54,10 +50,10 @@ class Registry {
     void noteFrame(const std::string& id);
 
   private:
-    std::size_t countLocked(); // with mutex_ held
+    std::size_t countLocked(); // with the database's lock held
 
-    std::mutex mutex_;
-    sqlite3* db_ = nullptr;
+    std::unique_ptr<Database> own_;
+    Database& db_;
 };
 
 } // namespace reflector

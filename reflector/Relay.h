@@ -1,42 +1,12 @@
 #pragma once
 
+#include "RelayConfig.h"
+
 #include <cstddef>
-#include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 
 namespace reflector {
-
-struct RelayConfig {
-    // Holds reflector.db (the registered cameras) and frames/ (each camera's latest frame).
-    std::filesystem::path dataDir;
-    // Relay host that the directory answer names; empty: the listen address (or, when that is
-    // a wildcard address, the host the request was sent to).
-    std::string publicHost;
-    // Most cameras registered at once; a further registration is refused.
-    std::size_t maxCameras = 1000;
-    // Frames kept in memory for the cameras used most recently; the others are read from disk.
-    std::size_t cachedFrames = 64;
-    // Largest frame accepted by an upload.
-    std::size_t maxFrameBytes = 2 * 1024 * 1024;
-    // Largest request body read at all; larger requests are refused unread.
-    std::size_t maxRequestBytes = 4 * 1024 * 1024;
-    // A client that stays silent this long while sending a request is dropped.
-    int readTimeoutSeconds = 10;
-    int writeTimeoutSeconds = 10;
-    // A connection is dropped this long after the relay took it up, however steadily its
-    // client keeps sending or reading, so that slow clients cannot hold the workers.
-    int connectionTimeLimitSeconds = 60;
-    // Connections served at the same time; further ones wait in the queue.
-    std::size_t workerThreads = 8;
-    // Connections from one client address served at the same time; a further one is turned
-    // away at once. 0: no limit (behind a reverse proxy every connection has its address).
-    std::size_t maxConnectionsPerAddress = 4;
-    // Receives one line per answered request (time, client, method, path, status, body bytes);
-    // method and path are "-" for a connection turned away unread.
-    std::function<void(const std::string&)> requestLog;
-};
 
 // The relay host named by the directory answer: `publicHost` when set, else the listen
 // address, else (listening on a wildcard address) the host of the request's Host header when
@@ -44,15 +14,16 @@ struct RelayConfig {
 std::string directoryHost(const std::string& publicHost, const std::string& listenHost,
                           const std::string& hostHeader);
 
-// The relay server: the directory look-up, camera registration, frame upload and the viewer
-// pages, all on one HTTP port. Every answer closes its connection, which is how the station
-// knows that an exchange has ended.
+// The relay server: the directory look-up, camera registration, live and archive frames, the
+// option sync, the viewer pages, and for the station's posting helper the move queue, the
+// visitor status and the live listing, all on one HTTP port. Every answer closes its
+// connection, which is how the station knows that an exchange has ended.
 //
 // Use: bind(), then run() (blocking) on one thread; stop() from any other thread ends run()
 // after the requests in progress are answered.
 class Relay {
   public:
-    // Opens the data folder; throws std::runtime_error (RegistryError, FrameStoreError) when
+    // Opens the data folder; throws std::runtime_error (DatabaseError, FrameStoreError) when
     // it cannot be used.
     explicit Relay(RelayConfig config);
     // Stops the relay and, when run() was started on another thread, waits until it has
@@ -72,6 +43,8 @@ class Relay {
     void stop();
 
     int port() const;
+    // Requests held waiting in a long poll now.
+    std::size_t heldRequests() const;
 
   private:
     struct Impl;

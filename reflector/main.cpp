@@ -4,6 +4,7 @@
 #include "Relay.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +62,12 @@ int main(int argc, char** argv) {
     config.publicHost = options.publicHost;
     config.maxCameras = options.maxCameras;
     config.maxConnectionsPerAddress = options.maxPerAddress;
+    config.maxLongPolls = options.maxLongPolls;
+    config.commandTimeToLive = std::chrono::seconds(options.commandTtl);
+    config.visitorWindow = std::chrono::seconds(options.visitorWindow);
+    config.listingTimeToLive = std::chrono::seconds(options.listingTtl);
+    config.archiveMaxFrames = options.archiveMaxFrames;
+    config.archiveMaxDays = options.archiveMaxDays;
     config.requestLog = [](const std::string& line) { printLine(stdout, line); };
 
     std::unique_ptr<reflector::Relay> relay;

@@ -6,7 +6,7 @@ packages=(
     cmake g++ make pkg-config binutils
     qt6-base-dev libqt6opengl6-dev
     libv4l-dev libjpeg62-turbo-dev
-    libcpp-httplib-dev libsqlite3-dev
+    libcpp-httplib-dev libsqlite3-dev libsodium-dev
     openjdk-17-jdk-headless
     libgtest-dev
     fonts-dejavu-core

@@ -1,10 +1,14 @@
-// Uploads per second through the relay: frames the size of a 320x240 JPEG posted the way the
-// station posts them, one fresh connection each, over loopback. Prints one figure.
+// Two figures of the relay over loopback:
+// - uploads per second: frames the size of a 320x240 JPEG posted the way the station posts
+//   them, one fresh connection each;
+// - command latency: from a viewer's command being sent until the posting helper's held poll
+//   has its answer (median, 90th percentile and worst of COMMANDS).
 //
-// reflector_bench [UPLOADS]   (default 500, at most 100000)
+// reflector_bench [UPLOADS [COMMANDS]]   (defaults 500 and 1000, each at most 100000)
 
 #include "Relay.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -17,6 +21,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -61,12 +66,47 @@ std::string uploadRequest(int port, const std::string& frame) {
            "\r\nConnection: Close\r\nCache-Control: no-cache\r\n\r\n" + body;
 }
 
+// Microseconds from queueing a command until a held poll has it, `commands` times; empty when
+// a poll came back without its command.
+std::vector<double> commandLatencies(reflector::Relay& relay, int port, long commands) {
+    const std::string poll = "GET /webcams/MoveRouterProxy?id=bench&wait=25 HTTP/1.1\r\n"
+                             "Host: 127.0.0.1\r\nConnection: Close\r\n\r\n";
+    const std::string form = "id=bench&cmd=pan_left";
+    const std::string command = "POST /webcams/command HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                "Content-Type: application/x-www-form-urlencoded\r\n"
+                                "Content-Length: " +
+                                std::to_string(form.size()) + "\r\nConnection: Close\r\n\r\n" +
+                                form;
+    std::vector<double> micros;
+    for (long i = 0; i < commands; ++i) {
+        std::string answer;
+        std::chrono::steady_clock::time_point answered;
+        std::thread helper([&] {
+            answer = exchange(port, poll);
+            answered = std::chrono::steady_clock::now();
+        });
+        while (relay.heldRequests() == 0) {
+            std::this_thread::yield();
+        }
+        const auto sent = std::chrono::steady_clock::now();
+        exchange(port, command);
+        helper.join();
+        if (answer.find("\r\n\r\npan_left\r\n") == std::string::npos) {
+            return {};
+        }
+        micros.push_back(std::chrono::duration<double, std::micro>(answered - sent).count());
+    }
+    return micros;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    long uploads = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 500;
-    if (uploads < 1 || uploads > 100000) {
-        std::fprintf(stderr, "usage: reflector_bench [UPLOADS from 1 to 100000]\n");
+    const long uploads = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 500;
+    const long commands = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 1000;
+    if (uploads < 1 || uploads > 100000 || commands < 1 || commands > 100000) {
+        std::fprintf(stderr,
+                     "usage: reflector_bench [UPLOADS [COMMANDS]], each from 1 to 100000\n");
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
@@ -96,7 +136,7 @@ int main(int argc, char** argv) {
         frame[kFrameBytes - 1] = '\xD9';
         const std::string request = uploadRequest(port, frame);
 
-        exchange(port, "GET /webcams/Register?id=bench&path=webcams&ptz=false HTTP/1.1\r\n"
+        exchange(port, "GET /webcams/Register?id=bench&path=webcams&ptz=true HTTP/1.1\r\n"
                        "Host: 127.0.0.1\r\nConnection: Close\r\n\r\n");
         long accepted = 0;
         const auto start = std::chrono::steady_clock::now();
@@ -106,6 +146,7 @@ int main(int argc, char** argv) {
             }
         }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        std::vector<double> latencies = commandLatencies(relay, port, commands);
         relay.stop();
         server.join();
 
@@ -117,6 +158,17 @@ int main(int argc, char** argv) {
                     "%.0f uploads per second\n",
                     uploads, kFrameBytes, took.count(),
                     static_cast<double>(uploads) / took.count());
+        if (latencies.size() != static_cast<std::size_t>(commands)) {
+            std::fprintf(stderr, "a held poll came back without its command\n");
+            status = 1;
+        } else {
+            std::sort(latencies.begin(), latencies.end());
+            std::printf(
+                "reflector: command to held poll over loopback, %ld commands: median %.0f us, "
+                "90th percentile %.0f us, worst %.0f us\n",
+                commands, latencies[latencies.size() / 2], latencies[latencies.size() * 9 / 10],
+                latencies.back());
+        }
     }
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);

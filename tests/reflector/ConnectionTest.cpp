@@ -114,7 +114,7 @@ TEST(ConnectionLimits, TurnsAwayConnectionsBeyondTheLimitForAnAddress) {
         }
     };
     RunningRelay relay(config);
-    HttpAnswer first;
+    WireAnswer first;
     std::thread client([&] { first = get(relay.port(), "/getReflector.php"); });
     {
         std::unique_lock lock(mutex);
@@ -131,6 +131,8 @@ TEST(ConnectionLimits, TurnsAwayConnectionsBeyondTheLimitForAnAddress) {
         << "the station must not take the folder for existing";
     EXPECT_NE(refusal.body.find("Reflector: false"), std::string::npos)
         << "nor an upload for accepted";
+    EXPECT_NE(refusal.body.find("Failed to synchronise settings."), std::string::npos)
+        << "and an option sync ends its wait";
     EXPECT_EQ(refusal.header("Connection"), "close");
 
     {

@@ -127,25 +127,6 @@ TEST_F(StartExchanges, RefusesOtherFoldersAndMotorValues) {
               std::string::npos);
 }
 
-TEST_F(StartExchanges, OptionSyncIsDeclinedWithAnAnswerTheStationKnows) {
-    // The form the station posts after its relay side has started.
-    const std::string form = "id=cam&path=webcams&zoom=false&snapshot=true&chat=false&secure=false"
-                             "&password=pass&ptz=false&presets=false&archive=false&chatID=room:0";
-    const RawAnswer raw = rawExchange(
-        relay.port(), "POST /webcams/SyncWebcams HTTP/1.1\r\n"
-                      "Accept: text/plain, text/html, */*\r\n"
-                      "Content-Type: application/x-www-form-urlencoded; charset=utf-8\r\n"
-                      "Host: 127.0.0.1:" +
-                          std::to_string(relay.port()) +
-                          "\r\nContent-Length: " + std::to_string(form.size()) +
-                          "\r\nConnection: Close\r\nCache-Control: no-cache\r\n\r\n" + form);
-    EXPECT_TRUE(raw.closed);
-    const auto answer = parse(raw.bytes);
-    EXPECT_EQ(answer.status, 501);
-    EXPECT_NE(answer.body.find("Failed to synchronise settings."), std::string::npos)
-        << "one of the phrases that end the station's wait: " << answer.body;
-}
-
 TEST_F(StartExchanges, UnknownAddressesAnswerNotFound) {
     const auto answer = get(relay.port(), "/webcams/NoSuchThing/deeper");
     EXPECT_EQ(answer.status, 404);

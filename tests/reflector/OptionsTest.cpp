@@ -15,14 +15,41 @@ TEST(Options, DefaultsListenLocallyOnPort8080) {
     EXPECT_EQ(parsed.options.dataDir, kDefaultData);
     EXPECT_EQ(parsed.options.publicHost, "");
     EXPECT_EQ(parsed.options.maxCameras, 1000u);
-    EXPECT_EQ(parsed.options.maxPerAddress, 4u);
+    EXPECT_EQ(parsed.options.maxPerAddress, 8u);
+    EXPECT_EQ(parsed.options.maxLongPolls, 32u);
+    EXPECT_EQ(parsed.options.commandTtl, 5);
+    EXPECT_EQ(parsed.options.visitorWindow, 30);
+    EXPECT_EQ(parsed.options.listingTtl, 120);
+    EXPECT_EQ(parsed.options.archiveMaxFrames, 2000u);
+    EXPECT_EQ(parsed.options.archiveMaxDays, 30);
     EXPECT_FALSE(parsed.options.help);
 }
 
 TEST(Options, ReadsEveryOptionInBothSpellings) {
-    const auto spaced = parseOptions({"--host", "0.0.0.0", "--port", "9000", "--data", "/srv/relay",
-                                      "--public-host", "cam.example.org", "--max-cameras", "25",
-                                      "--max-per-address", "0"},
+    const auto spaced = parseOptions({"--host",
+                                      "0.0.0.0",
+                                      "--port",
+                                      "9000",
+                                      "--data",
+                                      "/srv/relay",
+                                      "--public-host",
+                                      "cam.example.org",
+                                      "--max-cameras",
+                                      "25",
+                                      "--max-per-address",
+                                      "0",
+                                      "--max-long-polls",
+                                      "4",
+                                      "--command-ttl",
+                                      "7",
+                                      "--visitor-window",
+                                      "60",
+                                      "--listing-ttl",
+                                      "300",
+                                      "--archive-max-frames",
+                                      "50",
+                                      "--archive-max-days",
+                                      "3"},
                                      kDefaultData);
     ASSERT_EQ(spaced.error, "");
     EXPECT_EQ(spaced.options.host, "0.0.0.0");
@@ -31,6 +58,12 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(spaced.options.publicHost, "cam.example.org");
     EXPECT_EQ(spaced.options.maxCameras, 25u);
     EXPECT_EQ(spaced.options.maxPerAddress, 0u) << "no limit";
+    EXPECT_EQ(spaced.options.maxLongPolls, 4u);
+    EXPECT_EQ(spaced.options.commandTtl, 7);
+    EXPECT_EQ(spaced.options.visitorWindow, 60);
+    EXPECT_EQ(spaced.options.listingTtl, 300);
+    EXPECT_EQ(spaced.options.archiveMaxFrames, 50u);
+    EXPECT_EQ(spaced.options.archiveMaxDays, 3);
 
     const auto joined = parseOptions({"--port=0", "--data=/tmp/r", "--public-host=[::1]",
                                       "--max-cameras=1000000", "--max-per-address=1000"},
@@ -48,7 +81,11 @@ TEST(Options, HelpStopsReading) {
     EXPECT_TRUE(parseOptions({"-h"}, kDefaultData).options.help);
     EXPECT_NE(usageText("reflector").find("--public-host"), std::string::npos);
     EXPECT_NE(usageText("reflector").find("--max-cameras"), std::string::npos);
-    EXPECT_NE(usageText("reflector").find("--max-per-address"), std::string::npos);
+    for (const char* option :
+         {"--max-per-address", "--max-long-polls", "--command-ttl", "--visitor-window",
+          "--listing-ttl", "--archive-max-frames", "--archive-max-days"}) {
+        EXPECT_NE(usageText("reflector").find(option), std::string::npos) << option;
+    }
 }
 
 TEST(Options, RefusesBadArgumentsWithAReason) {
@@ -71,6 +108,12 @@ TEST(Options, RefusesBadArgumentsWithAReason) {
         {{"--max-cameras", "ten"}, "ten"},
         {{"--max-per-address", "1001"}, "--max-per-address"},
         {{"--max-per-address", "-1"}, "-1"},
+        {{"--max-long-polls", "1001"}, "--max-long-polls"},
+        {{"--command-ttl", "0"}, "--command-ttl"},
+        {{"--visitor-window", "3601"}, "--visitor-window"},
+        {{"--listing-ttl", "0"}, "--listing-ttl"},
+        {{"--archive-max-frames", "0"}, "--archive-max-frames"},
+        {{"--archive-max-days", "3651"}, "--archive-max-days"},
     };
     for (const auto& c : cases) {
         const auto parsed = parseOptions(c.args, kDefaultData);

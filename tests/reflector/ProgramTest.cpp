@@ -147,6 +147,31 @@ TEST(Program, TakesNoMoreCamerasThanAllowed) {
     EXPECT_EQ(program.wait(), 0);
 }
 
+TEST(Program, AppliesTheArchiveAndPollOptions) {
+    TempDir dir;
+    Program program({"--port", "0", "--data", dir.path().string(), "--archive-max-frames", "1",
+                     "--max-long-polls", "0"});
+    const int port = listeningPort(program);
+    ASSERT_GT(port, 0);
+    ASSERT_EQ(registerCamera(port, "cam").body, "User Registered Successfully.");
+    for (unsigned seed : {1u, 2u}) {
+        EXPECT_EQ(
+            parse(rawExchange(port, stationArchive("cam", fakeJpeg(2000, seed), port)).bytes).body,
+            "Archive: true");
+    }
+    std::size_t kept = 0;
+    for (const auto& file : std::filesystem::directory_iterator(dir.path() / "archive" / "cam")) {
+        kept += file.path().extension() == ".jpg";
+    }
+    EXPECT_EQ(kept, 1u) << "one archive frame per camera";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(get(port, "/webcams/MoveRouterProxy?id=cam&wait=25").body, "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10))
+        << "no poll is held";
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0);
+}
+
 TEST(Program, ExplainsBadArguments) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--port", "http"}, std::vector<std::string>{"--colour"},

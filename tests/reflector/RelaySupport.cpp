@@ -79,7 +79,7 @@ RawAnswer rawExchange(int port, const std::string& request) {
     return answer;
 }
 
-std::string HttpAnswer::header(const std::string& name) const {
+std::string WireAnswer::header(const std::string& name) const {
     const auto lower = [](std::string s) {
         for (char& c : s) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -104,8 +104,8 @@ std::string HttpAnswer::header(const std::string& name) const {
     return {};
 }
 
-HttpAnswer parse(const std::string& bytes) {
-    HttpAnswer answer;
+WireAnswer parse(const std::string& bytes) {
+    WireAnswer answer;
     const std::size_t end = bytes.find("\r\n\r\n");
     if (end == std::string::npos) {
         answer.head = bytes;
@@ -130,8 +130,8 @@ std::string stationGet(const std::string& uri, const std::string& host) {
            "Cache-Control: no-cache\r\n\r\n";
 }
 
-std::string stationUpload(const char* id, const char* path, const std::string* frame, int port,
-                          const std::string& boundary) {
+std::string uploadBody(const char* id, const char* path, const std::string* frame,
+                       const std::string& boundary) {
     std::string body;
     if (id != nullptr) {
         body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"id\"\r\n\r\n" + id +
@@ -148,7 +148,15 @@ std::string stationUpload(const char* id, const char* path, const std::string* f
                 *frame + "\r\n";
     }
     body += "--" + boundary + "--\r\n";
-    return "POST /webcams/Reflector HTTP/1.1\r\n"
+    return body;
+}
+
+namespace {
+
+std::string multipartRequest(const std::string& path, const std::string& body, int port,
+                             const std::string& boundary) {
+    return "POST " + path +
+           " HTTP/1.1\r\n"
            "Content-Type: multipart/form-data; boundary=" +
            boundary +
            "\r\n"
@@ -163,15 +171,82 @@ std::string stationUpload(const char* id, const char* path, const std::string* f
            body;
 }
 
-HttpAnswer get(int port, const std::string& uri) {
+constexpr const char* kBoundary = "Qm8xT3zV9kL2pR7sW4nY6bC1dF5gH0jA";
+
+} // namespace
+
+std::string stationUpload(const char* id, const char* path, const std::string* frame, int port,
+                          const std::string& boundary) {
+    return multipartRequest("/webcams/Reflector", uploadBody(id, path, frame, boundary), port,
+                            boundary);
+}
+
+std::string stationArchive(const std::string& id, const std::string& frame, int port) {
+    return multipartRequest("/webcams/Archive",
+                            uploadBody(id.c_str(), "webcams", &frame, kBoundary), port, kBoundary);
+}
+
+RelayConfig configWithClock(const std::filesystem::path& dataDir, ManualClock& clock) {
+    RelayConfig config;
+    config.dataDir = dataDir;
+    config.clock = clock.source();
+    return config;
+}
+
+Handlers::Handlers(const std::function<void(RelayConfig&)>& adjust) {
+    RelayConfig config = configWithClock(dir.path(), clock);
+    if (adjust) {
+        adjust(config);
+    }
+    service = std::make_unique<RelayService>(config);
+    service->registry().registerCamera("cam", true);
+}
+
+HttpRequest getRequest(const std::string& target, const std::string& client) {
+    return makeRequest("GET", target, {}, {}, client);
+}
+
+HttpRequest formPost(const std::string& path, const std::string& body, const std::string& client) {
+    return makeRequest("POST", path, body, {{"Content-Type", "application/x-www-form-urlencoded"}},
+                       client);
+}
+
+HttpRequest framePost(const std::string& path, const std::string& id, const std::string& frame) {
+    return makeRequest(
+        "POST", path, uploadBody(id.c_str(), "webcams", &frame, kBoundary),
+        {{"Content-Type", std::string("multipart/form-data; boundary=") + kBoundary}});
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+WireAnswer get(int port, const std::string& uri) {
     return parse(rawExchange(port, stationGet(uri)).bytes);
 }
 
-HttpAnswer upload(int port, const std::string& id, const std::string& frame) {
+WireAnswer postForm(int port, const std::string& path, const std::string& body) {
+    return parse(rawExchange(port, "POST " + path +
+                                       " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                       "Content-Type: application/x-www-form-urlencoded\r\n"
+                                       "Content-Length: " +
+                                       std::to_string(body.size()) +
+                                       "\r\nConnection: Close\r\n\r\n" + body)
+                     .bytes);
+}
+
+WireAnswer upload(int port, const std::string& id, const std::string& frame) {
     return parse(rawExchange(port, stationUpload(id.c_str(), "webcams", &frame, port)).bytes);
 }
 
-HttpAnswer registerCamera(int port, const std::string& id, bool ptz) {
+WireAnswer registerCamera(int port, const std::string& id, bool ptz) {
     return get(port,
                "/webcams/Register?id=" + id + "&path=webcams&ptz=" + (ptz ? "true" : "false"));
 }

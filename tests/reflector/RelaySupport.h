@@ -1,8 +1,12 @@
 #pragma once
 
+#include "Http.h"
 #include "Relay.h"
+#include "Routes.h"
 #include "TestFiles.h"
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -10,6 +14,47 @@
 #include <thread>
 
 namespace reflector::test {
+
+// A wall clock that moves only when told to; safe to read from any thread.
+class ManualClock {
+  public:
+    TimeSource source() {
+        return [this] { return WallClock::time_point(std::chrono::milliseconds(millis_.load())); };
+    }
+    void advance(std::chrono::milliseconds by) { millis_ += by.count(); }
+
+  private:
+    std::atomic<long long> millis_{1796601600000}; // 2026-12-07T00:00:00Z
+};
+
+// A relay configuration on `dataDir` that reads its time from `clock`.
+RelayConfig configWithClock(const std::filesystem::path& dataDir, ManualClock& clock);
+
+// The relay's handlers on a fresh data folder with a clock the test moves, the camera "cam"
+// registered; `adjust` may change the configuration first.
+struct Handlers {
+    explicit Handlers(const std::function<void(RelayConfig&)>& adjust = {});
+    HttpAnswer operator()(const HttpRequest& request) { return service->handle(request); }
+
+    TempDir dir;
+    ManualClock clock;
+    std::unique_ptr<RelayService> service;
+};
+
+// Requests as handlers see them.
+HttpRequest getRequest(const std::string& target, const std::string& client = "127.0.0.1");
+HttpRequest formPost(const std::string& path, const std::string& body,
+                     const std::string& client = "127.0.0.1");
+HttpRequest framePost(const std::string& path, const std::string& id, const std::string& frame);
+
+// The multipart body the station writes for a frame upload; a field given as nullptr is left
+// out.
+std::string uploadBody(const char* id, const char* path, const std::string* frame,
+                       const std::string& boundary);
+
+// Polls `condition` every millisecond for at most `limit`; true once it holds.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // A relay serving on 127.0.0.1 on a free port from a thread of the test, ready on return of
 // the constructor; stopped and joined by stop() or the destructor.
@@ -22,6 +67,7 @@ class RunningRelay {
     RunningRelay& operator=(const RunningRelay&) = delete;
 
     int port() const { return port_; }
+    std::size_t heldRequests() const { return relay_->heldRequests(); }
     // Stops the relay and returns what run() returned.
     bool stop();
 
@@ -45,14 +91,14 @@ struct RawAnswer {
 RawAnswer rawExchange(int port, const std::string& request);
 
 // An answer split like the station splits it: at the first empty line.
-struct HttpAnswer {
+struct WireAnswer {
     int status = 0;
     std::string head; // status line and header lines
     std::string body;
     // The value of a header (name compared without regard to case), empty when absent.
     std::string header(const std::string& name) const;
 };
-HttpAnswer parse(const std::string& bytes);
+WireAnswer parse(const std::string& bytes);
 
 // The GET request the station writes for the directory, folder check and registration.
 std::string stationGet(const std::string& uri, const std::string& host = "127.0.0.1");
@@ -61,9 +107,13 @@ std::string stationGet(const std::string& uri, const std::string& host = "127.0.
 std::string stationUpload(const char* id, const char* path, const std::string* frame, int port,
                           const std::string& boundary = "Qm8xT3zV9kL2pR7sW4nY6bC1dF5gH0jA");
 
+// The archive upload the station writes (the live upload's request to another address).
+std::string stationArchive(const std::string& id, const std::string& frame, int port);
+
 // Shorthands for station exchanges on a running relay.
-HttpAnswer get(int port, const std::string& uri);
-HttpAnswer upload(int port, const std::string& id, const std::string& frame);
-HttpAnswer registerCamera(int port, const std::string& id, bool ptz = false);
+WireAnswer get(int port, const std::string& uri);
+WireAnswer postForm(int port, const std::string& path, const std::string& body);
+WireAnswer upload(int port, const std::string& id, const std::string& frame);
+WireAnswer registerCamera(int port, const std::string& id, bool ptz = false);
 
 } // namespace reflector::test

@@ -20,7 +20,7 @@ class Uploads : public ::testing::Test {
     }
 
     // True when the answer is a refusal as the station recognises one.
-    static bool isRefusal(const HttpAnswer& a) {
+    static bool isRefusal(const WireAnswer& a) {
         return a.body.find("Reflector") != std::string::npos &&
                a.body.find("false") != std::string::npos;
     }
@@ -202,7 +202,7 @@ TEST_F(Uploads, RefusesBodiesWithoutALength) {
     EXPECT_EQ(refused.body, "Reflector: false - request body without a Content-Length");
 
     const RawAnswer unbounded =
-        rawExchange(relay.port(), "POST /webcams/SyncWebcams HTTP/1.1\r\nHost: x\r\n"
+        rawExchange(relay.port(), "POST /webcams/NoSuchThing HTTP/1.1\r\nHost: x\r\n"
                                   "Content-Type: application/x-www-form-urlencoded\r\n"
                                   "Connection: Close\r\n\r\nid=cam1&path=webcams");
     EXPECT_TRUE(unbounded.closed);

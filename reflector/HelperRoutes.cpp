@@ -1,0 +1,206 @@
+// The addresses the station's posting helper uses (the move queue, the visitor status and the
+// live listing) and the viewers' command that feeds the move queue.
+
+#include "CameraId.h"
+#include "Routes.h"
+
+#include <optional>
+
+namespace reflector {
+
+namespace {
+
+constexpr int kMostWaitSeconds = 25;
+
+// The `wait` parameter: 0 to 25 whole seconds, 0 when absent; nullopt when it is anything else.
+std::optional<int> waitSeconds(const HttpRequest& req) {
+    if (!req.hasParam("wait")) {
+        return 0;
+    }
+    const std::string text = req.param("wait");
+    if (text.empty() || text.size() > 2 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const int seconds = std::stoi(text);
+    return seconds <= kMostWaitSeconds ? std::optional<int>(seconds) : std::nullopt;
+}
+
+constexpr const char* kBadWait = "wait must be a whole number of seconds from 0 to 25";
+
+bool isForm(const HttpRequest& req) {
+    return hasMediaType(req.header("Content-Type"), "application/x-www-form-urlencoded");
+}
+
+// The first value of a form field; empty when absent.
+std::string field(const Fields& fields, const char* name) {
+    for (const auto& [key, value] : fields) {
+        if (key == name) {
+            return value;
+        }
+    }
+    return {};
+}
+
+HttpAnswer listingRefusal(int status, const std::string& reason) {
+    return textAnswer(status, "Listing: false - " + reason);
+}
+
+} // namespace
+
+HttpAnswer RelayService::command(const HttpRequest& req) {
+    if (!isForm(req)) {
+        return textAnswer(400, "Command refused: expected a form");
+    }
+    const Fields fields = parseForm(req.body);
+    const std::string id = field(fields, "id");
+    const std::string cmd = field(fields, "cmd");
+    if (!isValidCameraId(id)) {
+        return textAnswer(400, "Command refused: not a valid camera id");
+    }
+    if (!isStationCommand(cmd)) {
+        return textAnswer(400, "Command refused: unknown command");
+    }
+    if (!registry_.isRegistered(id)) {
+        return textAnswer(404, "Unknown camera");
+    }
+    moves_.push(id, cmd);
+    HttpAnswer queued;
+    queued.status = 204;
+    return queued;
+}
+
+HttpAnswer RelayService::moveRouterProxy(const HttpRequest& req) {
+    const std::string id = req.param("id");
+    if (!isValidCameraId(id)) {
+        return textAnswer(400, "Not a valid camera id");
+    }
+    const auto wait = waitSeconds(req);
+    if (!wait) {
+        return textAnswer(400, kBadWait);
+    }
+    if (!registry_.isRegistered(id)) {
+        return textAnswer(404, "Unknown camera");
+    }
+    std::vector<std::string> commands = moves_.take(id);
+    if (commands.empty() && *wait > 0) {
+        // Beyond the bound of held requests the poll is answered at once, as if without wait.
+        if (const HoldLimit::Permit permit = holds_.tryHold(req.clientAddress)) {
+            if (req.beforeWaiting) {
+                req.beforeWaiting();
+            }
+            commands = moves_.waitAndTake(id, std::chrono::steady_clock::now() +
+                                                  std::chrono::seconds(*wait));
+        }
+    }
+    std::string body;
+    for (const std::string& c : commands) {
+        body += c + "\r\n";
+    }
+    return textAnswer(200, body);
+}
+
+HttpAnswer RelayService::visitorStatus(const HttpRequest& req) {
+    const std::string id = req.param("id");
+    if (!isValidCameraId(id)) {
+        return textAnswer(400, "Not a valid camera id");
+    }
+    std::optional<bool> known;
+    if (req.hasParam("known")) {
+        const std::string text = req.param("known");
+        if (text != "true" && text != "false") {
+            return textAnswer(400, "known must be true or false");
+        }
+        known = text == "true";
+    }
+    const auto wait = waitSeconds(req);
+    if (!wait) {
+        return textAnswer(400, kBadWait);
+    }
+    if (!registry_.isRegistered(id)) {
+        return textAnswer(404, "Unknown camera");
+    }
+    bool status = visitors_.hasVisitors(id);
+    if (known && status == *known && *wait > 0) {
+        if (const HoldLimit::Permit permit = holds_.tryHold(req.clientAddress)) {
+            if (req.beforeWaiting) {
+                req.beforeWaiting();
+            }
+            status = visitors_.waitForChange(
+                id, *known, std::chrono::steady_clock::now() + std::chrono::seconds(*wait));
+        }
+    }
+    return textAnswer(200, status ? "true" : "false");
+}
+
+HttpAnswer RelayService::listingPost(const HttpRequest& req) {
+    if (!isForm(req)) {
+        return listingRefusal(400, "expected a form");
+    }
+    const ParsedListing parsed = parseListingPost(parseForm(req.body));
+    if (!parsed.error.empty()) {
+        return listingRefusal(400, parsed.error);
+    }
+    const auto result = listing_.post(parsed.entry, parsed.token);
+    switch (result.outcome) {
+    case ListingStore::Outcome::Created:
+    case ListingStore::Outcome::Replaced:
+        return textAnswer(200, "Listing: true token=" + result.token);
+    case ListingStore::Outcome::Full:
+        return listingRefusal(503, "the listing is full");
+    default:
+        return listingRefusal(403, "held by another station");
+    }
+}
+
+HttpAnswer RelayService::listingRefresh(const HttpRequest& req) {
+    if (!isForm(req)) {
+        return listingRefusal(400, "expected a form");
+    }
+    const Fields fields = parseForm(req.body);
+    const std::string id = field(fields, "id");
+    const std::string token = field(fields, "token");
+    if (!isValidCameraId(id)) {
+        return listingRefusal(400, "not a valid camera id");
+    }
+    if (!isListingToken(token)) {
+        return listingRefusal(400, "not a valid token");
+    }
+    switch (listing_.refresh(id, token).outcome) {
+    case ListingStore::Outcome::Refreshed:
+        return textAnswer(200, "Listing: true");
+    case ListingStore::Outcome::NotListed:
+        return listingRefusal(404, "not listed");
+    default:
+        return listingRefusal(403, "held by another station");
+    }
+}
+
+HttpAnswer RelayService::listingRemove(const HttpRequest& req) {
+    if (!isForm(req)) {
+        return listingRefusal(400, "expected a form");
+    }
+    const Fields fields = parseForm(req.body);
+    const std::string id = field(fields, "id");
+    const std::string token = field(fields, "token");
+    if (!isValidCameraId(id)) {
+        return listingRefusal(400, "not a valid camera id");
+    }
+    if (!isListingToken(token)) {
+        return listingRefusal(400, "not a valid token");
+    }
+    if (listing_.remove(id, token).outcome == ListingStore::Outcome::Removed) {
+        return textAnswer(200, "Listing: true");
+    }
+    return listingRefusal(403, "held by another station");
+}
+
+HttpAnswer RelayService::listingCheck(const HttpRequest& req) {
+    const std::string id = req.param("id");
+    if (!isValidCameraId(id)) {
+        return textAnswer(400, "Listed: false - not a valid camera id");
+    }
+    return textAnswer(200, listing_.isListed(id) ? "Listed: true" : "Listed: false");
+}
+
+} // namespace reflector

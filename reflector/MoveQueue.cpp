@@ -1,0 +1,110 @@
+#include "MoveQueue.h"
+
+namespace reflector {
+
+namespace {
+
+constexpr std::string_view kCommandWords[] = {
+    "tilt_up",          "tilt_down",      "pan_left", "pan_right", "pan_double_left",
+    "pan_double_right", "set_motor_home", "pre_up",   "pre_down",  "pre_left",
+    "pre_right",        "ZOOM_IN",        "ZOOM_OUT", "RESTORE"};
+
+// An optional sign and 1 to 7 decimal digits.
+bool isPresetNumber(std::string_view text) {
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 7) {
+        return false;
+    }
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool isStationCommand(std::string_view command) {
+    for (std::string_view word : kCommandWords) {
+        if (command == word) {
+            return true;
+        }
+    }
+    constexpr std::string_view preset = "Preset_";
+    if (command.substr(0, preset.size()) != preset) {
+        return false;
+    }
+    std::string_view rest = command.substr(preset.size());
+    for (int piece = 0; piece < 3; ++piece) {
+        const std::size_t colon = rest.find(':');
+        if ((colon == std::string_view::npos) != (piece == 2)) {
+            return false;
+        }
+        if (!isPresetNumber(rest.substr(0, colon))) {
+            return false;
+        }
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    }
+    return true;
+}
+
+MoveQueue::MoveQueue(TimeSource now, std::chrono::milliseconds timeToLive)
+    : now_(std::move(now)), timeToLive_(timeToLive) {}
+
+void MoveQueue::push(const std::string& camera, std::string command) {
+    {
+        std::lock_guard lock(mutex_);
+        auto& queue = queues_[camera];
+        queue.push_back({std::move(command), now_()});
+        while (queue.size() > kMaxPending) {
+            queue.pop_front();
+        }
+    }
+    pushed_.notify_all();
+}
+
+std::vector<std::string> MoveQueue::take(const std::string& camera) {
+    std::lock_guard lock(mutex_);
+    return takeLocked(camera);
+}
+
+std::vector<std::string> MoveQueue::waitAndTake(const std::string& camera,
+                                                std::chrono::steady_clock::time_point until) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        auto commands = takeLocked(camera);
+        if (!commands.empty() || closing_ ||
+            pushed_.wait_until(lock, until) == std::cv_status::timeout) {
+            return commands.empty() ? takeLocked(camera) : commands;
+        }
+    }
+}
+
+void MoveQueue::shutdown() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    pushed_.notify_all();
+}
+
+std::vector<std::string> MoveQueue::takeLocked(const std::string& camera) {
+    const auto it = queues_.find(camera);
+    if (it == queues_.end()) {
+        return {};
+    }
+    const WallClock::time_point now = now_();
+    std::vector<std::string> commands;
+    for (Pending& p : it->second) {
+        if (now - p.queuedAt < timeToLive_) {
+            commands.push_back(std::move(p.command));
+        }
+    }
+    queues_.erase(it);
+    return commands;
+}
+
+} // namespace reflector

@@ -1,0 +1,428 @@
+#include "Routes.h"
+
+#include "CameraId.h"
+#include "Jpeg.h"
+#include "Options.h"
+#include "Pages.h"
+#include "PasswordHash.h"
+
+#include <exception>
+#include <iostream>
+#include <optional>
+
+namespace reflector {
+
+namespace {
+
+constexpr const char* kHtml = "text/html; charset=utf-8";
+constexpr const char* kPagePolicy =
+    "default-src 'self'; img-src 'self' blob:; object-src 'none'; base-uri 'none'";
+
+// Answers to the station. It searches them for fixed phrases, so their wording is part of the
+// protocol (docs/protocol.md).
+constexpr const char* kRegistered = "User Registered Successfully.";
+constexpr const char* kFrameAccepted = "Reflector: true";
+constexpr const char* kFrameRefused = "Reflector: false - ";
+constexpr const char* kArchiveAccepted = "Archive: true";
+constexpr const char* kArchiveRefused = "Archive: false - ";
+constexpr const char* kSettingsWritten = "Settings written successfully.";
+constexpr const char* kSettingsFailed = "Failed to synchronise settings. ";
+
+HttpAnswer page(int status, std::string html) {
+    HttpAnswer answer;
+    answer.status = status;
+    answer.contentType = kHtml;
+    answer.body = std::move(html);
+    answer.headers.emplace_back("Content-Security-Policy", kPagePolicy);
+    return answer;
+}
+
+bool isWildcard(const std::string& host) {
+    return host.empty() || host == "0.0.0.0" || host == "::" || host == "[::]";
+}
+
+// The host part of a Host header ("name", "name:port", "[v6]:port").
+std::string hostOfHeader(const std::string& header) {
+    if (!header.empty() && header.front() == '[') {
+        const auto end = header.find(']');
+        return end == std::string::npos ? std::string() : header.substr(0, end + 1);
+    }
+    const auto colon = header.find(':');
+    if (colon != std::string::npos && header.find(':', colon + 1) == std::string::npos) {
+        return header.substr(0, colon);
+    }
+    return header;
+}
+
+// A text as a sentence: first letter upper case, a full stop at the end.
+std::string sentence(std::string text) {
+    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
+        text.front() = static_cast<char>(text.front() - 'a' + 'A');
+    }
+    if (!text.empty() && text.back() != '.') {
+        text += '.';
+    }
+    return text;
+}
+
+// What one kind of camera request answers to an identifier or a folder it cannot take.
+struct CameraRefusals {
+    const char* invalidId;
+    const char* unknownFolder;
+};
+
+constexpr CameraRefusals kCheckRefusals{"Exists: false - not a valid camera id",
+                                        "Exists: false - unknown folder"};
+constexpr CameraRefusals kRegisterRefusals{
+    "Registration refused: a camera id has 1 to 50 letters, digits, '-' or '_'.",
+    "Registration refused: unknown folder."};
+
+// A refusal when `id` is not a valid camera identifier or `folder` not the camera folder.
+std::optional<HttpAnswer> refuseCamera(const std::string& id, const std::string& folder,
+                                       const CameraRefusals& refusals) {
+    if (!isValidCameraId(id)) {
+        return textAnswer(400, refusals.invalidId);
+    }
+    if (folder != kCameraFolder) {
+        return textAnswer(400, refusals.unknownFolder);
+    }
+    return std::nullopt;
+}
+
+// The fields of a frame upload (live or archive).
+struct FrameUpload {
+    std::string id;
+    std::string frame;
+};
+
+// Reads a multipart frame upload: the parts id, path and frame, a registered camera, a JPEG no
+// larger than `maxBytes`. On failure the refusal, its text after `refused`.
+std::optional<HttpAnswer> readFrameUpload(const HttpRequest& req, Registry& registry,
+                                          std::size_t maxBytes, const std::string& refused,
+                                          FrameUpload& upload) {
+    const auto refuse = [&refused](int status, const std::string& reason) {
+        return textAnswer(status, refused + reason);
+    };
+    const std::string contentType = req.header("Content-Type");
+    if (!hasMediaType(contentType, "multipart/form-data")) {
+        return refuse(400, "expected a multipart/form-data upload");
+    }
+    const auto parts = parseMultipart(contentType, req.body);
+    if (!parts) {
+        return refuse(400, "malformed multipart/form-data body");
+    }
+    const auto part = [&parts](const char* name) -> const FormPart* {
+        for (const FormPart& p : *parts) {
+            if (p.name == name) {
+                return &p;
+            }
+        }
+        return nullptr;
+    };
+    for (const char* field : {"id", "path", "frame"}) {
+        if (part(field) == nullptr) {
+            return refuse(400, std::string("missing field '") + field + "'");
+        }
+    }
+    upload.id = part("id")->content;
+    if (!isValidCameraId(upload.id)) {
+        return refuse(400, "not a valid camera id");
+    }
+    if (part("path")->content != kCameraFolder) {
+        return refuse(400, "unknown folder");
+    }
+    if (!registry.isRegistered(upload.id)) {
+        return refuse(404, "camera " + upload.id + " is not registered");
+    }
+    const std::string& frame = part("frame")->content;
+    if (frame.size() > maxBytes) {
+        return refuse(413, "frame of " + std::to_string(frame.size()) + " bytes is larger than " +
+                               std::to_string(maxBytes));
+    }
+    if (!looksLikeJpeg(frame)) {
+        return refuse(415, "frame is not a JPEG image");
+    }
+    upload.frame = frame;
+    return std::nullopt;
+}
+
+// The configuration with its defaults filled in and its data folder in place.
+RelayConfig prepared(RelayConfig config) {
+    if (!config.clock) {
+        config.clock = [] { return WallClock::now(); };
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(config.dataDir, ec);
+    if (ec) {
+        throw FrameStoreError("cannot create " + config.dataDir.string() + ": " + ec.message());
+    }
+    return config;
+}
+
+} // namespace
+
+HttpAnswer refusalFor(const std::string& path, int status, const std::string& reason) {
+    if (path == "/webcams/Reflector") {
+        return textAnswer(status, kFrameRefused + reason);
+    }
+    if (path == "/webcams/Archive") {
+        return textAnswer(status, kArchiveRefused + reason);
+    }
+    if (path == "/webcams/SyncWebcams") {
+        return textAnswer(status, kSettingsFailed + sentence(reason));
+    }
+    if (path == "/live/post" || path == "/live/refresh" || path == "/live/remove") {
+        return textAnswer(status, "Listing: false - " + reason);
+    }
+    if (path == "/live/check") {
+        return textAnswer(status, "Listed: false - " + reason);
+    }
+    if (path == "/webcams/command") {
+        return textAnswer(status, "Command refused: " + reason);
+    }
+    return textAnswer(status, reason);
+}
+
+HttpAnswer busyAnswer() {
+    return textAnswer(503, "Reflector: false - Exists: false - Listing: false - too many "
+                           "connections from your address at once, try again shortly. "
+                           "Failed to synchronise settings.");
+}
+
+std::string directoryHost(const std::string& publicHost, const std::string& listenHost,
+                          const std::string& hostHeader) {
+    if (!publicHost.empty()) {
+        return publicHost;
+    }
+    if (!isWildcard(listenHost)) {
+        return listenHost;
+    }
+    // Listening on every address: name the relay as the client named this server.
+    const std::string host = hostOfHeader(hostHeader);
+    return isValidHostName(host) ? host : "127.0.0.1";
+}
+
+RelayService::RelayService(RelayConfig config)
+    : config_(prepared(std::move(config))),
+      db_(std::make_unique<Database>(config_.dataDir / "reflector.db")), registry_(*db_),
+      frames_(config_.dataDir / "frames", config_.cachedFrames), options_(*db_),
+      archive_(*db_, config_.dataDir / "archive", config_.clock, config_.archiveMaxFrames,
+               config_.archiveMaxDays),
+      listing_(*db_, config_.clock, config_.listingTimeToLive, config_.maxCameras),
+      moves_(config_.clock, config_.commandTimeToLive),
+      visitors_(config_.clock, config_.visitorWindow),
+      holds_(config_.maxLongPolls,
+             config_.maxConnectionsPerAddress == 0 ? 0 : config_.maxLongPollsPerAddress) {
+    {
+        auto lock = db_->lock();
+        db_->execute("PRAGMA user_version=2");
+    }
+    addRoutes();
+}
+
+void RelayService::setListenAddress(const std::string& host, int port) {
+    listenHost_ = host;
+    port_ = port;
+}
+
+void RelayService::addRoutes() {
+    const auto bind = [this](HttpAnswer (RelayService::*handler)(const HttpRequest&)) {
+        return [this, handler](const HttpRequest& req) { return (this->*handler)(req); };
+    };
+    Router& r = router_;
+    r.add("GET", "/", [this](const HttpRequest&) { return cameraList(); });
+    r.add("GET", "/getReflector.php", bind(&RelayService::directory));
+    r.add("GET", "/webcams/CheckFolderExists", bind(&RelayService::checkFolder));
+    r.add("GET", "/webcams/Register", bind(&RelayService::registerCamera));
+    r.add("POST", "/webcams/Reflector", bind(&RelayService::upload));
+    r.add("POST", "/webcams/Archive", bind(&RelayService::archiveUpload));
+    r.add("POST", "/webcams/SyncWebcams", bind(&RelayService::syncOptions));
+    r.add("GET", "/webcams/live", bind(&RelayService::live));
+    const auto viewerById = [this](const HttpRequest& req) { return viewer(req.param("id")); };
+    r.add("GET", "/webcams/view", viewerById);
+    // The address the station's "View Camera Webpage" button opens.
+    r.add("GET", "/webcams/index.jsp", viewerById);
+    r.add("POST", "/webcams/command", bind(&RelayService::command));
+    r.add("GET", "/webcams/MoveRouterProxy", bind(&RelayService::moveRouterProxy));
+    r.add("GET", "/webcams/CheckVisitorStatus", bind(&RelayService::visitorStatus));
+    r.add("POST", "/live/post", bind(&RelayService::listingPost));
+    r.add("POST", "/live/refresh", bind(&RelayService::listingRefresh));
+    r.add("POST", "/live/remove", bind(&RelayService::listingRemove));
+    r.add("GET", "/live/check", bind(&RelayService::listingCheck));
+    r.add("GET", "/static/viewer.js", [](const HttpRequest&) {
+        const auto file = webFile("viewer.js");
+        HttpAnswer answer = textAnswer(200, std::string(file));
+        answer.contentType = "text/javascript; charset=utf-8";
+        return answer;
+    });
+    r.add("GET", "/static/style.css", [](const HttpRequest&) {
+        const auto file = webFile("style.css");
+        HttpAnswer answer = textAnswer(200, std::string(file));
+        answer.contentType = "text/css; charset=utf-8";
+        return answer;
+    });
+    // Only for paths without a handler of their own: /webcams/<camera id> is the camera's
+    // viewer.
+    r.addPrefix("GET", "/webcams/", [this](const HttpRequest& req) {
+        const std::string id = req.path.substr(std::string("/webcams/").size());
+        if (!isValidCameraId(id)) {
+            return textAnswer(404, statusText(404));
+        }
+        return viewer(id);
+    });
+}
+
+HttpAnswer RelayService::handle(const HttpRequest& request) {
+    try {
+        return router_.route(request);
+    } catch (const std::exception& e) {
+        std::cerr << "reflector: " << loggable(request.method) << ' ' << loggable(request.path)
+                  << " failed: " << e.what() << std::endl;
+    } catch (...) {
+        std::cerr << "reflector: " << loggable(request.method) << ' ' << loggable(request.path)
+                  << " failed" << std::endl;
+    }
+    return refusalFor(request.path, 500, "internal error");
+}
+
+void RelayService::shutdown() {
+    moves_.shutdown();
+    visitors_.shutdown();
+}
+
+HttpAnswer RelayService::directory(const HttpRequest& req) {
+    return textAnswer(200, directoryHost(config_.publicHost, listenHost_, req.header("Host")) +
+                               "\r\n" + std::to_string(port_) + "\r\n" +
+                               std::string(kCameraFolder) + "\r\n");
+}
+
+HttpAnswer RelayService::checkFolder(const HttpRequest& req) {
+    const std::string id = req.param("id");
+    if (auto refused = refuseCamera(id, req.param("path"), kCheckRefusals)) {
+        return *refused;
+    }
+    return textAnswer(200, registry_.isRegistered(id) ? "Exists: true" : "Exists: false");
+}
+
+HttpAnswer RelayService::registerCamera(const HttpRequest& req) {
+    const std::string id = req.param("id");
+    if (auto refused = refuseCamera(id, req.param("path"), kRegisterRefusals)) {
+        return *refused;
+    }
+    const std::string ptz = req.param("ptz");
+    if (ptz != "true" && ptz != "false") {
+        return textAnswer(400, "Registration refused: ptz must be true or false.");
+    }
+    if (!registry_.registerCamera(id, ptz == "true", config_.maxCameras)) {
+        return textAnswer(
+            503, "Registration refused: this relay already serves as many cameras as it takes (" +
+                     std::to_string(config_.maxCameras) + ").");
+    }
+    return textAnswer(200, kRegistered);
+}
+
+HttpAnswer RelayService::upload(const HttpRequest& req) {
+    FrameUpload upload;
+    if (auto refused =
+            readFrameUpload(req, registry_, config_.maxFrameBytes, kFrameRefused, upload)) {
+        return *refused;
+    }
+    try {
+        frames_.put(upload.id, std::move(upload.frame));
+    } catch (const FrameStoreError& e) {
+        std::cerr << "reflector: " << e.what() << std::endl;
+        return textAnswer(500, std::string(kFrameRefused) + "could not store the frame");
+    }
+    // The frame is stored and served from now on: a time stamp that cannot be written (the
+    // database busy or its disk full) is only logged, so the station does not report a refusal.
+    try {
+        registry_.noteFrame(upload.id);
+    } catch (const DatabaseError& e) {
+        std::cerr << "reflector: frame of camera " << upload.id
+                  << " accepted, its time not recorded: " << e.what() << std::endl;
+    }
+    return textAnswer(200, kFrameAccepted);
+}
+
+HttpAnswer RelayService::archiveUpload(const HttpRequest& req) {
+    FrameUpload upload;
+    if (auto refused =
+            readFrameUpload(req, registry_, config_.maxFrameBytes, kArchiveRefused, upload)) {
+        return *refused;
+    }
+    try {
+        archive_.add(upload.id, upload.frame);
+    } catch (const std::runtime_error& e) {
+        std::cerr << "reflector: archive frame of camera " << upload.id << " not kept: " << e.what()
+                  << std::endl;
+        return textAnswer(500, std::string(kArchiveRefused) + "could not store the frame");
+    }
+    return textAnswer(200, kArchiveAccepted);
+}
+
+HttpAnswer RelayService::syncOptions(const HttpRequest& req) {
+    const auto refuse = [](int status, const std::string& reason) {
+        return textAnswer(status, kSettingsFailed + reason);
+    };
+    if (!hasMediaType(req.header("Content-Type"), "application/x-www-form-urlencoded")) {
+        return refuse(415, "Expected a form (application/x-www-form-urlencoded).");
+    }
+    const ParsedSync parsed = parseSyncForm(req.body);
+    if (!parsed.error.empty()) {
+        return refuse(400, parsed.error);
+    }
+    const CameraOptions& options = parsed.form.options;
+    if (!registry_.isRegistered(options.camera)) {
+        return refuse(404, "Unknown camera.");
+    }
+    try {
+        const std::string hash = hashPassword(parsed.form.password);
+        options_.store(options, hash, unixMillis(config_.clock()));
+    } catch (const std::runtime_error& e) {
+        std::cerr << "reflector: options of camera " << options.camera
+                  << " not stored: " << e.what() << std::endl;
+        return refuse(500, "The options could not be stored.");
+    }
+    return textAnswer(200, kSettingsWritten);
+}
+
+HttpAnswer RelayService::live(const HttpRequest& req) {
+    const std::string id = req.param("id");
+    if (!isValidCameraId(id)) {
+        return textAnswer(400, "Not a valid camera id");
+    }
+    const auto frame = frames_.latest(id);
+    const bool registered = registry_.isRegistered(id);
+    if (registered) {
+        noteVisit(id);
+    }
+    if (!frame) {
+        return textAnswer(404, registered ? "No picture yet" : "Unknown camera");
+    }
+    HttpAnswer answer;
+    answer.contentType = "image/jpeg";
+    answer.body = *frame;
+    return answer;
+}
+
+HttpAnswer RelayService::viewer(const std::string& id) {
+    if (!isValidCameraId(id)) {
+        return page(400, messagePage("Not a camera",
+                                     "A camera id has 1 to 50 letters, digits, '-' or '_'."));
+    }
+    if (!registry_.isRegistered(id)) {
+        return page(404, messagePage("Unknown camera", "No camera " + id + " is registered here."));
+    }
+    noteVisit(id);
+    return page(200, viewerPage(id));
+}
+
+HttpAnswer RelayService::cameraList() {
+    return page(200, cameraListPage(registry_.list()));
+}
+
+void RelayService::noteVisit(const std::string& id) {
+    visitors_.noteVisit(id);
+}
+
+} // namespace reflector

@@ -1,0 +1,102 @@
+#pragma once
+
+// The relay's routes: every address the relay serves, each a handler that takes an HttpRequest
+// and gives an HttpAnswer, over the relay's stores. Nothing here depends on the HTTP library;
+// tests call handle() directly.
+
+#include "Archive.h"
+#include "CameraOptions.h"
+#include "Database.h"
+#include "FrameStore.h"
+#include "HoldLimit.h"
+#include "Http.h"
+#include "Listing.h"
+#include "MoveQueue.h"
+#include "Registry.h"
+#include "RelayConfig.h"
+#include "Visitors.h"
+
+#include <memory>
+#include <string>
+
+namespace reflector {
+
+// The answer to a request refused before its handler ran, or by it: texts in the style of the
+// address, so that the station and the helper recognise them ("Reflector: false - ...",
+// "Archive: false - ...", "Failed to synchronise settings. ...", "Listing: false - ..."); other
+// addresses get `reason` as it is.
+HttpAnswer refusalFor(const std::string& path, int status, const std::string& reason);
+
+// The answer to a connection turned away for its address before its request was read. It holds
+// the refusal phrases of every exchange the station and its helper wait on, so none of them
+// takes it for success or waits on.
+HttpAnswer busyAnswer();
+
+class RelayService {
+  public:
+    // Opens the data folder (created when missing) and everything in it; throws DatabaseError
+    // or FrameStoreError when it cannot be used.
+    explicit RelayService(RelayConfig config);
+    RelayService(const RelayService&) = delete;
+    RelayService& operator=(const RelayService&) = delete;
+
+    // The address the relay listens on, for the directory answer.
+    void setListenAddress(const std::string& host, int port);
+
+    // Answers one request. Never throws: a failure is logged and answered 500.
+    HttpAnswer handle(const HttpRequest& request);
+
+    // Ends every long poll at once, now and later (the relay is stopping).
+    void shutdown();
+    std::size_t heldRequests() const { return holds_.held(); }
+
+    // The stores, for the pages and for tests.
+    Registry& registry() { return registry_; }
+    OptionStore& options() { return options_; }
+    ArchiveStore& archive() { return archive_; }
+    ListingStore& listing() { return listing_; }
+    VisitorTracker& visitors() { return visitors_; }
+    MoveQueue& moves() { return moves_; }
+
+  private:
+    void addRoutes();
+
+    // The station's exchanges.
+    HttpAnswer directory(const HttpRequest& req);
+    HttpAnswer checkFolder(const HttpRequest& req);
+    HttpAnswer registerCamera(const HttpRequest& req);
+    HttpAnswer upload(const HttpRequest& req);
+    HttpAnswer archiveUpload(const HttpRequest& req);
+    HttpAnswer syncOptions(const HttpRequest& req);
+    // Viewers.
+    HttpAnswer live(const HttpRequest& req);
+    HttpAnswer viewer(const std::string& id);
+    HttpAnswer cameraList();
+    HttpAnswer command(const HttpRequest& req);
+    // The station's posting helper.
+    HttpAnswer moveRouterProxy(const HttpRequest& req);
+    HttpAnswer visitorStatus(const HttpRequest& req);
+    HttpAnswer listingPost(const HttpRequest& req);
+    HttpAnswer listingRefresh(const HttpRequest& req);
+    HttpAnswer listingRemove(const HttpRequest& req);
+    HttpAnswer listingCheck(const HttpRequest& req);
+
+    // A viewer asked for the camera's picture or page.
+    void noteVisit(const std::string& id);
+
+    RelayConfig config_;
+    std::unique_ptr<Database> db_;
+    Registry registry_;
+    FrameStore frames_;
+    OptionStore options_;
+    ArchiveStore archive_;
+    ListingStore listing_;
+    MoveQueue moves_;
+    VisitorTracker visitors_;
+    HoldLimit holds_;
+    Router router_;
+    std::string listenHost_;
+    int port_ = -1;
+};
+
+} // namespace reflector
