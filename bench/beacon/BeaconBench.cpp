@@ -4,7 +4,8 @@
 // - start-up time, and memory and CPU time while idle with posting, move polling and the visitor
 //   check running (30 s; BEACON_BENCH_SECONDS changes that).
 // BEACON_BENCH_JVM_OPTIONS is handed to the helper's runtime (as JDK_JAVA_OPTIONS) to compare
-// settings against the ones built into the runtime.
+// settings against the ones built into the runtime; BEACON_TEST_REFLECTOR runs another build of
+// the relay.
 
 #include "BeaconSupport.h"
 

@@ -1,6 +1,7 @@
 package org.kestrova.beacon;
 
 import java.io.IOException;
+import java.util.Locale;
 
 /**
  * A job that asks the camera's relay again and again and hands what it learns to the station's
@@ -20,7 +21,8 @@ abstract class RelayJob implements Runnable {
         this.name = name;
         this.line = line;
         this.backoff = new Backoff(name);
-        this.thread = BeaconServer.threads(name.toLowerCase()).newThread(this);
+        this.thread = BeaconServer.threads(name.toLowerCase(Locale.ROOT).replace(' ', '-'))
+                .newThread(this);
     }
 
     RelayLine line() {
