@@ -12,6 +12,7 @@
 #include "core/Wait.h"
 #include "settings/DataFolder.h"
 #include "settings/Deployment.h"
+#include "settings/Password.h"
 #include "settings/Settings.h"
 #include "settings/TypeNumber.h"
 #include "ui/Options.h"
@@ -44,7 +45,12 @@ Station::Station(QStringList arguments, QObject* parent)
     connect(&t.InstallFinished, &QTimer::timeout, this, [this] { RequestClose(); });
     Ui().cmdChangeCam.onClick(alive_, [this] { ChangeCamera(); });
 
-    service_.uploader.setFrameSource([this](bool localImage) { return camera_.Frame(localImage); });
+    connect(&t.tmrArchive, &QTimer::timeout, this, [this] { service_.archive.tmrArchive_Timer(); });
+    const auto frames = [this](bool localImage) { return camera_.Frame(localImage); };
+    service_.uploader.setFrameSource(frames);
+    service_.archive.setFrameSource(frames);
+    service_.sync.setAnswerHandler(
+        [this](const QByteArray& piece) { return posting_.HandleAnswer(piece); });
     service_.reflector.setJobs(RelayJobs{
         [this] { posting_.StartVisitorCheck(); },
         [this] { posting_.StopVisitorCheck(); },
@@ -233,6 +239,7 @@ void Station::LaunchPostingService() {
 void Station::ApplyArchiveSwitches() {
     Ui().chkDisplayArchive.set(App().Archive.DisplayArchive);
     Ui().chkEnableArchive.set(App().Settings.ArchiveEnabled);
+    Ui().lblPassword.set(getPassword());
 }
 
 void Station::ShowMainWindow() {
@@ -361,6 +368,7 @@ void Station::Unload() {
     service_.uploader.CloseReflectorSocket();
     timers.SlowTimer.stop();
     timers.InstallFinished.stop();
+    timers.tmrArchive.stop();
     Ui().chkEnableArchive.setEnabled(false);
     posting_.CloseClientSocket();
     service_.CloseServiceSockets();

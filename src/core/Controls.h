@@ -161,6 +161,8 @@ struct Controls {
     CheckBox chkDisplayArchive;
 
     ComboBox cboArchive;
+    Label lblArcUpload;   // minutes to the next archive upload
+    Label lblPassword;    // the viewer password
     Label lblJPEGQuality; // title of the quality slider
     Slider sldJPEGQuality;
     Slider sldFocus; // the zoom slider

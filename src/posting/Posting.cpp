@@ -156,7 +156,7 @@ void PostingClient::SendJavaRequest(const QString& request, const QString& param
     }
 }
 
-void PostingClient::HandleAnswer(const QByteArray& piece) {
+bool PostingClient::HandleAnswer(const QByteArray& piece) {
     const ChannelAnswer answer = ReadChannelAnswer(piece);
     AppState& s = App();
     const auto apply = [](Flag& flag, const std::optional<bool>& value) {
@@ -169,6 +169,7 @@ void PostingClient::HandleAnswer(const QByteArray& piece) {
     apply(s.ReflectorRunning, answer.reflectorRunning);
     if (answer.answered)
         s.RequestAnswered = kTrue;
+    return answer.answered;
 }
 
 // The helper closed the channel. After "shutdown" that means it has gone.

@@ -58,8 +58,8 @@ class PostingClient {
                          OnClose onClose = OnClose::Abort);
 
     // Applies a piece of an answer to the shared flags; the settings synchronisation's answers
-    // come here too.
-    void HandleAnswer(const QByteArray& piece);
+    // come here too. True when the piece answers the request under way.
+    bool HandleAnswer(const QByteArray& piece);
 
     // The 30-second posting tick: online check, posting check, then connect, edit or
     // disconnect posting.

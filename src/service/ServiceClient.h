@@ -2,6 +2,7 @@
 // its own socket, made and closed with the station.
 #pragma once
 
+#include "service/Archive.h"
 #include "service/Reflector.h"
 #include "service/Sync.h"
 #include "service/Upload.h"
@@ -13,10 +14,16 @@ struct ServiceClient {
     WebClient web;
     Uploader uploader;
     SettingsSync sync;
+    ArchiveUploader archive{sync};
     ReflectorClient reflector{web, uploader, sync};
 
-    // Closes the web request socket and the archive socket without running their handlers.
-    void CloseServiceSockets() { web.CloseWebSocket(); }
+    // Closes the sockets of the web requests, the archive and the option synchronisation
+    // without running their handlers.
+    void CloseServiceSockets() {
+        web.CloseWebSocket();
+        archive.CloseArchiveSocket();
+        sync.CloseSyncSocket();
+    }
 };
 
 } // namespace kestrova

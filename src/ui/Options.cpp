@@ -16,14 +16,6 @@ void InstallOptionHandlers() {
     ui.chkEnablePresets.onChange(
         [] { App().Settings.PresetsEnabled = Ui().chkEnablePresets.value(); });
     ui.chkChatOnOff.onChange([] { App().Settings.ChatEnabled = Ui().chkChatOnOff.value(); });
-    ui.chkEnableArchive.onChange(
-        [] { App().Settings.ArchiveEnabled = Ui().chkEnableArchive.value(); });
-    ui.chkDisplayArchive.onChange(
-        [] { App().Archive.DisplayArchive = Ui().chkDisplayArchive.value(); });
-    ui.cboArchive.onChange([] {
-        if (Ui().cboArchive.value() >= 0)
-            App().Archive.ArchiveRateIndex = static_cast<std::int16_t>(Ui().cboArchive.value());
-    });
 }
 
 } // namespace kestrova

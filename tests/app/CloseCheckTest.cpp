@@ -3,10 +3,14 @@
 #include "core/Controls.h"
 #include "core/EventLog.h"
 #include "settings/Settings.h"
+#include "support/FakeHelper.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QSignalSpy>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -57,6 +61,26 @@ TEST(CloseCheck, AHelperThatNeverAnsweredCountsAsClosed) {
     EXPECT_TRUE(station.CloseCheck());
 }
 
+TEST(CloseCheck, TheRelayThenTheHelperWindDownAndShutdownIsSentOnce) {
+    test::StationFixture fixture;
+    test::FakeHelper helper([](const QByteArray&) { return QList<QByteArray>{"Shutdown;"}; });
+    helper.closeAfterAnswer = false;
+    qputenv("KESTROVA_POSTING_PORT", QByteArray::number(helper.port()));
+    Station station({});
+    Idle();
+    App().ReflectorRunning = kTrue;
+    App().PostingServerRunning = kTrue;
+
+    EXPECT_FALSE(station.CloseCheck()); // the relay
+    EXPECT_EQ(App().ReflectorRunning, kFalse);
+    EXPECT_FALSE(station.CloseCheck()); // "shutdown"; the helper answers and stays
+    EXPECT_FALSE(station.CloseCheck());
+    EXPECT_FALSE(station.CloseCheck());
+    EXPECT_EQ(helper.requestWords(), QList<QByteArray>{"shutdown"});
+    EXPECT_EQ(App().PostingServerRunning, kTrue);
+    EXPECT_TRUE(Timers().InstallFinished.isActive());
+}
+
 TEST(CloseCheck, UploadInFlightAndWebRequestHoldTheClose) {
     test::StationFixture fixture;
     Station station({});
@@ -92,6 +116,32 @@ TEST(Unload, SavesLoadedRecordsLogsAndTerminates) {
     ASSERT_GE(log.size(), 2);
     EXPECT_EQ(log[log.size() - 2], QStringLiteral("Shutdown: Close application called"));
     EXPECT_EQ(log.last(), QStringLiteral("Shutdown: Ending application"));
+}
+
+TEST(Unload, WritesTheFourSettingsFilesOnceInTheirOrder) {
+    test::StationFixture fixture;
+    const QString folder = fixture.useDataFolder();
+    CreateEventLog();
+    LoadSettings();
+    Station station({});
+    // Each file is written whole under another name and renamed into place.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, folder.toLocal8Bit().constData(), IN_MOVED_TO), 0);
+    station.Unload();
+    QStringList renamed;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(watch, buffer, sizeof buffer)) > 0) {
+        for (char* at = buffer; at < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            renamed << QString::fromLocal8Bit(event->name);
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
+    EXPECT_EQ(renamed, (QStringList{QStringLiteral("settings.dat"), QStringLiteral("cam.dat"),
+                                    QStringLiteral("chat.dat"), QStringLiteral("archive.dat")}));
 }
 
 TEST(Unload, BeforeTheDataFolderExistsNothingIsWritten) {

@@ -1,15 +1,23 @@
 // The whole chain on one machine: the station program with a virtual camera, posting to the
 // relay program, which keeps the latest frame of the camera.
+#include "core/AppState.h"
+#include "core/Controls.h"
+#include "core/EventLog.h"
+#include "service/ServiceClient.h"
 #include "support/TestSupport.h"
 
+#include <QBuffer>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +29,19 @@ namespace {
 
 using test::StationProcess;
 using test::WaitFor;
+
+// One GET to the relay on 127.0.0.1; the whole answer, or nothing.
+QByteArray HttpGet(quint16 port, const QByteArray& path) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(2000))
+        return {};
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (socket.waitForReadyRead(2000))
+        answer += socket.readAll();
+    return answer;
+}
 
 // The port of the relay's start line ("reflector: listening on HOST port N, data folder ...");
 // 0 while it has not come.
@@ -145,4 +166,82 @@ TEST_F(RelayEndToEnd, StationRegistersAndKeepsPostingFramesAcrossARelayRestart) 
     ASSERT_TRUE(StationProcess::terminate(station, 20000));
     EXPECT_EQ(station.exitCode(), 0);
     EXPECT_EQ(test::LogMessages(dataFolder).last(), QStringLiteral("Shutdown: Ending application"));
+}
+
+TEST_F(RelayEndToEnd, TheHelperKeepsTheListingTheOptionsReachTheRelayAndTheCloseWindsDown) {
+    ASSERT_TRUE(startRelay()) << relayErrors().toStdString();
+    run_.program().useDirectory(port_, QStringLiteral("e2e-camera"));
+    run_.useRealHelper();
+    QProcess& station = run_.start();
+
+    ASSERT_TRUE(WaitFor(
+        [&] { return HttpGet(port_, "/live/check?id=e2e-camera").endsWith("Listed: true"); },
+        20000))
+        << run_.errors(station).toStdString();
+    EXPECT_TRUE(WaitFor(
+        [&] { return test::ReadFile(relayOut()).contains("POST /webcams/SyncWebcams 200"); }, 5000))
+        << "the relay stored the station's options";
+
+    ASSERT_TRUE(StationProcess::terminate(station, 30000)) << run_.errors(station).toStdString();
+    EXPECT_EQ(station.exitCode(), 0);
+    const QString folder = run_.dataFolder();
+    const QStringList log = test::LogMessages(folder);
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log[log.size() - 2], QStringLiteral("Shutdown: Close application called"));
+    EXPECT_EQ(log.last(), QStringLiteral("Shutdown: Ending application"));
+    const std::pair<const char*, qint64> files[] = {
+        {"settings.dat", 308}, {"cam.dat", 514}, {"chat.dat", 106}, {"archive.dat", 4}};
+    for (const auto& [name, size] : files)
+        EXPECT_EQ(QFileInfo(folder + QLatin1Char('/') + QLatin1String(name)).size(), size) << name;
+
+    // The helper was told once, took its entry off the listing and has gone.
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return test::ReadFile(folder + QStringLiteral("/BeaconServer.log"))
+                .contains("BeaconServer stopped");
+        },
+        10000));
+    EXPECT_EQ(test::ReadFile(folder + QStringLiteral("/BeaconServer.log"))
+                  .count("Shutdown requested by the station"),
+              1);
+    EXPECT_TRUE(HttpGet(port_, "/live/check?id=e2e-camera").endsWith("Listed: false"));
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, run_.postingPort());
+    EXPECT_FALSE(probe.waitForConnected(1000)) << "nobody listens on the helper's port";
+}
+
+TEST_F(RelayEndToEnd, AnArchiveFrameArrivesAtTheEndOfItsIntervalAndOutlivesARelayRestart) {
+    ASSERT_TRUE(startRelay()) << relayErrors().toStdString();
+    test::StationFixture fixture;
+    fixture.useDataFolder();
+    CreateEventLog();
+    ServiceClient service;
+    AppState& s = App();
+    s.CameraId.assign(QStringLiteral("e2e-camera"));
+    s.ReflectorHost = QStringLiteral("127.0.0.1");
+    s.ReflectorPort = static_cast<std::int16_t>(port_);
+    s.WebRequestDone = kTrue;
+    ASSERT_TRUE(service.reflector.RegisterCamera());
+    QImage image(320, 240, QImage::Format_RGB888);
+    image.fill(Qt::darkCyan);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    service.archive.setFrameSource([&](bool) { return jpeg; });
+
+    Ui().cboArchive.set(0); // every 10 minutes
+    Ui().chkEnableArchive.set(1);
+    const QDir archive(relayData_ + QStringLiteral("/archive/e2e-camera"));
+    for (int minute = 1; minute < 10; ++minute)
+        service.archive.tmrArchive_Timer();
+    EXPECT_TRUE(archive.entryList(QDir::Files).isEmpty());
+    service.archive.tmrArchive_Timer();
+    ASSERT_EQ(archive.entryList({QStringLiteral("*.jpg")}, QDir::Files).size(), 1)
+        << App().ArchiveResponse.toStdString();
+    EXPECT_TRUE(App().ArchiveResponse.contains("Archive: true"));
+
+    stopRelay();
+    ASSERT_TRUE(startRelayOn(port_)) << relayErrors().toStdString();
+    EXPECT_EQ(archive.entryList({QStringLiteral("*.jpg")}, QDir::Files).size(), 1);
 }

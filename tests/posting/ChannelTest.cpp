@@ -1,6 +1,6 @@
 // The channel to the posting helper: what each answer does to the flags, and helpers that
 // answer in pieces, refuse, say nothing or go after "shutdown".
-#include "FakeHelper.h"
+#include "support/FakeHelper.h"
 
 #include "core/AppState.h"
 #include "core/EventLog.h"

@@ -1,5 +1,5 @@
 // The posting tick and what it tells the helper: the listing data, the relay parameter lines.
-#include "FakeHelper.h"
+#include "support/FakeHelper.h"
 
 #include "core/AppState.h"
 #include "core/Controls.h"

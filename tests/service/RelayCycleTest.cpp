@@ -65,12 +65,13 @@ TEST_F(RelayCycleTest, RegistersThenUploadsOnEveryTickAndGoesOnAfterARelayRestar
     ASSERT_EQ(App().ReflectorActive, kTrue);
     service_.uploader.UploadImage(true);
 
-    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() >= 6; }));
+    ASSERT_TRUE(WaitFor([&] { return relay.completeRequests() >= 7; }));
     const QList<QByteArray> before = relay.requests();
     EXPECT_EQ(RequestPath(before[0]), QByteArray("/getReflector.php"));
     EXPECT_TRUE(RequestPath(before[1]).startsWith("/webcams/CheckFolderExists?id=cam-01_Test&"));
     EXPECT_TRUE(RequestPath(before[2]).startsWith("/webcams/Register?id=cam-01_Test&"));
-    for (int i = 3; i < before.size(); ++i)
+    EXPECT_EQ(RequestPath(before[3]), QByteArray("/webcams/SyncWebcams"));
+    for (int i = 4; i < before.size(); ++i)
         EXPECT_TRUE(IsFramePost(before[i], "cam-01_Test")) << "request " << i;
 
     // The relay goes away: the ticks meet a refused connection and go on.

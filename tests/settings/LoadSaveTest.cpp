@@ -1,5 +1,7 @@
 #include "core/AppState.h"
 #include "core/Controls.h"
+#include "service/Archive.h"
+#include "service/Sync.h"
 #include "settings/Records.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
@@ -170,6 +172,8 @@ TEST_F(SettingsFiles, ChatFileIsWrittenWhole) {
 
 TEST_F(SettingsFiles, OptionChangesReachTheSavedRecords) {
     InstallOptionHandlers();
+    SettingsSync sync;
+    ArchiveUploader archive(sync);
     LoadSettings();
     Ui().cboArchive.items = QStringList(7, QStringLiteral("rate"));
     Ui().chkPublic.set(0);

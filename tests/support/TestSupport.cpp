@@ -112,8 +112,13 @@ RefusingPort::RefusingPort() {
 }
 
 RefusingPort::~RefusingPort() {
+    release();
+}
+
+void RefusingPort::release() {
     if (fd_ >= 0)
         ::close(fd_);
+    fd_ = -1;
 }
 
 bool ProgramFolder::javaLaunched() const {
@@ -128,6 +133,13 @@ void ProgramFolder::useDirectory(quint16 port, const QString& cameraId) const {
             .arg(port)
             .arg(cameraId)
             .toUtf8());
+}
+
+void ProgramFolder::useRealHelper() const {
+    QDir(path + QStringLiteral("/jre")).removeRecursively();
+    QFile::link(QStringLiteral(KESTROVA_STATION_DIR "/jre"), path + QStringLiteral("/jre"));
+    QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/BeaconServer.jar"),
+                path + QStringLiteral("/BeaconServer.jar"));
 }
 
 ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber) {
@@ -173,6 +185,11 @@ StationProcess::~StationProcess() {
             p->waitForFinished(5000);
         }
     }
+}
+
+void StationProcess::useRealHelper() {
+    program_.useRealHelper();
+    postingPort_.release();
 }
 
 void StationProcess::setEnvironment(const QString& name, const QString& value) {

@@ -27,6 +27,8 @@ class RefusingPort {
 
     // 0 when no port could be had.
     quint16 port() const { return port_; }
+    // Lets go of the port, for a server of the test's to listen on it.
+    void release();
 
   private:
     int fd_ = -1;
@@ -80,6 +82,8 @@ struct ProgramFolder {
     bool javaLaunched() const;
     // Points the deployment at a directory on 127.0.0.1 and names the camera.
     void useDirectory(quint16 port, const QString& cameraId) const;
+    // Puts the built posting helper and its Java runtime in place of the stand-in.
+    void useRealHelper() const;
 };
 ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber = true);
 
@@ -96,10 +100,14 @@ class StationProcess {
     StationProcess& operator=(const StationProcess&) = delete;
 
     const ProgramFolder& program() const { return program_; }
+    // The port of this run's posting helper.
+    quint16 postingPort() const { return postingPort_.port(); }
     QString dataFolder() const { return dataHome() + QStringLiteral("/Kestrova/Webcam_3_0"); }
     QString dataHome() const { return dir_.path() + QStringLiteral("/data"); }
     QString tempPath() const { return dir_.path(); }
     void setEnvironment(const QString& name, const QString& value);
+    // Runs the built posting helper on this run's posting port.
+    void useRealHelper();
 
     // Starts the program once more; the process lives as long as this object.
     QProcess& start(const QStringList& arguments = {});

@@ -1,4 +1,4 @@
-#include "FakeHelper.h"
+#include "support/FakeHelper.h"
 
 #include <QHostAddress>
 #include <QPointer>
@@ -17,16 +17,17 @@ bool CarriesParameters(const QByteArray& word) {
 }
 
 // Writes the pieces a few milliseconds apart, so that each arrives on its own, then closes.
-void Answer(QPointer<QTcpSocket> socket, QList<QByteArray> pieces) {
+void Answer(QPointer<QTcpSocket> socket, QList<QByteArray> pieces, bool close) {
     if (!socket)
         return;
     if (pieces.isEmpty()) {
-        socket->disconnectFromHost();
+        if (close)
+            socket->disconnectFromHost();
         return;
     }
     socket->write(pieces.takeFirst());
     socket->flush();
-    QTimer::singleShot(20, socket, [socket, pieces] { Answer(socket, pieces); });
+    QTimer::singleShot(20, socket, [socket, pieces, close] { Answer(socket, pieces, close); });
 }
 
 } // namespace
@@ -52,7 +53,7 @@ FakeHelper::FakeHelper(Handler handler) : handler_(std::move(handler)) {
                 requests_ << request;
                 const QList<QByteArray> pieces = handler_(request);
                 if (!pieces.isEmpty())
-                    Answer(socket, pieces);
+                    Answer(socket, pieces, closeAfterAnswer);
             });
         }
     });

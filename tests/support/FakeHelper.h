@@ -25,6 +25,9 @@ class FakeHelper : public QObject {
     const QList<QByteArray>& requests() const { return requests_; }
     QList<QByteArray> requestWords() const;
 
+    // Whether the connection is closed after the answer, as the real helper does.
+    bool closeAfterAnswer = true;
+
   private:
     Handler handler_;
     QTcpServer server_;
