@@ -14,7 +14,6 @@
 #include "settings/Deployment.h"
 #include "settings/Settings.h"
 #include "settings/TypeNumber.h"
-#include "ui/Options.h"
 #include "ui/Wizard.h"
 
 #include <QProcess>
@@ -36,7 +35,12 @@ constexpr int kPostingHelperPort = 11111;
 
 Station::Station(QStringList arguments, QObject* parent)
     : QObject(parent), arguments_(std::move(arguments)), ptz_(camera_.CamSrc()) {
-    InstallOptionHandlers();
+    UiHooks& ui = windowLogic_.hooks();
+    ui.synchronize = [this] { service_.sync.Synchronize(); };
+    // editPasswords and readPassword are connected to the viewer password dialog and
+    // getPassword once they exist; until then "Edit " does nothing.
+    Ui().cmdDebug.onClick(
+        alive_, [this] { posting_.SendJavaRequest(QStringLiteral("thread_dump"), QString()); });
     StationTimers& t = Timers();
     connect(&t.tmrWatchdog, &QTimer::timeout, this, [this] { service_.uploader.WatchdogTick(); });
     connect(&t.SlowTimer, &QTimer::timeout, this, [this] { posting_.SlowTimerTick(); });
@@ -229,7 +233,7 @@ void Station::ShowMainWindow() {
     const AppState& s = App();
     Ui().lblLoading.set(QStringLiteral("Launching Kestrova Software."));
     WriteLog(QStringLiteral("Launching Software: Launching Kestrova"));
-    Ui().pctSettings = s.InstallFolder + QStringLiteral("interface.jpg");
+    Ui().pctSettings.set(s.InstallFolder + QStringLiteral("interface.jpg"));
     if (hooks_.hideSplash)
         hooks_.hideSplash();
     if (hooks_.showMainWindow)

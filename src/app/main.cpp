@@ -5,6 +5,7 @@
 #include "core/Dialogs.h"
 #include "core/StationState.h"
 #include "settings/DataFolder.h"
+#include "ui/Artwork.h"
 #include "ui/MainWindow.h"
 #include "ui/SplashWindow.h"
 
@@ -38,6 +39,7 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     // The station's shared state, from the first question to the user to the end.
     StationState state;
+    QApplication::setWindowIcon(ProgramIcon());
 
     // One station per user: the lock lives in the user's Kestrova folder.
     const QString lockFolder = GetAppDataFolder() + QStringLiteral("/Kestrova");
