@@ -187,7 +187,17 @@ QPixmap WizardSidePicture(QSize size) {
         const double r = size.width() * (0.9 - i * 0.22);
         p.drawEllipse(QPointF(size.width() * 0.5, size.height() * 0.36), r, r);
     }
-    DrawLens(p, QPointF(size.width() * 0.5, size.height() * 0.36), size.width() * 0.3);
+    const QPointF lens(size.width() * 0.5, size.height() * 0.36);
+    const double radius = size.width() * 0.26;
+    // The camera's white shell, its lens and the light that says "on air".
+    QLinearGradient shell(0, lens.y() - radius * 1.4, 0, lens.y() + radius * 1.4);
+    shell.setColorAt(0, Qt::white);
+    shell.setColorAt(1, QColor(196, 206, 220));
+    p.setBrush(shell);
+    p.drawEllipse(lens, radius * 1.4, radius * 1.4);
+    DrawLens(p, lens, radius);
+    p.setBrush(QColor(226, 48, 48));
+    p.drawEllipse(lens + QPointF(radius * 0.85, -radius * 0.95), radius * 0.12, radius * 0.12);
     p.setPen(QColor(255, 255, 255, 230));
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(size.width() / 8);

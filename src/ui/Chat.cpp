@@ -111,8 +111,8 @@ QString EncodedRoomName(const QString& typed) {
     QString out;
     const QList<uint> characters = typed.toUcs4();
     for (const uint c : characters) {
-        const QString piece =
-            UrlEncode(QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1));
+        const char32_t code = c;
+        const QString piece = UrlEncode(QString::fromUcs4(&code, 1));
         if (out.size() + piece.size() > kRoomNameLength)
             break;
         out += piece;

@@ -18,10 +18,13 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace kestrova {
 
@@ -57,13 +60,15 @@ QLabel* Value(const char* name, Label& control) {
     return label;
 }
 
-// A panel of the settings area that has a single page.
-QFrame* Panel(const char* name, TabControl& control) {
-    auto* panel = Named(new QFrame, name);
-    panel->setFrameShape(QFrame::StyledPanel);
-    panel->setAutoFillBackground(true);
-    BindVisible(panel, control);
-    return panel;
+// A panel of the settings area with a single page: a tab control whose one tab has no
+// caption, so that every panel looks alike. Returns the page.
+QWidget* SinglePage(QTabWidget*& panel, const char* name, TabControl& control) {
+    panel = Named(new QTabWidget, name);
+    auto* page = new QWidget;
+    panel->addTab(page, QString());
+    panel->tabBar()->hide();
+    Bind(panel, control);
+    return page;
 }
 
 QHBoxLayout* Row(std::initializer_list<QWidget*> widgets, bool stretch = true) {
@@ -260,18 +265,24 @@ QWidget* MainWindow::BuildSettingsView() {
     tabRow->addStretch();
     rows->addLayout(tabRow);
 
-    rows->addWidget(BuildBroadcastPanel());
-    rows->addWidget(BuildCameraPanel());
-    rows->addWidget(BuildOptionsPanel());
-    rows->addWidget(BuildArchivePanel());
+    // The panels take the same height, so that the picture keeps its size from tab to tab.
+    QWidget* panels[] = {BuildBroadcastPanel(), BuildCameraPanel(), BuildOptionsPanel(),
+                         BuildArchivePanel()};
+    int height = 0;
+    for (QWidget* panel : panels)
+        height = std::max(height, panel->sizeHint().height());
+    for (QWidget* panel : panels) {
+        panel->setFixedHeight(height);
+        rows->addWidget(panel);
+    }
     view->setStyleSheet(QLatin1String(kTabStyle));
     return view;
 }
 
 QWidget* MainWindow::BuildBroadcastPanel() {
     Controls& ui = Ui();
-    QFrame* panel = Panel("Settings0", ui.Settings[0]);
-    auto* columns = new QHBoxLayout(panel);
+    QTabWidget* panel = nullptr;
+    auto* columns = new QHBoxLayout(SinglePage(panel, "Settings0", ui.Settings[0]));
 
     auto* listing = new QGroupBox(QStringLiteral("Live Listing"));
     auto* listingRows = new QVBoxLayout(listing);
@@ -301,8 +312,8 @@ QWidget* MainWindow::BuildBroadcastPanel() {
 
 QWidget* MainWindow::BuildCameraPanel() {
     Controls& ui = Ui();
-    QFrame* panel = Panel("Settings1", ui.Settings[1]);
-    auto* columns = new QHBoxLayout(panel);
+    QTabWidget* panel = nullptr;
+    auto* columns = new QHBoxLayout(SinglePage(panel, "Settings1", ui.Settings[1]));
 
     auto* camera = new QGroupBox(QStringLiteral("Camera Settings"));
     auto* cameraRows = new QVBoxLayout(camera);
@@ -398,8 +409,8 @@ QWidget* MainWindow::BuildOptionsPanel() {
 
 QWidget* MainWindow::BuildArchivePanel() {
     Controls& ui = Ui();
-    QFrame* panel = Panel("Settings3", ui.Settings[3]);
-    auto* columns = new QHBoxLayout(panel);
+    QTabWidget* panel = nullptr;
+    auto* columns = new QHBoxLayout(SinglePage(panel, "Settings3", ui.Settings[3]));
 
     auto* archive = new QGroupBox(QStringLiteral("Archive"));
     auto* rows = new QVBoxLayout(archive);
@@ -413,6 +424,7 @@ QWidget* MainWindow::BuildArchivePanel() {
 
     auto* rate = new QGroupBox(QStringLiteral("Upload"));
     auto* form = new QFormLayout(rate);
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     auto* rates = Named(new QComboBox, "cboArchive");
     rates->setPlaceholderText(QStringLiteral("Choose an Archive Rate"));
     rates->setMinimumWidth(180);
@@ -426,9 +438,12 @@ QWidget* MainWindow::BuildArchivePanel() {
 void MainWindow::BuildStatusBar() {
     Controls& ui = Ui();
     auto* camera = Named(new QLabel, "statusCameraName");
+    camera->setContentsMargins(4, 0, 8, 0);
     Bind(camera, ui.lblCameraName);
     statusBar()->addWidget(camera);
     auto* reflector = Named(new QLabel, "statusReflector");
+    reflector->setFrameShape(QFrame::StyledPanel);
+    reflector->setContentsMargins(6, 0, 6, 0);
     Bind(reflector, ui.lblReflectorStatus);
     statusBar()->addWidget(reflector, 1);
     statusBar()->addPermanentWidget(Caption("lblVersion", ui.lblVersion));

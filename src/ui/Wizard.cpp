@@ -199,9 +199,12 @@ frmWizard::frmWizard(BroadcastWizard& wizard, QWidget* parent) : QDialog(parent)
 
     // Page 2: done.
     QWidget* done = Page(wizard_.pages[2], "page2", QStringLiteral("Broadcast Wizard Complete"));
-    done->layout()->addWidget(
-        Text(QStringLiteral("The broadcast wizard is now complete.            Click 'Finish' to "
-                            "return to the software.")));
+    // The run of blanks ends the first sentence's line: the label is as wide as that line.
+    const QString first = QStringLiteral("The broadcast wizard is now complete.            ");
+    QLabel* complete = Text(first + QStringLiteral("Click 'Finish' to return to the software."));
+    complete->setMaximumWidth(
+        complete->fontMetrics().horizontalAdvance(first + QLatin1String("Cl")));
+    done->layout()->addWidget(complete);
     static_cast<QVBoxLayout*>(done->layout())->addStretch();
     pagesColumn->addWidget(done);
 
