@@ -7,6 +7,7 @@
 #include "settings/DataFolder.h"
 #include "ui/Artwork.h"
 #include "ui/MainWindow.h"
+#include "ui/ScreenshotTour.h"
 #include "ui/SplashWindow.h"
 
 #include <QApplication>
@@ -95,7 +96,17 @@ int main(int argc, char* argv[]) {
     });
     WatchTerminationSignals([&station] { station.RequestClose(); });
 
-    QTimer::singleShot(0, &station, [&station] { station.Load(); });
+    // KESTROVA_SCREENSHOTS=<folder>: the program photographs its windows for the documentation.
+    std::unique_ptr<ScreenshotTour> tour;
+    const QString screenshots = qEnvironmentVariable("KESTROVA_SCREENSHOTS");
+    if (!screenshots.isEmpty()) {
+        tour = std::make_unique<ScreenshotTour>(screenshots, *main);
+        tour->WatchStartup();
+    }
+    QTimer::singleShot(0, &station, [&station, &tour] {
+        if (station.Load() && tour)
+            tour->Run([&station] { station.RequestClose(); });
+    });
     const int code = app.exec();
     delete splashGuard.data();
     return code;
