@@ -209,6 +209,15 @@ QWidget* MainWindow::BuildCameraView() {
     sideWidget->setFixedWidth(170);
     side->setContentsMargins(0, 0, 0, 0);
     columns->addWidget(sideWidget);
+    // Without the PTZ controls (a plain webcam) the picture takes the whole width.
+    QPointer<QWidget> guard(sideWidget);
+    const auto showSide = [guard] {
+        if (guard)
+            guard->setVisible(Ui().butControls.visible() || Ui().pctControls.visible());
+    };
+    showSide();
+    ui.butControls.observe(showSide);
+    ui.pctControls.observe(showSide);
 
     BindVisible(view, ui.camSrc);
     return view;
@@ -304,8 +313,7 @@ QWidget* MainWindow::BuildBroadcastPanel() {
     upload->setWordWrap(true);
     upload->setMinimumWidth(220);
     form->addRow(QStringLiteral("Upload Status:"), upload);
-    auto* debug = Push("cmdDebug", ui.cmdDebug);
-    form->addRow(QString(), debug);
+    form->addRow(QString(), Row({Push("cmdDebug", ui.cmdDebug)}));
     columns->addWidget(status, 1);
     return panel;
 }
