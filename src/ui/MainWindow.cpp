@@ -180,14 +180,14 @@ QWidget* MainWindow::BuildCameraView() {
     auto* cross = new QGridLayout;
     cross->setSpacing(4);
     for (std::size_t i = 0; i < ui.butMove.size(); ++i) {
-        const MoveButton& spec = kMoveButtons[i];
-        auto* button = Named(new QToolButton, spec.name);
+        const MoveButton& place = kMoveButtons[i];
+        auto* button = Named(new QToolButton, place.name);
         button->setIcon(MoveIcon(static_cast<int>(i)));
         button->setIconSize(QSize(22, 22));
         button->setFixedSize(40, 40);
-        button->setToolTip(QLatin1String(spec.toolTip));
+        button->setToolTip(QLatin1String(place.toolTip));
         BindClicks(button, ui.butMove[i]);
-        cross->addWidget(button, spec.row, spec.column);
+        cross->addWidget(button, place.row, place.column);
     }
     auto* crossRow = new QHBoxLayout;
     crossRow->addStretch();
