@@ -15,7 +15,7 @@
 #include "settings/Password.h"
 #include "settings/Settings.h"
 #include "settings/TypeNumber.h"
-#include "ui/Options.h"
+#include "ui/Passwords.h"
 #include "ui/Wizard.h"
 
 #include <QCoreApplication>
@@ -35,7 +35,11 @@ constexpr int kShutdownGraceMs = 10000;
 
 Station::Station(QStringList arguments, QObject* parent)
     : QObject(parent), arguments_(std::move(arguments)), ptz_(camera_.CamSrc()) {
-    InstallOptionHandlers();
+    UiHooks& ui = windowLogic_.hooks();
+    ui.synchronize = [this] { service_.sync.Synchronize(); };
+    ui.editPasswords = [this] { ShowPasswordDialog(camera_.window(), service_.sync); };
+    Ui().cmdDebug.onClick(
+        alive_, [this] { posting_.SendJavaRequest(QStringLiteral("thread_dump"), QString()); });
     StationTimers& t = Timers();
     connect(&t.tmrWatchdog, &QTimer::timeout, this, [this] { service_.uploader.WatchdogTick(); });
     connect(&t.SlowTimer, &QTimer::timeout, this, [this] { posting_.SlowTimerTick(); });
@@ -246,7 +250,7 @@ void Station::ShowMainWindow() {
     const AppState& s = App();
     Ui().lblLoading.set(QStringLiteral("Launching Kestrova Software."));
     WriteLog(QStringLiteral("Launching Software: Launching Kestrova"));
-    Ui().pctSettings = s.InstallFolder + QStringLiteral("interface.jpg");
+    Ui().pctSettings.set(s.InstallFolder + QStringLiteral("interface.jpg"));
     if (hooks_.hideSplash)
         hooks_.hideSplash();
     if (hooks_.showMainWindow)

@@ -11,6 +11,7 @@
 #include "ptz/Ptz.h"
 #include "service/ServiceClient.h"
 #include "ui/MainWindow.h"
+#include "ui/MainWindowLogic.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -68,6 +69,8 @@ class Station : public QObject, public CloseGate {
     ServiceClient& service() { return service_; }
     PtzControl& ptz() { return ptz_; }
     PostingClient& posting() { return posting_; }
+    // The handlers of the main window's own controls and the hooks they call.
+    MainWindowLogic& windowLogic() { return windowLogic_; }
 
   signals:
     void terminated(int exitCode);
@@ -100,6 +103,7 @@ class Station : public QObject, public CloseGate {
     ServiceClient service_;
     PtzControl ptz_;
     PostingClient posting_;
+    MainWindowLogic windowLogic_;
     QString debugWord_ = QStringLiteral("false");
     bool startupRunning_ = false;
     bool closePending_ = false;

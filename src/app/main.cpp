@@ -5,7 +5,9 @@
 #include "core/Dialogs.h"
 #include "core/StationState.h"
 #include "settings/DataFolder.h"
+#include "ui/Artwork.h"
 #include "ui/MainWindow.h"
+#include "ui/ScreenshotTour.h"
 #include "ui/SplashWindow.h"
 
 #include <QApplication>
@@ -38,6 +40,7 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     // The station's shared state, from the first question to the user to the end.
     StationState state;
+    QApplication::setWindowIcon(ProgramIcon());
 
     // One station per user: the lock lives in the user's Kestrova folder.
     const QString lockFolder = GetAppDataFolder() + QStringLiteral("/Kestrova");
@@ -93,7 +96,17 @@ int main(int argc, char* argv[]) {
     });
     WatchTerminationSignals([&station] { station.RequestClose(); });
 
-    QTimer::singleShot(0, &station, [&station] { station.Load(); });
+    // KESTROVA_SCREENSHOTS=<folder>: the program photographs its windows for the documentation.
+    std::unique_ptr<ScreenshotTour> tour;
+    const QString screenshots = qEnvironmentVariable("KESTROVA_SCREENSHOTS");
+    if (!screenshots.isEmpty()) {
+        tour = std::make_unique<ScreenshotTour>(screenshots, *main);
+        tour->WatchStartup();
+    }
+    QTimer::singleShot(0, &station, [&station, &tour] {
+        if (station.Load() && tour)
+            tour->Run([&station] { station.RequestClose(); });
+    });
     const int code = app.exec();
     delete splashGuard.data();
     return code;

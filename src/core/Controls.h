@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -72,6 +74,10 @@ template <typename T> class ControlValue {
     // Observers (the window's mirror) run after any change: value, enabled or visible state.
     void observe(std::function<void()> observer) { observers_.push_back(std::move(observer)); }
 
+  protected:
+    // Lets the window's mirror show a change of a property of a derived control.
+    void ShowChange() { Notify(false); }
+
   private:
     void Notify(bool valueChanged) {
         // Copies: a handler may add another.
@@ -133,6 +139,99 @@ struct ComboBox : ControlValue<int> { // selected index, -1 none
     QStringList items;
 };
 
+// ---- Controls of the main window's views, tabs and feature options ----
+
+// An area of the window that the logic only shows or hides (its value is not used).
+using Area = ControlValue<int>;
+
+// One panel of the settings area. Its value is the selected sub-tab; selecting another one
+// runs the change handlers, as a click on the tab does.
+using TabControl = ControlValue<int>;
+
+// A flat button of the settings area's tab row; its appearance state is 3 while its panel is
+// shown (pressed) and 0 otherwise.
+struct TabButton : Button {
+    using Button::Button;
+    int state() const { return state_; }
+    void setState(int state) {
+        if (state == state_)
+            return;
+        state_ = state;
+        ShowChange();
+    }
+
+  private:
+    int state_ = 0;
+};
+
+// A picture box: the picture file it shows (its value), what a click on it does, and whether
+// the pointer over it is the custom one (the picture may be clicked) or the default one.
+struct Picture : Button {
+    using Button::Button;
+    bool customPointer() const { return customPointer_; }
+    void setCustomPointer(bool on) {
+        if (on == customPointer_)
+            return;
+        customPointer_ = on;
+        ShowChange();
+    }
+
+  private:
+    bool customPointer_ = true;
+};
+
+// A button of a toolbar: its key, caption (the value), tool-tip and the index of its image in
+// the toolbar's image list.
+struct ToolButton : Button {
+    using Button::Button;
+    QString key;
+    const QString& toolTip() const { return toolTip_; }
+    void setToolTip(const QString& text) {
+        if (text == toolTip_)
+            return;
+        toolTip_ = text;
+        ShowChange();
+    }
+    int image() const { return image_; }
+    void setImage(int index) {
+        if (index == image_)
+            return;
+        image_ = index;
+        ShowChange();
+    }
+
+  private:
+    QString toolTip_;
+    int image_ = 0;
+};
+
+// A toolbar of N buttons. A click on one of them runs the toolbar's handlers with the clicked
+// button, which dispatch on its key or caption.
+template <std::size_t N> struct Toolbar {
+    std::array<ToolButton, N> Buttons;
+
+    void onButtonClick(const HandlerOwner& owner, std::function<void(const ToolButton&)> handler) {
+        handlers_.push_back([alive = std::weak_ptr<const void>(owner),
+                             handler = std::move(handler)](const ToolButton& button) {
+            if (!alive.expired())
+                handler(button);
+        });
+    }
+    // A click of the user (or a test) on a button; a disabled button does nothing.
+    void ButtonClick(const ToolButton& button) {
+        if (!button.enabled())
+            return;
+        const auto handlers = handlers_;
+        for (const auto& h : handlers)
+            h(button);
+    }
+
+  private:
+    std::vector<std::function<void(const ToolButton&)>> handlers_;
+};
+
+// ---- end of the views, tabs and feature options' control types ----
+
 struct Controls {
     Controls();
 
@@ -161,13 +260,49 @@ struct Controls {
     CheckBox chkDisplayArchive;
 
     ComboBox cboArchive;
-    Label lblArcUpload;   // minutes to the next archive upload
-    Label lblPassword;    // the viewer password
     Label lblJPEGQuality; // title of the quality slider
     Slider sldJPEGQuality;
     Slider sldFocus; // the zoom slider
 
-    QString pctSettings; // picture file of the settings area
+    // ---- The main window's views, tabs and feature options ----
+    // MenuBar switches between the camera view (camSrc and the PTZ panel) and the settings
+    // area (pctSettings, which holds butSettings, the tab buttons and the four panels).
+    Toolbar<1> MenuBar;  // "cam_sett"
+    Toolbar<2> MenuBar2; // "live", "help"
+    Area camSrc;         // the place of the live picture
+    Picture pctSettings; // the settings area; its value is the picture file
+    Button butSettings;
+    TabButton butBroadcast;
+    TabButton butCamera;
+    TabButton butOptions;
+    TabButton butMobile;
+    std::array<TabControl, 4> Settings; // the panels; panel 2 has four sub-tabs
+    Button butControls;                 // opens and closes the PTZ panel
+    Area pctControls;                   // the PTZ panel: move buttons and zoom slider
+
+    // Broadcast panel.
+    Button cmdEditCamName;
+    Button cmdSetProfile;
+    // Options panel: "Skin ", "Password", "Presets" (cmdPtzEdit) and "Chat" sub-tabs.
+    Button cmdSkin;
+    Label lblPassword;
+    Button cmdEditPasswords;
+    Button cmdLaunchChatBox;
+    Button butEditChatName;
+    Button butEditRoomName;
+    Label lblChatUsername;
+    Label lblRoomName;
+    // Archive panel.
+    Button cmdViewArchive;
+    // ---- end of the views, tabs and feature options ----
+
+    // ---- The archive panel's countdown ----
+    Label lblArcUpload; // minutes until the next archive upload
+    // ---- end of the archive panel's countdown ----
+
+    // ---- The move buttons of the camera controls panel ----
+    std::array<Button, 5> butMove; // left, right, up, down, home
+    // ---- end of the move buttons of the camera controls panel ----
 };
 
 // The timers of the main window. They drive everything after start-up.

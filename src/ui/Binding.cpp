@@ -1,12 +1,15 @@
 #include "ui/Binding.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTabWidget>
 
 namespace kestrova {
 
@@ -66,6 +69,66 @@ void Bind(QComboBox* combo, ComboBox& control) {
     });
     QObject::connect(combo, &QComboBox::currentIndexChanged, combo,
                      [&control](int index) { control.set(index); });
+}
+
+void Bind(QLineEdit* box, Label& control) {
+    Mirror(box, control, [&control](QLineEdit* w) {
+        if (w->text() != control.value())
+            w->setText(control.value());
+    });
+    QObject::connect(box, &QLineEdit::textChanged, box,
+                     [&control](const QString& text) { control.set(text); });
+}
+
+void Bind(QAbstractButton* button, TabButton& control) {
+    button->setCheckable(true);
+    Mirror(button, control, [&control](QAbstractButton* w) {
+        w->setText(control.value());
+        w->setChecked(control.state() == 3);
+    });
+    QObject::connect(button, &QAbstractButton::clicked, button, [&control, button] {
+        // The logic decides the pressed state; a click on the pressed button keeps it.
+        control.click();
+        const QSignalBlocker block(button);
+        button->setChecked(control.state() == 3);
+    });
+}
+
+void Bind(QTabWidget* tabs, TabControl& control) {
+    Mirror(tabs, control, [&control](QTabWidget* w) {
+        if (control.value() >= 0 && control.value() < w->count())
+            w->setCurrentIndex(control.value());
+    });
+    QObject::connect(tabs, &QTabWidget::currentChanged, tabs,
+                     [&control](int index) { control.set(index); });
+}
+
+void BindVisible(QWidget* widget, ControlValue<int>& control) {
+    Mirror(widget, control, [](QWidget*) {});
+}
+
+void BindClicks(QAbstractButton* button, Button& control) {
+    Mirror(button, control, [](QAbstractButton*) {});
+    QObject::connect(button, &QAbstractButton::clicked, button, [&control] { control.click(); });
+}
+
+void Bind(QAction* action, ToolButton& control, std::vector<QIcon> images,
+          std::function<void()> clicked) {
+    QPointer<QAction> guard(action);
+    auto update = [guard, &control, images = std::move(images)] {
+        if (!guard)
+            return;
+        guard->setText(control.value());
+        guard->setToolTip(control.toolTip().isEmpty() ? control.value() : control.toolTip());
+        if (control.image() >= 0 && control.image() < static_cast<int>(images.size()))
+            guard->setIcon(images[static_cast<std::size_t>(control.image())]);
+        guard->setEnabled(control.enabled());
+        guard->setVisible(control.visible());
+    };
+    update();
+    control.observe(update);
+    QObject::connect(action, &QAction::triggered, action,
+                     [clicked = std::move(clicked)] { clicked(); });
 }
 
 } // namespace kestrova

@@ -64,6 +64,7 @@ TEST(MainWindow, BuildingItOpensNoStrayWindowsAndItMirrorsTheControls) {
     EXPECT_EQ(status->text(), QStringLiteral("Reflector service active..."));
 
     Ui().cmdDebug.setVisible(true);
+    Ui().butSettings.click(); // the debug button sits on the Broadcast panel
     window.show();
     EXPECT_TRUE(window.findChild<QWidget*>(QStringLiteral("cmdDebug"))->isVisible());
     Ui().cmdDebug.setVisible(false);

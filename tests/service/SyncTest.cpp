@@ -3,6 +3,7 @@
 #include "ServiceFixture.h"
 
 #include "core/AppState.h"
+#include "core/Controls.h"
 #include "service/Sync.h"
 #include "settings/Password.h"
 
@@ -73,6 +74,12 @@ TEST_F(SyncTest, SendsTheSevenHeaderLinesAndTheBodyOnlyWhileTheRelaySideRuns) {
                   "Connection: Close\r\n"
                   "Cache-Control: no-cache\r\n\r\n" +
                   body);
+
+    // Ticking "Display Archive" synchronises too.
+    App().Archive.DisplayArchive = 0;
+    Ui().chkDisplayArchive.set(1);
+    ASSERT_EQ(relay.completeRequests(), 2);
+    EXPECT_TRUE(relay.requests().last().contains("&archive=true&"));
 
     // A relay that never answers holds nobody for long.
     service_.sync.setTimeouts(SyncTimeouts{2000, 300});

@@ -5,7 +5,7 @@
 #include "settings/Records.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
-#include "ui/Options.h"
+#include "ui/MainWindowLogic.h"
 
 #include <QDir>
 #include <QFile>
@@ -171,9 +171,9 @@ TEST_F(SettingsFiles, ChatFileIsWrittenWhole) {
 }
 
 TEST_F(SettingsFiles, OptionChangesReachTheSavedRecords) {
-    InstallOptionHandlers();
+    const MainWindowLogic handlers; // the option switches copy into the records
     SettingsSync sync;
-    ArchiveUploader archive(sync);
+    ArchiveUploader archive(sync); // so do the archive's
     LoadSettings();
     Ui().cboArchive.items = QStringList(7, QStringLiteral("rate"));
     Ui().chkPublic.set(0);
