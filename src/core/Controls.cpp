@@ -8,7 +8,12 @@ Controls::Controls()
       cmdDebug(QStringLiteral("Debug Server")), cmdChangeCam(QStringLiteral("Change Camera")),
       cmdCamSource(QStringLiteral("Advanced Camera Settings")), cmdPtzEdit(QStringLiteral("Edit")),
       chkThumb(1), chkEnableZoom(1), chkEnableSnap(1), chkEnablePresets(1),
-      lblJPEGQuality(QStringLiteral("JPEG Image Quality")) {
+      lblJPEGQuality(QStringLiteral("JPEG Image Quality")),
+      butMove{Button(QStringLiteral("\u2190")), Button(QStringLiteral("\u2192")),
+              Button(QStringLiteral("\u2191")), Button(QStringLiteral("\u2193")), Button()},
+      butMoveToolTip{QStringLiteral("Move Left"), QStringLiteral("Move Right"),
+                     QStringLiteral("Move Up"), QStringLiteral("Move Down"),
+                     QStringLiteral("Move Home")} {
     cmdDebug.setVisible(false);
 }
 

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -166,6 +167,11 @@ struct Controls {
     Slider sldFocus; // the zoom slider
 
     QString pctSettings; // picture file of the settings area
+
+    // The move buttons of the camera controls panel: left, right, up, down and home. A click
+    // sends the button's packet to the pan-tilt-zoom dispatcher while the camera has a motor.
+    std::array<Button, 5> butMove;
+    std::array<QString, 5> butMoveToolTip;
 };
 
 // The timers of the main window. They drive everything after start-up.
