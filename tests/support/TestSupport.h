@@ -66,8 +66,8 @@ class RefusingPort {
     quint16 port_ = 0;
 };
 
-// A program folder laid out for a station run: kestrovaType.dat ("1"), the pictures of the
-// built program folder, a deployment.conf whose directory port refuses connections (for as
+// A program folder laid out for a station run: kestrovaType.dat ("1"), the pictures and the
+// motor libraries of the built program folder, a deployment.conf whose directory port refuses connections (for as
 // long as a copy of the folder object lives), and a jre/bin/java that only writes its
 // arguments to java-args.txt in the folder.
 struct ProgramFolder {
