@@ -137,6 +137,7 @@ class PtzControl : public QObject {
     struct Connection {
         QPointer<QTcpSocket> socket;
         bool served = false;
+        std::uint64_t accepted = 0; // order of acceptance
     };
 
     void Dispatch(QString packet, std::function<void()> done);
@@ -150,6 +151,7 @@ class PtzControl : public QObject {
     // the handler comes back to the command.
     void SetZoomSlider(std::int32_t value);
 
+    int TakeServerSocket();
     void OnConnectionRequest();
     void OnDataArrival(int index, QTcpSocket* socket);
     void SendAnswer(int index, const QPointer<QTcpSocket>& socket);
@@ -168,6 +170,7 @@ class PtzControl : public QObject {
     PtzPorts ports_;
     QPointer<QTcpServer> listenerSocket_;
     std::array<Connection, kServerSocketCount> serverSocket_;
+    std::uint64_t acceptCount_ = 0;
 
     HandlerOwner alive_ = std::make_shared<int>();
 };

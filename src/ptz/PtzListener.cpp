@@ -1,6 +1,7 @@
 // The command listener: local programs (the posting helper among them) connect on 127.0.0.1,
 // send one packet, get "OK" CR LF and are disconnected. Three connection sockets take the
-// connections in turn (2, 1, 0, 2, ...); a new connection takes over the oldest one.
+// connections in turn (2, 1, 0, 2, ...); while all three are busy, a new connection takes over
+// the oldest one.
 //
 // Only the station's own machine can connect, but a web page in the user's browser could still
 // make the browser send a request here: a block that carries a browser's cross-site request
@@ -159,18 +160,37 @@ bool PtzControl::Holds(int index, const QTcpSocket* socket) const {
     return socket && serverSocket_[static_cast<std::size_t>(index)].socket == socket;
 }
 
+// The socket for a new connection: the next free one in turn (2, 1, 0, 2, ...). When all three
+// hold a connection, the one that has held its connection longest is closed and taken over. A
+// connection whose packet is still on its way is never dropped while another socket is free.
+int PtzControl::TakeServerSocket() {
+    int next = App().NextServerSocket;
+    if (next < 0 || next > kServerSocketCount)
+        next = kServerSocketCount;
+    for (int k = 1; k <= kServerSocketCount; ++k) {
+        const int candidate = (next - k + 2 * kServerSocketCount) % kServerSocketCount;
+        if (!serverSocket_[static_cast<std::size_t>(candidate)].socket)
+            return candidate;
+    }
+    int oldest = 0;
+    for (int i = 1; i < kServerSocketCount; ++i) {
+        if (serverSocket_[static_cast<std::size_t>(i)].accepted <
+            serverSocket_[static_cast<std::size_t>(oldest)].accepted)
+            oldest = i;
+    }
+    CloseServerSocket(oldest);
+    return oldest;
+}
+
 void PtzControl::OnConnectionRequest() {
     AppState& s = App();
     while (QTcpSocket* incoming = listenerSocket_->nextPendingConnection()) {
-        int index = s.NextServerSocket - 1;
-        if (index < 0 || index >= kServerSocketCount)
-            index = kServerSocketCount - 1;
+        const int index = TakeServerSocket();
         s.NextServerSocket = static_cast<std::int16_t>(index);
-        // The oldest connection gives its socket to the new one.
-        CloseServerSocket(index);
         Connection& element = serverSocket_[static_cast<std::size_t>(index)];
         element.socket = incoming;
         element.served = false;
+        element.accepted = ++acceptCount_;
         incoming->setParent(this);
         // Nothing beyond one packet is read from the system.
         incoming->setReadBufferSize(kMaxPacketBytes + 1);

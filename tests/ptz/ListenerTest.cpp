@@ -162,6 +162,21 @@ TEST_F(ListenerTest, ConnectionsTakeSockets210AndAFourthTakesOverTheOldest) {
     EXPECT_EQ("OK\r\n", clients[1]->readAll());
 }
 
+TEST_F(ListenerTest, AConnectionStillToSendKeepsItsSocketWhileAnotherIsFree) {
+    const quint16 port = open();
+    QTcpSocket slow;
+    slow.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(WaitFor([&] { return ptz_->serverSocketPeerPort(2) == slow.localPort(); }));
+    // Two quick clients come and go on sockets 1 and 0; the next one takes socket 1 again.
+    for (int n = 0; n < 3; ++n)
+        EXPECT_EQ("OK\r\n", Send(port, "pan_right").bytes);
+    EXPECT_EQ(slow.localPort(), ptz_->serverSocketPeerPort(2));
+    slow.write("pan_left");
+    ASSERT_TRUE(WaitFor([&] { return slow.bytesAvailable() >= 4; }));
+    EXPECT_EQ("OK\r\n", slow.readAll());
+    EXPECT_EQ(4, lvCallNames().size());
+}
+
 TEST_F(ListenerTest, ClosingTheListenerEndsItsConnections) {
     const quint16 port = open();
     QTcpSocket idle;
