@@ -22,7 +22,7 @@ void LogPacketError(const QString& description) {
     WriteLog(StampedLine(QStringLiteral(" Process Packet Error: ") + description));
 }
 
-// The packets of the five move buttons and their captions and tool tips.
+// The packets of the five move buttons: left, right, up, down, home.
 constexpr const char* kMovePackets[5] = {"pan_left", "pan_right", "tilt_up", "tilt_down",
                                          "set_motor_home"};
 

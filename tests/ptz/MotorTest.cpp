@@ -7,8 +7,10 @@
 #include "core/StationState.h"
 #include "support/fake_hidraw.h"
 
+#include <QImage>
 #include <QTimer>
 
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 
@@ -313,6 +315,33 @@ TEST_F(CameraControlTest, MovesStepWithinTheCameraRanges) {
     ptz_->ProcessPacket(QStringLiteral("set_motor_home"));
     EXPECT_EQ(0, cameraValue(CameraProperty::Pan));
     EXPECT_EQ(0, cameraValue(CameraProperty::Tilt));
+}
+
+// Mean absolute difference per channel of two pictures of the same size.
+double MeanDifference(const QImage& first, const QImage& second) {
+    const QImage a = first.convertToFormat(QImage::Format_RGB888);
+    const QImage b = second.convertToFormat(QImage::Format_RGB888);
+    if (a.size() != b.size() || a.isNull())
+        return 0;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const uchar* p = a.constScanLine(y);
+        const uchar* q = b.constScanLine(y);
+        for (int x = 0; x < a.width() * 3; ++x)
+            sum += std::abs(p[x] - q[x]);
+    }
+    return sum / (a.width() * a.height() * 3.0);
+}
+
+TEST_F(CameraControlTest, APresetMovesThePicture) {
+    ptz_->ProcessPacket(QStringLiteral("Preset_0:0:100"));
+    const QImage before = camSrc_.CurrentFrame(QSize(320, 240));
+    ptz_->ProcessPacket(QStringLiteral("Preset_-36000:18000:200"));
+    const QImage after = camSrc_.CurrentFrame(QSize(320, 240));
+    EXPECT_GT(MeanDifference(before, after), 10);
+    // Back where it was, the picture is the same but for the clock's hand.
+    ptz_->ProcessPacket(QStringLiteral("Preset_0:0:100"));
+    EXPECT_LT(MeanDifference(before, camSrc_.CurrentFrame(QSize(320, 240))), 3);
 }
 
 TEST_F(CameraControlTest, ZoomInAtTheMaximumStillWritesItAndRestoreGoesFullyOut) {

@@ -56,7 +56,7 @@ TEST(PacketFuzzReplayTest, MutatedSeeds) {
     ASSERT_FALSE(seeds.empty());
     std::mt19937 random(20240611);
     std::uniform_int_distribution<int> byte(0, 255);
-    for (int round = 0; round < 4000; ++round) {
+    for (int round = 0; round < 20000; ++round) {
         Bytes input = seeds[static_cast<std::size_t>(round) % seeds.size()];
         const int edits = 1 + round % 4;
         for (int i = 0; i < edits && input.size() > 1; ++i) {
@@ -86,7 +86,7 @@ TEST(PacketFuzzReplayTest, RandomBytes) {
     std::mt19937 random(11);
     std::uniform_int_distribution<int> byte(0, 255);
     std::uniform_int_distribution<std::size_t> length(0, 64);
-    for (int round = 0; round < 3000; ++round) {
+    for (int round = 0; round < 10000; ++round) {
         Bytes input(length(random));
         for (std::uint8_t& b : input)
             b = static_cast<std::uint8_t>(byte(random));
