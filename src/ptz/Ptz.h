@@ -21,7 +21,6 @@
 #include <functional>
 #include <memory>
 
-class QByteArray;
 class QHostAddress;
 class QTcpServer;
 class QTcpSocket;

@@ -124,19 +124,6 @@ TEST_F(ListenerTest, WithNoFreePortTheUserIsToldAndTheSystemChoosesOne) {
     EXPECT_EQ("OK\r\n", Send(port, "pan_left").bytes);
 }
 
-TEST_F(ListenerTest, APacketIsAnsweredOkThenTheConnectionIsClosed) {
-    const Answer answer = Send(open(), "pan_left");
-    EXPECT_EQ("OK\r\n", answer.bytes);
-    EXPECT_TRUE(answer.closed);
-    EXPECT_EQ(QStringList{"Function5(0,320)"}, lvCallNames());
-}
-
-TEST_F(ListenerTest, TwoPacketsInOneBlockAreOnePacketWithOneAnswer) {
-    const Answer answer = Send(open(), "tilt_uppan_left");
-    EXPECT_EQ("OK\r\n", answer.bytes);
-    EXPECT_EQ((QStringList{"Function5(2,192)", "Function5(0,320)"}), lvCallNames());
-}
-
 TEST_F(ListenerTest, ConnectionsTakeSockets210AndAFourthTakesOverTheOldest) {
     const quint16 port = open();
     std::vector<std::unique_ptr<QTcpSocket>> clients;
@@ -191,71 +178,54 @@ TEST_F(ListenerTest, ClosingTheListenerEndsItsConnections) {
     EXPECT_EQ(QAbstractSocket::ConnectionRefusedError, late.error());
 }
 
-struct SizeCase {
-    int size;
-    bool served;
+struct BlockCase {
+    QByteArray block;
+    const char* answer;
+    QStringList moves;   // what the motion library was told
+    const char* logLine; // the error line, if any
 };
 
-class PacketSizeTest : public ListenerTest, public ::testing::WithParamInterface<SizeCase> {};
+class BlockTest : public ListenerTest, public ::testing::WithParamInterface<BlockCase> {};
 
-TEST_P(PacketSizeTest, ABlockLongerThanAPacketIsClosedUnanswered) {
-    QByteArray block("pan_left");
-    block.append(QByteArray(GetParam().size - block.size(), ' '));
-    const Answer answer = Send(open(), block);
+TEST_P(BlockTest, EachBlockIsOnePacketAnsweredOnceThenClosed) {
+    const BlockCase& c = GetParam();
+    const Answer answer = Send(open(), c.block);
     EXPECT_TRUE(answer.closed);
-    if (GetParam().served) {
-        EXPECT_EQ("OK\r\n", answer.bytes);
-        EXPECT_EQ(QStringList{"Function5(0,320)"}, lvCallNames());
-    } else {
-        EXPECT_EQ("", answer.bytes);
-        EXPECT_TRUE(lvCallNames().isEmpty());
-        const QStringList errors = log().filter(QStringLiteral("Pan Tilt Unit Socket Error:"));
-        ASSERT_EQ(1, errors.size());
-        EXPECT_TRUE(errors[0].endsWith(QStringLiteral("The packet is longer than 4096 bytes")));
+    EXPECT_EQ(c.answer, answer.bytes);
+    EXPECT_EQ(c.moves, lvCallNames());
+    const QStringList errors = log().filter(QStringLiteral(" Pan Tilt Unit Socket Error:"));
+    ASSERT_EQ(c.logLine ? 1 : 0, errors.size());
+    if (c.logLine) {
+        EXPECT_TRUE(errors[0].endsWith(QLatin1String(c.logLine))) << errors[0].toStdString();
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, PacketSizeTest,
-                         ::testing::Values(SizeCase{4096, true}, SizeCase{4097, false},
-                                           SizeCase{65536, false}));
-
-struct RequestCase {
-    const char* headers;
-    bool moves;
-};
-
-class BrowserRequestTest : public ListenerTest,
-                           public ::testing::WithParamInterface<RequestCase> {};
-
-// A web page can make the browser send requests here; only what a local program or the user's
-// own address bar sends may move the camera.
-TEST_P(BrowserRequestTest, ACrossSiteRequestIsAnsweredAndLoggedButMovesNothing) {
-    const quint16 port = open();
-    const QByteArray block =
-        QByteArrayLiteral("GET /pan_left HTTP/1.1\r\n") +
-        QByteArray(GetParam().headers).replace("PORT", QByteArray::number(port)) + "\r\n";
-    const Answer answer = Send(port, block);
-    EXPECT_EQ("OK\r\n", answer.bytes);
-    EXPECT_EQ(GetParam().moves ? QStringList{"Function5(0,320)"} : QStringList(), lvCallNames());
-    EXPECT_EQ(GetParam().moves ? 0 : 1,
-              log().filter(QStringLiteral("A web page's request was refused")).size());
-}
+const char* const kLong = "The packet is longer than 4096 bytes";
+const char* const kRefused = "A web page's request was refused";
+const QByteArray kRequest = "GET /pan_left HTTP/1.1\r\nHost: 127.0.0.1:4321\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    Requests, BrowserRequestTest,
+    Blocks, BlockTest,
     ::testing::Values(
-        RequestCase{"Host: 127.0.0.1:PORT\r\nOrigin: http://pages.example\r\n", false},
-        RequestCase{"Host: 127.0.0.1:PORT\r\norigin: null\r\n", false},
-        RequestCase{"Host: 127.0.0.1:PORT\r\nSec-Fetch-Site: cross-site\r\n", false},
-        RequestCase{"Host: 127.0.0.1:PORT\r\nSec-Fetch-Site: same-site\r\n", false},
+        // Two packets sent at once arrive as one block: one packet, one answer.
+        BlockCase{"tilt_uppan_left", "OK\r\n", {"Function5(2,192)", "Function5(0,320)"}, nullptr},
+        BlockCase{"pan_left" + QByteArray(4088, ' '), "OK\r\n", {"Function5(0,320)"}, nullptr},
+        BlockCase{"pan_left" + QByteArray(4089, ' '), "", {}, kLong},
+        BlockCase{"pan_left" + QByteArray(65528, ' '), "", {}, kLong},
+        // A web page can make the browser send requests here: only a local program's request or
+        // the user's own address bar may move the camera.
+        BlockCase{kRequest + "\r\n", "OK\r\n", {"Function5(0,320)"}, nullptr},
+        BlockCase{
+            kRequest + "Sec-Fetch-Site: none\r\n\r\n", "OK\r\n", {"Function5(0,320)"}, nullptr},
+        BlockCase{kRequest + "Sec-Fetch-Site: same-origin\r\n\r\n",
+                  "OK\r\n",
+                  {"Function5(0,320)"},
+                  nullptr},
+        BlockCase{kRequest + "Origin: http://pages.example\r\n\r\n", "OK\r\n", {}, kRefused},
+        BlockCase{kRequest + "Sec-Fetch-Site: cross-site\r\n\r\n", "OK\r\n", {}, kRefused},
         // A page whose name was made to point at this machine.
-        RequestCase{"Host: pages.example:PORT\r\nSec-Fetch-Site: same-origin\r\n", false},
-        // Typed into the address bar, or a page of the listener itself.
-        RequestCase{"Host: localhost:PORT\r\nSec-Fetch-Site: none\r\n", true},
-        RequestCase{"Host: 127.0.0.1:PORT\r\nSec-Fetch-Site: same-origin\r\n", true},
-        RequestCase{"Host: [::1]:PORT\r\n", true},
-        // A local program's request line without headers.
-        RequestCase{"", true}));
+        BlockCase{
+            "GET /pan_left HTTP/1.1\r\nHost: pages.example:4321\r\n\r\n", "OK\r\n", {}, kRefused}));
 
 } // namespace
 } // namespace kestrova::test

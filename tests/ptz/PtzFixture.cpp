@@ -37,6 +37,7 @@ PtzTest::PtzTest()
       programFolder_(station_.tempPath() + QStringLiteral("/program")),
       cameras_(std::make_unique<ScopedEnv>("KESTROVA_VIRTUAL_CAMERAS", QByteArray())) {
     CreateEventLog();
+    tree_.AddMotor(0);
     QDir().mkpath(programFolder_);
     QFile::link(QStringLiteral(KESTROVA_STATION_DIR "/libpantilt.so"),
                 programFolder_ + QStringLiteral("/libpantilt.so"));
@@ -53,13 +54,15 @@ PtzTest::~PtzTest() {
         lvcam_.unload();
 }
 
-void PtzTest::useBackEnd(BackEnd backEnd) {
+void PtzTest::useBackEnd(BackEnd backEnd, bool connect) {
     AppState& s = App();
     s.IsPtzCamera = backEnd == BackEnd::None ? kFalse : kTrue;
     s.IsLogitechPtz = backEnd == BackEnd::MotionLibrary ? kTrue : kFalse;
     s.IsCreativeMotion = backEnd == BackEnd::CameraControl ? kTrue : kFalse;
     s.IsPantiltCamera = backEnd == BackEnd::Pantilt ? kTrue : kFalse;
     ptz_->ReadMotorRanges();
+    if (connect)
+        ptz_->ConnectMotorAtStartup();
 }
 
 void PtzTest::connectCamera(const QByteArray& name) {
@@ -99,6 +102,28 @@ void PtzTest::setLvResults(std::int32_t connect, std::int32_t home, std::int32_t
 
 QStringList PtzTest::packetErrors() const {
     return log().filter(QStringLiteral(" Process Packet Error: "));
+}
+
+void PtzTest::mark() {
+    lvMark_ = lvCalls().size();
+    reportMark_ = reports().size();
+}
+
+QString PtzTest::moves(BackEnd backEnd) {
+    QStringList moved;
+    if (backEnd == BackEnd::MotionLibrary) {
+        moved = lvCallNames().mid(static_cast<qsizetype>(lvMark_));
+    } else if (backEnd == BackEnd::Pantilt) {
+        const std::vector<PantiltReport> all = reports();
+        for (std::size_t i = reportMark_; i < all.size(); ++i)
+            moved << QStringLiteral("%1,%2,%3").arg(all[i].x).arg(all[i].y).arg(all[i].z);
+    } else {
+        moved << QStringLiteral("%1,%2,%3")
+                     .arg(cameraValue(CameraProperty::Pan))
+                     .arg(cameraValue(CameraProperty::Tilt))
+                     .arg(cameraValue(CameraProperty::Zoom));
+    }
+    return moved.join(QLatin1Char(' '));
 }
 
 std::int32_t PtzTest::cameraValue(CameraProperty property) {

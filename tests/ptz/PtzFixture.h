@@ -1,12 +1,13 @@
 // What the pan-tilt-zoom tests share: a fresh station state with its data folder, a program
-// folder holding the real libpantilt.so and a stand-in for the camera motion library, a capture
-// control and the PtzControl under test.
+// folder holding the real libpantilt.so and a stand-in for the camera motion library, a fake
+// hidraw tree with the pantilt motor unit, a capture control and the PtzControl under test.
 #pragma once
 
 #include "camera/CaptureControl.h"
 #include "core/AppState.h"
 #include "ptz/Ptz.h"
 #include "support/TestSupport.h"
+#include "support/fake_hidraw.h"
 
 #include <QByteArray>
 #include <QLibrary>
@@ -41,7 +42,7 @@ struct LvCall {
     long long atMs = 0;
 };
 
-// The last pantilt report written to a device node: positions and command.
+// A pantilt report written to the unit: positions and command.
 struct PantiltReport {
     int x = -1;
     int y = -1;
@@ -56,8 +57,8 @@ class PtzTest : public ::testing::Test {
     ~PtzTest() override;
 
     // Sets the camera flags of a back-end and reads the motor ranges (the classification's
-    // result without a device name).
-    void useBackEnd(BackEnd backEnd);
+    // result without a device name); `connect` also connects its motor library.
+    void useBackEnd(BackEnd backEnd, bool connect = false);
     // Connects the capture control to a virtual camera of this name.
     void connectCamera(const QByteArray& name);
 
@@ -71,14 +72,22 @@ class PtzTest : public ::testing::Test {
     QStringList packetErrors() const;
 
     std::int32_t cameraValue(CameraProperty property);
+    std::vector<PantiltReport> reports() const { return PantiltReports(tree_.Written(0)); }
+    // What a back-end was told since mark(): the motion library's calls, the pantilt unit's
+    // reports as "x,y,z", the camera's "pan,tilt,zoom" now; each separated by a blank.
+    void mark();
+    QString moves(BackEnd backEnd);
 
     StationFixture station_;
+    pantilt::test::FakeHidrawTree tree_;
     QString dataFolder_;
     QString programFolder_;
     std::unique_ptr<ScopedEnv> cameras_;
     CaptureControl camSrc_;
     std::unique_ptr<PtzControl> ptz_;
     QLibrary lvcam_;
+    std::size_t lvMark_ = 0;
+    std::size_t reportMark_ = 0;
 };
 
 } // namespace kestrova::test
