@@ -108,8 +108,9 @@ class PtzControl : public QObject {
 
     // --- Command listener ---
 
-    // Opens the listener on 127.0.0.1 (nothing when it is open already). A listener that
-    // cannot be opened throws AppError.
+    // Opens the listener on 127.0.0.1 (nothing when it is open already) at the port of the
+    // setting PtzPort (0: the preferred port), or the first free one of the scan range; the
+    // setting keeps the port in use. A listener that cannot be opened throws AppError.
     void OpenPtzListener();
     // Closes the connection sockets and the listener (the close of the station).
     void ClosePtzListener();

@@ -67,9 +67,9 @@ class RefusingPort {
 };
 
 // A program folder laid out for a station run: kestrovaType.dat ("1"), the pictures and the
-// motor libraries of the built program folder, a deployment.conf whose directory port refuses connections (for as
-// long as a copy of the folder object lives), and a jre/bin/java that only writes its
-// arguments to java-args.txt in the folder.
+// motor libraries of the built program folder, a deployment.conf whose directory port refuses
+// connections (for as long as a copy of the folder object lives), and a jre/bin/java that only
+// writes its arguments to java-args.txt in the folder.
 struct ProgramFolder {
     QString path;
     std::shared_ptr<RefusingPort> refusingPort;
