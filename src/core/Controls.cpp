@@ -8,7 +8,9 @@ Controls::Controls()
       cmdDebug(QStringLiteral("Debug Server")), cmdChangeCam(QStringLiteral("Change Camera")),
       cmdCamSource(QStringLiteral("Advanced Camera Settings")), cmdPtzEdit(QStringLiteral("Edit")),
       chkThumb(1), chkEnableZoom(1), chkEnableSnap(1), chkEnablePresets(1),
-      lblJPEGQuality(QStringLiteral("JPEG Image Quality")) {
+      lblJPEGQuality(QStringLiteral("JPEG Image Quality")),
+      butMove{Button(QStringLiteral("\u2190")), Button(QStringLiteral("\u2192")),
+              Button(QStringLiteral("\u2191")), Button(QStringLiteral("\u2193")), Button()} {
     cmdDebug.setVisible(false);
 
     // ---- The main window's views, tabs and feature options ----

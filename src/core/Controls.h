@@ -301,7 +301,9 @@ struct Controls {
     // ---- end of the archive panel's countdown ----
 
     // ---- The move buttons of the camera controls panel ----
-    std::array<Button, 5> butMove; // left, right, up, down, home
+    // A click sends the button's packet to the pan-tilt-zoom dispatcher while the camera has a
+    // motor.
+    std::array<Button, 5> butMove; // left, right, up, down, home; the window adds tool-tips
     // ---- end of the move buttons of the camera controls panel ----
 };
 

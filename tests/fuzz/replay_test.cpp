@@ -1,6 +1,8 @@
 // Runs a fuzz entry in the ordinary test suite, built by any compiler: over the seed corpus
-// (the .bin files of FUZZ_CORPUS_DIR), over mutations of the seeds and over random bytes (up to
-// FUZZ_RANDOM_LENGTH), all from a fixed seed. Each fuzz target builds it with its own entry.
+// (the .bin files of FUZZ_CORPUS_DIR), over mutations of the seeds (bytes changed, inserted and
+// removed, and the words of the target's libFuzzer dictionary FUZZ_DICTIONARY inserted when it
+// has one) and over random bytes (up to FUZZ_RANDOM_LENGTH), all from fixed seeds. Each fuzz
+// target builds it with its own entry.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -29,6 +32,35 @@ std::vector<Bytes> Seeds() {
 }
 
 // Runs the entry on an exact-size copy, so the sanitizers see any read past the end.
+// The words of a libFuzzer dictionary: one quoted word a line, with \\, \" and \xNN escapes.
+std::vector<Bytes> DictionaryWords() {
+    std::vector<Bytes> words;
+#ifdef FUZZ_DICTIONARY
+    std::ifstream in(FUZZ_DICTIONARY);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t open = line.find('"');
+        const std::size_t close = line.rfind('"');
+        if (line.empty() || line[0] == '#' || open == std::string::npos || close <= open)
+            continue;
+        Bytes word;
+        for (std::size_t i = open + 1; i < close; ++i) {
+            if (line[i] == '\\' && i + 1 < close && line[i + 1] == 'x' && i + 3 < close) {
+                word.push_back(
+                    static_cast<std::uint8_t>(std::stoi(line.substr(i + 2, 2), nullptr, 16)));
+                i += 3;
+            } else if (line[i] == '\\' && i + 1 < close) {
+                word.push_back(static_cast<std::uint8_t>(line[++i]));
+            } else {
+                word.push_back(static_cast<std::uint8_t>(line[i]));
+            }
+        }
+        words.push_back(word);
+    }
+#endif
+    return words;
+}
+
 int RunEntry(const Bytes& input) {
     const Bytes exact(input.begin(), input.end());
     return LLVMFuzzerTestOneInput(exact.data(), exact.size());
@@ -48,6 +80,7 @@ TEST(FuzzReplay, SeedCorpus) {
 
 TEST(FuzzReplay, MutatedSeeds) {
     const std::vector<Bytes> seeds = Seeds();
+    const std::vector<Bytes> words = DictionaryWords();
     ASSERT_FALSE(seeds.empty());
     std::mt19937 random(20240607);
     std::uniform_int_distribution<int> byte(0, 255);
@@ -56,10 +89,17 @@ TEST(FuzzReplay, MutatedSeeds) {
         const int edits = 1 + round % 4;
         for (int i = 0; i < edits && !input.empty(); ++i) {
             const std::size_t at = static_cast<std::size_t>(random()) % input.size();
-            switch (random() % 3) {
+            switch (random() % 4) {
             case 0:
                 input[at] = static_cast<std::uint8_t>(byte(random));
                 break;
+            case 3:
+                if (!words.empty()) {
+                    const Bytes& word = words[static_cast<std::size_t>(random()) % words.size()];
+                    input.insert(input.begin() + static_cast<long>(at), word.begin(), word.end());
+                    break;
+                }
+                [[fallthrough]];
             case 1:
                 input.insert(input.begin() + static_cast<long>(at),
                              static_cast<std::uint8_t>(byte(random)));

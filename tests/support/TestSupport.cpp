@@ -147,9 +147,9 @@ ProgramFolder MakeProgramFolder(const QString& parent, bool withTypeNumber) {
     QDir().mkpath(folder.path + QStringLiteral("/jre/bin"));
     if (withTypeNumber)
         WriteFile(folder.path + QStringLiteral("/kestrovaType.dat"), "1\n");
-    for (const char* picture : {"interface.jpg", "local.jpg"})
-        QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/") + QLatin1String(picture),
-                    folder.path + QLatin1Char('/') + QLatin1String(picture));
+    for (const char* file : {"interface.jpg", "local.jpg", "libpantilt.so", "libKestrovaLVCam.so"})
+        QFile::copy(QStringLiteral(KESTROVA_STATION_DIR "/") + QLatin1String(file),
+                    folder.path + QLatin1Char('/') + QLatin1String(file));
     folder.useDirectory(folder.refusingPort->port(), QStringLiteral("test-camera"));
     const QString java = folder.path + QStringLiteral("/jre/bin/java");
     WriteFile(

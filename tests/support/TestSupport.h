@@ -71,10 +71,10 @@ QStringList LogMessages(const QString& dataFolder);
 // that a broken station fails the test instead of hanging it; never a measure of speed.
 bool WaitFor(const std::function<bool()>& done, int ms = 10000);
 
-// A program folder laid out for a station run: kestrovaType.dat ("1"), the pictures of the
-// built program folder, a deployment.conf whose directory port refuses connections (for as
-// long as a copy of the folder object lives), and a jre/bin/java that only writes its
-// arguments to java-args.txt in the folder.
+// A program folder laid out for a station run: kestrovaType.dat ("1"), the pictures and the
+// motor libraries of the built program folder, a deployment.conf whose directory port refuses
+// connections (for as long as a copy of the folder object lives), and a jre/bin/java that only
+// writes its arguments to java-args.txt in the folder.
 struct ProgramFolder {
     QString path;
     std::shared_ptr<RefusingPort> refusingPort;

@@ -1,0 +1,136 @@
+// The command words and their dispatcher.
+#include "ptz/Ptz.h"
+
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/EventLog.h"
+#include "ptz/PtzValues.h"
+
+namespace kestrova {
+
+namespace {
+
+// Packets that wait while a preset runs: the listener holds at most three connections, each
+// served once, so only a flood of button clicks could reach this.
+constexpr std::size_t kMaxWaitingPackets = 32;
+
+bool Has(const QString& packet, const char* word) {
+    return packet.contains(QLatin1String(word), Qt::CaseSensitive);
+}
+
+void LogPacketError(const QString& description) {
+    WriteLog(StampedLine(QStringLiteral(" Process Packet Error: ") + description));
+}
+
+// The packets of the five move buttons: left, right, up, down, home.
+constexpr const char* kMovePackets[5] = {"pan_left", "pan_right", "tilt_up", "tilt_down",
+                                         "set_motor_home"};
+
+} // namespace
+
+void PtzControl::ProcessPacket(const QString& packet) {
+    Dispatch(packet, nullptr);
+}
+
+// Carries out the packet now, or once the packet under way has ended; `done` runs after it.
+void PtzControl::Dispatch(QString packet, std::function<void()> done) {
+    if (dispatching_ && pending_.size() >= kMaxWaitingPackets) {
+        LogPacketError(QStringLiteral("Too many packets waiting; this one was dropped"));
+        if (done)
+            done();
+        return;
+    }
+    pending_.push_back(Pending{std::move(packet), std::move(done)});
+    if (dispatching_)
+        return;
+    dispatching_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{dispatching_};
+    while (!pending_.empty()) {
+        Pending next = std::move(pending_.front());
+        pending_.pop_front();
+        RunPacket(next.packet);
+        if (next.done)
+            next.done();
+    }
+}
+
+void PtzControl::RunPacket(const QString& packet) {
+    AppState& s = App();
+    try {
+        if (Has(packet, "Reflector_true"))
+            s.ReflectorActive = kTrue;
+        if (Has(packet, "Reflector_false"))
+            s.ReflectorActive = kFalse;
+        const bool motor = IsSet(s.IsPtzCamera);
+        if (motor) {
+            if (Has(packet, "tilt_up"))
+                MoveStep(s.DirTiltUp, s.TiltStep);
+            if (Has(packet, "tilt_down"))
+                MoveStep(s.DirTiltDown, s.TiltStep);
+            if (Has(packet, "pan_left"))
+                MoveStep(s.DirPanLeft, s.PanStep);
+            if (Has(packet, "pan_right"))
+                MoveStep(s.DirPanRight, s.PanStep);
+            if (Has(packet, "pan_double_left"))
+                MoveStep(s.DirPanLeft, 640);
+            if (Has(packet, "pan_double_right"))
+                MoveStep(s.DirPanRight, 640);
+            if (Has(packet, "set_motor_home"))
+                MoveHome();
+            if (Has(packet, "Preset_"))
+                ParsePreset(packet);
+            if (Has(packet, "pre_up"))
+                MoveStep(s.DirTiltUp, 320);
+            if (Has(packet, "pre_down"))
+                MoveStep(s.DirTiltDown, 320);
+            if (Has(packet, "pre_left"))
+                MoveStep(s.DirPanLeft, 320);
+            if (Has(packet, "pre_right"))
+                MoveStep(s.DirPanRight, 320);
+        }
+        // A plain webcam zooms too when its capture control has a zoom.
+        const std::int32_t step = motor ? s.ZoomStep : 10;
+        if (Has(packet, "ZOOM_IN"))
+            StepZoom(0, step);
+        if (Has(packet, "ZOOM_OUT"))
+            StepZoom(1, step);
+        if (Has(packet, "RESTORE"))
+            StepZoom(2, step);
+    } catch (const AppError& e) {
+        LogPacketError(e.description());
+    } catch (const std::exception& e) {
+        LogPacketError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void PtzControl::ParsePreset(const QString& packet) {
+    const AppState& s = App();
+    const QStringList pieces = PresetPieces(packet);
+    if (IsSet(s.IsLogitechPtz)) {
+        const std::int32_t pan = ParseLong(PresetPiece(pieces, 0));
+        const std::int32_t tilt = ParseLong(PresetPiece(pieces, 1));
+        const std::int32_t zoom = ParseLong(PresetPiece(pieces, 2));
+        ParsePresetLv(pan, tilt, zoom);
+    } else if (!IsSet(s.IsPantiltCamera)) {
+        const std::int32_t pan = ParseLong(PresetPiece(pieces, 0));
+        const std::int32_t tilt = ParseLong(PresetPiece(pieces, 1));
+        const std::int32_t zoom = ParseLong(PresetPiece(pieces, 2));
+        MovePresetCameraControl(pan, tilt, zoom);
+    } else {
+        // The unit has no preset zoom: only pan and tilt are read.
+        const std::int16_t x = ParseInteger(PresetPiece(pieces, 0));
+        const std::int16_t y = ParseInteger(PresetPiece(pieces, 1));
+        ParsePresetPantilt(x, y);
+    }
+}
+
+void PtzControl::butMove_Click(int index) {
+    if (!IsSet(App().IsPtzCamera) || index < 0 || index >= 5)
+        return;
+    ProcessPacket(QLatin1String(kMovePackets[index]));
+}
+
+} // namespace kestrova
