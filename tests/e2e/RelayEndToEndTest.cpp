@@ -5,6 +5,7 @@
 #include "core/EventLog.h"
 #include "service/ServiceClient.h"
 #include "support/TestSupport.h"
+#include "support/fake_hidraw.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -244,4 +245,44 @@ TEST_F(RelayEndToEnd, AnArchiveFrameArrivesAtTheEndOfItsIntervalAndOutlivesARela
     stopRelay();
     ASSERT_TRUE(startRelayOn(port_)) << relayErrors().toStdString();
     EXPECT_EQ(archive.entryList({QStringLiteral("*.jpg")}, QDir::Files).size(), 1);
+}
+
+TEST_F(RelayEndToEnd, AViewersCommandQueuedAtTheRelayReachesTheMotorWithinASecond) {
+    ASSERT_TRUE(startRelay()) << relayErrors().toStdString();
+    pantilt::test::FakeHidrawTree tree; // the pan-tilt base, its node a file that keeps reports
+    tree.AddMotor(0);
+    StationProcess run(QStringLiteral("3 Axis (Webcam)"));
+    for (const char* root : {"PANTILT_SYSFS_ROOT", "PANTILT_DEV_ROOT"})
+        run.setEnvironment(QLatin1String(root), qEnvironmentVariable(root));
+    run.program().useDirectory(port_, QStringLiteral("ptz-camera"));
+    run.useRealHelper();
+    ASSERT_NE(run.useFreeCommandPort(), 0);
+    QProcess& station = run.start();
+    // The helper polls the relay's move queue once the station has asked it to.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return test::ReadFile(run.dataFolder() + QStringLiteral("/BeaconServer.log"))
+                .contains("Polling: started");
+        },
+        30000))
+        << run.errors(station).toStdString();
+
+    // A report is 17 bytes: the report ID, then the X position.
+    const std::size_t before = tree.Written(0).size();
+    QTcpSocket viewer;
+    viewer.connectToHost(QHostAddress::LocalHost, port_);
+    ASSERT_TRUE(viewer.waitForConnected(2000));
+    const QByteArray form = "id=ptz-camera&cmd=pan_left";
+    viewer.write("POST /webcams/command HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                 "application/x-www-form-urlencoded\r\nContent-Length: " +
+                 QByteArray::number(form.size()) + "\r\n\r\n" + form);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(WaitFor([&] { return tree.Written(0).size() >= before + 17; }, 5000));
+    EXPECT_LT(clock.elapsed(), 1000);
+    const std::vector<std::uint8_t> written = tree.Written(0);
+    EXPECT_EQ(written[written.size() - 17 + 1], 95) << "one step left of the home position 100";
+
+    ASSERT_TRUE(StationProcess::terminate(station, 30000));
+    EXPECT_EQ(station.exitCode(), 0);
 }

@@ -2,12 +2,8 @@
 // a command sent to its listener reaches the motor unit of a fake hidraw tree.
 #include "PtzFixture.h"
 
-#include "settings/Records.h"
 #include "support/fake_hidraw.h"
 
-#include <QDir>
-#include <QRandomGenerator>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 namespace kestrova::test {
@@ -22,20 +18,8 @@ TEST(StationProgramTest, APanLeftPacketReachesTheMotorUnitOfAHeadlessStation) {
     run.setEnvironment(QStringLiteral("PANTILT_DEV_ROOT"),
                        qEnvironmentVariable("PANTILT_DEV_ROOT"));
 
-    // The listener's port is a setting kept from the last run: this run is given a free one.
-    quint16 port = 0;
-    for (int attempt = 0; attempt < 100 && port == 0; ++attempt) {
-        const auto candidate =
-            static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 32000));
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::AnyIPv4, candidate))
-            port = candidate;
-    }
+    const quint16 port = run.useFreeCommandPort();
     ASSERT_NE(0, port);
-    SettingsRecord settings;
-    settings.PtzPort = static_cast<std::int16_t>(port);
-    QDir().mkpath(run.dataFolder());
-    WriteFile(run.dataFolder() + QStringLiteral("/settings.dat"), EncodeSettingsRecord(settings));
 
     QProcess& station = run.start();
     ASSERT_TRUE(run.waitForLogLine(QStringLiteral("Launching Software: Launching Kestrova"), 60000))

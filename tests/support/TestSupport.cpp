@@ -1,14 +1,17 @@
 #include "support/TestSupport.h"
 
 #include "core/AppState.h"
+#include "settings/Records.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QHostAddress>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -190,6 +193,22 @@ StationProcess::~StationProcess() {
 void StationProcess::useRealHelper() {
     program_.useRealHelper();
     postingPort_.release();
+}
+
+quint16 StationProcess::useFreeCommandPort() {
+    quint16 port = 0;
+    for (int attempt = 0; attempt < 100 && port == 0; ++attempt) {
+        const auto candidate =
+            static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 32000));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::AnyIPv4, candidate))
+            port = candidate;
+    }
+    SettingsRecord settings;
+    settings.PtzPort = static_cast<std::int16_t>(port);
+    QDir().mkpath(dataFolder());
+    WriteFile(dataFolder() + QStringLiteral("/settings.dat"), EncodeSettingsRecord(settings));
+    return port;
 }
 
 void StationProcess::setEnvironment(const QString& name, const QString& value) {

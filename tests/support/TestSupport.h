@@ -108,6 +108,9 @@ class StationProcess {
     void setEnvironment(const QString& name, const QString& value);
     // Runs the built posting helper on this run's posting port.
     void useRealHelper();
+    // Gives the station's command listener a free port (the listener's port is a setting kept
+    // from the last run) and returns it.
+    quint16 useFreeCommandPort();
 
     // Starts the program once more; the process lives as long as this object.
     QProcess& start(const QStringList& arguments = {});
