@@ -419,6 +419,7 @@ void Station::ChangeCamera() {
 
     camera_.ConnectChosenCamera();
     camera_.CheckCamera();
+    ShowPtzPanelForCamera();
     ptz_.ReadMotorRanges();
     ptz_.OpenPtzListener();
     if (Ui().chkTimeStamp.value() == 1)

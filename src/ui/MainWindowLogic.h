@@ -44,6 +44,10 @@ void InstallOptionHandlers(const HandlerOwner& owner, const std::shared_ptr<UiHo
 void InstallChatHandlers(const HandlerOwner& owner, const std::shared_ptr<UiHooks>& hooks);
 void InstallWebPageHandlers(const HandlerOwner& owner, const std::shared_ptr<UiHooks>& hooks);
 
+// After a camera change in the camera view: the PTZ panel and its button show for a camera
+// with a motor only (the panel still only when it was open).
+void ShowPtzPanelForCamera();
+
 // Runs a hook when it is set.
 void Synchronize(const UiHooks& hooks);
 void OpenAddress(const UiHooks& hooks, const QString& address);

@@ -115,6 +115,16 @@ void SubTabChanged(std::size_t panel) {
 
 } // namespace
 
+void ShowPtzPanelForCamera() {
+    Controls& ui = Ui();
+    // The toolbar button names the view it switches to: "Camera" while the settings show.
+    if (ui.MenuBar.Buttons[0].value() == kCamera)
+        return;
+    const bool ptz = App().IsPtzCamera != kFalse;
+    ui.butControls.setVisible(ptz);
+    ui.pctControls.setVisible(ptz && ui.butControls.value() == kHide);
+}
+
 void InstallViewHandlers(const HandlerOwner& owner) {
     Controls& ui = Ui();
     ui.MenuBar.onButtonClick(owner, [](const ToolButton&) { SwitchView(); });

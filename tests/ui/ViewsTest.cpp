@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "core/Controls.h"
 #include "settings/Password.h"
+#include "ui/MainWindowLogic.h"
 
 namespace kestrova::test {
 namespace {
@@ -84,6 +85,16 @@ TEST_F(ViewsTest, ThePtzPanelComesBackOnlyWhenItWasOpen) {
     EXPECT_TRUE(ui.pctControls.visible());
     clickToolbar();
     clickToolbar();
+    EXPECT_TRUE(ui.pctControls.visible());
+
+    // Changed to a plain webcam in the camera view, and back to the motorised one.
+    App().IsPtzCamera = kFalse;
+    ShowPtzPanelForCamera();
+    EXPECT_FALSE(ui.butControls.visible());
+    EXPECT_FALSE(ui.pctControls.visible());
+    App().IsPtzCamera = kTrue;
+    ShowPtzPanelForCamera();
+    EXPECT_TRUE(ui.butControls.visible());
     EXPECT_TRUE(ui.pctControls.visible());
 }
 
