@@ -61,7 +61,7 @@ TEST(FrameStore, ReadsFramesLeftByAnEarlierRun) {
 
 TEST(FrameStore, KeepsOnlyTheMostRecentlyUsedFramesInMemory) {
     TempDir dir;
-    FrameStore store(dir.path(), 2);
+    FrameStore store(dir.path(), 2600); // room for two of these frames
     const std::string a = fakeJpeg(1000, 11);
     const std::string b = fakeJpeg(1100, 12);
     const std::string c = fakeJpeg(1200, 13);
@@ -90,7 +90,7 @@ TEST(FrameStore, KeepsOnlyTheMostRecentlyUsedFramesInMemory) {
 
 TEST(FrameStore, ServesEveryCameraWhenMoreCamerasThanMemoryHoldsAreInUse) {
     TempDir dir;
-    FrameStore store(dir.path(), 3);
+    FrameStore store(dir.path(), 1600); // room for three of these frames
     std::vector<std::string> frames;
     for (unsigned i = 0; i < 10; ++i) {
         frames.push_back(fakeJpeg(500 + i, 20 + i));

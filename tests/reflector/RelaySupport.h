@@ -34,7 +34,8 @@ RelayConfig configWithClock(const std::filesystem::path& dataDir, ManualClock& c
 // registered; `adjust` may change the configuration first.
 struct Handlers {
     explicit Handlers(const std::function<void(RelayConfig&)>& adjust = {});
-    HttpAnswer operator()(const HttpRequest& request) { return service->handle(request); }
+    // The answer, waited for when the handler holds the request (see settle()).
+    HttpAnswer operator()(const HttpRequest& request) { return settle(service->handle(request)); }
 
     TempDir dir;
     ManualClock clock;
