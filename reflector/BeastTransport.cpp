@@ -284,11 +284,6 @@ bool wouldBlock(const error_code& ec) {
            ec == net::error::interrupted;
 }
 
-char* scratch() {
-    thread_local char bytes[16384];
-    return bytes;
-}
-
 class Session;
 
 // What the connections share: the configuration, the limits, the I/O context and the workers.
@@ -395,9 +390,8 @@ class Session : public std::enable_shared_from_this<Session> {
     Clock::time_point expiry() const;
     void arm();
     void onTimer();
-    void waitRead();
-    void onReadable();
-    void readRequest();
+    void readMore();
+    void onRead(const error_code& ec, std::size_t n);
     bool parse();
     bool checkHeader();
     void refuseRequest(int status, const std::string& reason);
@@ -409,13 +403,11 @@ class Session : public std::enable_shared_from_this<Session> {
     void written();
     void nextRequest();
     void finish();
-    void drain();
     void startWaiting(std::shared_ptr<PendingAnswer> pending);
     void pollPending(bool last);
     void startStream(HttpAnswer answer);
     void streamNext();
     void endStream();
-    void watch();
     void onWake();
     Wake wakeFunction();
     void close();
@@ -440,7 +432,7 @@ class Session : public std::enable_shared_from_this<Session> {
     Clock::time_point armedAt_ = kNever;
     Clock::time_point recheckAt_ = kNever;
     Clock::time_point requestStart_{};
-    bool readWaiting_ = false;
+    bool reading_ = false; // a read into buffer_ is under way
     bool closed_ = false;
 
     // The request being read.
@@ -492,7 +484,7 @@ void Session::start() {
     phase_ = Phase::Idle;
     phaseEnd_ = requestStart_ + std::chrono::seconds(std::min(config().headerTimeoutSeconds,
                                                               config().connectionTimeLimitSeconds));
-    waitRead();
+    readMore();
     arm();
 }
 
@@ -591,63 +583,49 @@ void Session::onTimer() {
     }
 }
 
-void Session::waitRead() {
-    if (readWaiting_ || closed_) {
+// Reads what the client sends next into the buffer. Asio's own reads are used (not a wait for
+// readiness followed by a read): they cannot miss the moment bytes arrive.
+void Session::readMore() {
+    if (reading_ || closed_) {
         return;
     }
-    readWaiting_ = true;
-    socket_.async_wait(tcp::socket::wait_read, [self = shared_from_this()](const error_code& ec) {
-        self->readWaiting_ = false;
-        if (ec) {
-            self->close();
-            return;
-        }
-        self->onReadable();
-    });
+    std::size_t want = 4096;
+    if (phase_ == Phase::Idle) {
+        want = 1024; // most requests fit; an idle connection keeps little
+    } else if (phase_ == Phase::Body) {
+        want = 65536;
+    }
+    want = std::min(want, buffer_.max_size() - buffer_.size());
+    if (want == 0) {
+        refuseRequest(431, "request header larger than " + std::to_string(config().maxHeaderBytes) +
+                               " bytes");
+        return;
+    }
+    reading_ = true;
+    socket_.async_read_some(buffer_.prepare(want),
+                            [self = shared_from_this()](const error_code& ec, std::size_t n) {
+                                self->reading_ = false;
+                                self->onRead(ec, n);
+                            });
 }
 
-void Session::onReadable() {
+void Session::onRead(const error_code& ec, std::size_t n) {
+    if (closed_) {
+        return;
+    }
+    if (!ec) {
+        buffer_.commit(n);
+        lastProgress_ = Clock::now();
+    }
     switch (phase_) {
     case Phase::Idle:
     case Phase::Header:
     case Phase::Body:
-        readRequest();
-        break;
-    case Phase::Waiting:
-    case Phase::Streaming:
-        watch();
-        break;
-    case Phase::Draining:
-        drain();
-        break;
-    default:
-        break; // not reading now: the bytes wait for the next request
-    }
-}
-
-void Session::readRequest() {
-    for (;;) {
-        std::size_t want = phase_ == Phase::Body ? 65536 : 4096;
-        want = std::min(want, buffer_.max_size() - buffer_.size());
-        if (want == 0) {
-            refuseRequest(431, "request header larger than " +
-                                   std::to_string(config().maxHeaderBytes) + " bytes");
-            return;
-        }
-        error_code ec;
-        const std::size_t n = socket_.read_some(buffer_.prepare(want), ec);
-        if (wouldBlock(ec)) {
-            waitRead();
-            arm();
-            return;
-        }
         if (ec) {
             // The client closed or reset the connection: a request cut short gets no answer.
             close();
             return;
         }
-        buffer_.commit(n);
-        lastProgress_ = Clock::now();
         if (phase_ == Phase::Idle) {
             phase_ = Phase::Header;
             if (requests_ > 0) {
@@ -657,9 +635,37 @@ void Session::readRequest() {
                                                           config().connectionTimeLimitSeconds));
             }
         }
-        if (!parse()) {
+        if (parse()) {
+            readMore();
+            arm();
+        }
+        return;
+    case Phase::Waiting:
+    case Phase::Streaming:
+        // Nothing is expected while a request is held or a stream runs: the bytes are thrown
+        // away, and the end of the connection ends the wait or the stream.
+        if (ec || buffer_.size() > 65536) {
+            close();
             return;
         }
+        buffer_.consume(buffer_.size());
+        readMore();
+        return;
+    case Phase::Draining:
+        drained_ += ec ? 0 : n;
+        buffer_.consume(buffer_.size());
+        if (ec || drained_ >= drainLimit_) {
+            close(); // the client has closed its side too, or sent enough
+            return;
+        }
+        readMore();
+        arm();
+        return;
+    case Phase::Handling:
+    case Phase::Writing:
+    case Phase::Closed:
+        // A read from the wait before the answer: its bytes go with the connection's end.
+        return;
     }
 }
 
@@ -685,6 +691,8 @@ bool Session::parse() {
                                        std::to_string(config().maxHeaderBytes) + " bytes");
             } else if (ec == http::error::bad_content_length) {
                 refuseRequest(400, "malformed Content-Length");
+            } else if (ec == http::error::bad_version) {
+                refuseRequest(505, "HTTP version not supported");
             } else {
                 refuseRequest(400, "malformed request");
             }
@@ -855,14 +863,17 @@ void Session::write() {
         error_code ec;
         const std::size_t n = socket_.write_some(out_, ec);
         if (wouldBlock(ec)) {
-            socket_.async_wait(tcp::socket::wait_write,
-                               [self = shared_from_this()](const error_code& waited) {
-                                   if (waited || self->closed_) {
-                                       self->close();
-                                       return;
-                                   }
-                                   self->write();
-                               });
+            // The client reads slower than the answer goes: Asio's own write waits for room.
+            socket_.async_write_some(
+                out_, [self = shared_from_this()](const error_code& failed, std::size_t written) {
+                    if (failed || self->closed_) {
+                        self->close();
+                        return;
+                    }
+                    consume(self->out_, written);
+                    self->lastProgress_ = Clock::now();
+                    self->write();
+                });
             arm();
             return;
         }
@@ -913,7 +924,7 @@ void Session::nextRequest() {
             requestStart_ + std::chrono::seconds(std::min(config().headerTimeoutSeconds,
                                                           config().connectionTimeLimitSeconds));
         if (parse()) {
-            waitRead();
+            readMore();
             arm();
         }
         return;
@@ -921,7 +932,7 @@ void Session::nextRequest() {
     if (buffer_.capacity() > 8192) {
         buffer_.shrink_to_fit();
     }
-    waitRead();
+    readMore();
     arm();
 }
 
@@ -939,8 +950,10 @@ void Session::finish() {
     if (!drainAfter_) {
         drainLimit_ = kDrainAfterAnswer;
     }
-    buffer_.consume(buffer_.size());
-    buffer_.shrink_to_fit();
+    if (!reading_) {
+        buffer_.consume(buffer_.size());
+        buffer_.shrink_to_fit();
+    }
     socket_.shutdown(tcp::socket::shutdown_send, ec);
     phase_ = Phase::Draining;
     drained_ = 0;
@@ -949,26 +962,8 @@ void Session::finish() {
     phaseEnd_ =
         lastProgress_ +
         (refusing_ ? kRefusalTime : std::chrono::seconds(config().connectionTimeLimitSeconds));
-    drain();
-}
-
-void Session::drain() {
-    while (drained_ < drainLimit_) {
-        error_code ec;
-        const std::size_t n = socket_.read_some(
-            net::buffer(scratch(), std::min<std::size_t>(16384, drainLimit_ - drained_)), ec);
-        if (wouldBlock(ec)) {
-            waitRead();
-            arm();
-            return;
-        }
-        if (ec) {
-            break; // the client has closed its side too
-        }
-        drained_ += n;
-        lastProgress_ = Clock::now();
-    }
-    close();
+    readMore();
+    arm();
 }
 
 void Session::startWaiting(std::shared_ptr<PendingAnswer> pending) {
@@ -979,7 +974,7 @@ void Session::startWaiting(std::shared_ptr<PendingAnswer> pending) {
     closeAfter_ = true;
     phase_ = Phase::Waiting;
     pending_->start(wakeFunction());
-    watch();
+    readMore();
     pollPending(false);
 }
 
@@ -1018,7 +1013,7 @@ void Session::streamNext() {
     if (!streamStarted_) {
         streamStarted_ = true;
         stream_->start(wakeFunction());
-        watch();
+        readMore();
     }
     if (server_.stopping) {
         endStream();
@@ -1049,24 +1044,6 @@ void Session::endStream() {
     stream_.reset();
     logAnswer(answer_.status, streamed_);
     finish();
-}
-
-// Reads what a client sends while its request is held or its stream runs: nothing is expected,
-// so the bytes are thrown away; the end of the connection ends the wait or the stream.
-void Session::watch() {
-    for (std::size_t rounds = 0; rounds < 4; ++rounds) {
-        error_code ec;
-        const std::size_t n = socket_.read_some(net::buffer(scratch(), 16384), ec);
-        if (wouldBlock(ec)) {
-            waitRead();
-            return;
-        }
-        if (ec || n == 0) {
-            close();
-            return;
-        }
-    }
-    waitRead();
 }
 
 void Session::onWake() {

@@ -52,8 +52,8 @@ std::optional<std::vector<RelayAddress>> parseRelayList(std::string_view text, s
                 relay.port = std::stoi(std::string(port));
             }
         }
-        if (!isValidHostName(relay.host) || relay.port < 1 || relay.port > 32767) {
-            error = "a relay is HOST:PORT with a port from 1 to 32767, not '" + std::string(entry) +
+        if (!isValidHostName(relay.host) || relay.port < 1 || relay.port > 65535) {
+            error = "a relay is HOST:PORT with a port from 1 to 65535, not '" + std::string(entry) +
                     "'";
             return std::nullopt;
         }

@@ -31,7 +31,7 @@ struct RelayAddress {
 
 // Reads a relay list: entries "HOST:PORT" or "HOST:PORT=URL", separated by commas, where URL is
 // the relay's address for viewers (http:// or https://, without a path). Ports run from 1 to
-// 32767, as stations read them. On error nullopt, and `error` says why.
+// 65535 (stations take only those up to 32767). On error nullopt, and `error` says why.
 std::optional<std::vector<RelayAddress>> parseRelayList(std::string_view text, std::string& error);
 
 // Rendezvous (highest random weight) hashing: every relay gets a score for a key, the highest

@@ -146,6 +146,11 @@ int main(int argc, char** argv) {
         std::string names;
         for (const auto& r : options.relays) {
             names += (names.empty() ? "" : ", ") + r.name();
+            if (r.port > 32767) {
+                printLine(stderr, program + ": warning: the station reads a relay port as a " +
+                                      "number up to 32767; relay " + r.name() +
+                                      " will not work for it");
+            }
         }
         printLine(stdout, program + ": directory for the relays " + names);
     }

@@ -108,6 +108,28 @@ TEST(FrameStore, ServesEveryCameraWhenMoreCamerasThanMemoryHoldsAreInUse) {
     EXPECT_EQ(*store.latest("cam0"), frames[9]) << "a new frame replaces the one in memory";
 }
 
+TEST(FrameStore, HoldsItsMemoryBoundWhateverTheFrameSizes) {
+    TempDir dir;
+    constexpr std::size_t bound = 8 * 1024 * 1024;
+    FrameStore store(dir.path(), bound);
+    const std::string large = fakeJpeg(2 * 1024 * 1024, 9);
+    for (int i = 0; i < 40; ++i) {
+        store.put("cam" + std::to_string(i), large);
+        EXPECT_LE(store.cachedBytes(), bound);
+    }
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_NE(store.latest("cam" + std::to_string(i)), nullptr);
+        EXPECT_LE(store.cachedBytes(), bound);
+    }
+    EXPECT_EQ(store.cachedFrames(), 4u);
+
+    FrameStore tiny(dir.path(), 1000);
+    tiny.put("big", fakeJpeg(2000, 10));
+    ASSERT_NE(tiny.latest("big"), nullptr);
+    EXPECT_EQ(tiny.latest("big")->size(), 2000u);
+    EXPECT_EQ(tiny.cachedBytes(), 0u) << "a frame larger than the bound is served from disk";
+}
+
 TEST(FrameStore, RefusesIdentifiersThatCouldLeaveItsFolder) {
     TempDir dir;
     FrameStore store(dir.path() / "frames");

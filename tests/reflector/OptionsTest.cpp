@@ -137,7 +137,7 @@ TEST(Options, RefusesBadArgumentsWithAReason) {
         {{"--max-connections", "0"}, "--max-connections"},
         {{"--relays", ""}, "empty"},
         {{"--relays", "a.example.org"}, "a.example.org"},
-        {{"--relays", "a:40000"}, "a:40000"},
+        {{"--relays", "a:70000"}, "a:70000"},
         {{"--relays", "a:1,a:1"}, "twice"},
         {{"--relays", "a:1=ftp://a"}, "ftp://a"},
         {{"--relays", "a:1=https://a/path"}, "https://a/path"},
