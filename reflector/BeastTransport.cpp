@@ -294,7 +294,8 @@ struct Server {
           threadCount(config.networkThreads != 0
                           ? config.networkThreads
                           : std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4)),
-          ioc(static_cast<int>(threadCount)), acceptor(ioc), acceptPause(ioc),
+          ioc(static_cast<int>(threadCount)), acceptStrand(net::make_strand(ioc)),
+          acceptor(acceptStrand), acceptPause(acceptStrand),
           workers(std::max<std::size_t>(config.workerThreads, 1)) {}
 
     void doAccept();
@@ -324,6 +325,8 @@ struct Server {
 
     std::size_t threadCount;
     net::io_context ioc;
+    // The acceptor's own strand: accepting and closing it never run at the same time.
+    net::strand<net::io_context::executor_type> acceptStrand;
     tcp::acceptor acceptor;
     net::steady_timer acceptPause;
     net::thread_pool workers;
@@ -466,6 +469,9 @@ class Session : public std::enable_shared_from_this<Session> {
 };
 
 void Session::start() {
+    if (closed_) {
+        return; // stopped before it started
+    }
     error_code ec;
     socket_.non_blocking(true, ec);
     socket_.set_option(tcp::no_delay(true), ec);
@@ -1132,12 +1138,13 @@ void Server::serve(tcp::socket socket) {
 
     const auto refuseWith = [&](const HttpAnswer& answer) {
         if (refusing >= kMostRefusing) {
-            log(address, "-", "-", 0, 0);
+            log(address, "-", "-", 503, 0);
             return; // the socket closes unanswered
         }
         auto session = std::make_shared<Session>(*this, std::move(socket), std::move(address),
                                                  AddressLimit::Slot(), true);
-        session->refuse(answer);
+        // Everything a connection does runs on its strand, from the start.
+        session->post([session, answer] { session->refuse(answer); });
     };
     if (connections >= config.maxConnections) {
         refuseWith(hooks.full);
@@ -1155,7 +1162,7 @@ void Server::serve(tcp::socket socket) {
         sessions.push_front(session);
         session->setPlace(sessions.begin());
     }
-    session->start();
+    session->post([session] { session->start(); });
 }
 
 HttpAnswer Server::answer(const HttpRequest& request) {
@@ -1172,7 +1179,7 @@ HttpAnswer Server::answer(const HttpRequest& request) {
 
 void Server::stopServing() {
     stopping = true;
-    net::post(ioc, [this] {
+    net::post(acceptStrand, [this] {
         error_code ec;
         acceptor.close(ec);
         acceptPause.cancel();
