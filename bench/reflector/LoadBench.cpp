@@ -5,7 +5,9 @@
 //    once a second: upload times, the viewers' 99th percentile, frames the streams got, the
 //    relay's processor time and memory;
 // 3. a slowloris of 1000 connections from 125 loopback addresses while 20 stations upload:
-//    upload times and failures.
+//    upload times and failures;
+// 4. 2 MiB frames for 200 cameras, uploaded four at a time and each fetched once: the relay's
+//    memory beside its frame cache's bound.
 //
 // reflector_load_bench [SECONDS]   (each phase's length, default 10, from 3 to 600)
 // Needs wrk and nginx (Debian packages wrk, nginx); a phase that needs a missing one is skipped.
@@ -715,6 +717,53 @@ int main(int argc, char** argv) {
                     100 * (after.cpuSeconds - before.cpuSeconds) / elapsed, after.rssMiB,
                     after.peakMiB);
         status |= percentile(uploads.millis, 1.0) > 100 || uploads.failed > 0 ? 1 : 0;
+    }
+
+    // 4. Large frames for many cameras.
+    {
+        const fs::path phase = dir / "large";
+        fs::create_directories(phase);
+        RelayProcess relay(phase, {"--max-per-address", "0"});
+        std::string large = frames.front();
+        large.insert(large.size() - 2, std::string(2 * 1024 * 1024 - large.size(), '\x55'));
+        constexpr int cameras = 200;
+        std::atomic<int> accepted{0};
+        std::atomic<int> served{0};
+        std::vector<std::thread> uploaders;
+        const auto start = Clock::now();
+        for (int t = 0; t < 4; ++t) {
+            uploaders.emplace_back([&, t] {
+                for (int c = t; c < cameras; c += 4) {
+                    const std::string id = "big" + std::to_string(c);
+                    std::string frame = large;
+                    frame[100] = static_cast<char>(c); // each camera its own bytes
+                    exchange(relay.port(),
+                             stationGet("/webcams/Register?id=" + id + "&path=webcams&ptz=false"));
+                    if (exchange(relay.port(), uploadRequest(id, frame)).find("Reflector: true") !=
+                        std::string::npos) {
+                        ++accepted;
+                    }
+                }
+            });
+        }
+        for (std::thread& t : uploaders) {
+            t.join();
+        }
+        for (int c = 0; c < cameras; ++c) {
+            const std::string answer =
+                exchange(relay.port(), stationGet("/webcams/live?id=big" + std::to_string(c)));
+            if (answer.size() > large.size() && answer.rfind("HTTP/1.1 200", 0) == 0) {
+                ++served;
+            }
+        }
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        const Usage usage = usageOf(relay.pid());
+        std::printf("4. 2 MiB frames for 200 cameras, uploaded four at a time, each fetched "
+                    "once (frame cache bound 128 MiB)\n");
+        std::printf("  %d uploads accepted, %d frames served, in %.1f s; relay: %.1f MiB "
+                    "resident, %.1f MiB at most\n",
+                    accepted.load(), served.load(), elapsed, usage.rssMiB, usage.peakMiB);
+        status |= accepted != cameras || served != cameras ? 1 : 0;
     }
 
     std::error_code ec;
