@@ -677,6 +677,17 @@ void Session::onRead(const error_code& ec, std::size_t n) {
 
 // Feeds the buffered bytes to the parser. True when it needs more.
 bool Session::parse() {
+    if (!parser_->got_some()) {
+        // Empty lines before a request line are not a request (some clients end a body with
+        // one).
+        const auto bytes = buffer_.data();
+        const char* at = static_cast<const char*>(bytes.data());
+        std::size_t blank = 0;
+        while (blank < bytes.size() && (at[blank] == '\r' || at[blank] == '\n')) {
+            ++blank;
+        }
+        buffer_.consume(blank);
+    }
     for (;;) {
         if (buffer_.size() == 0 && !(parser_->is_header_done() && !headerChecked_) &&
             !parser_->is_done()) {
