@@ -9,7 +9,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -76,8 +78,15 @@ void replaceFile(const std::filesystem::path& temp, const std::filesystem::path&
     }
 }
 
-FrameStore::FrameStore(std::filesystem::path dir, std::size_t cachedFrames)
-    : dir_(std::move(dir)), capacity_(std::max<std::size_t>(cachedFrames, 1)) {
+std::string frameTag(const std::string& jpeg) {
+    char tag[48];
+    std::snprintf(tag, sizeof tag, "\"%016zx-%zx\"", std::hash<std::string_view>()(jpeg),
+                  jpeg.size());
+    return tag;
+}
+
+FrameStore::FrameStore(std::filesystem::path dir, std::size_t cacheBytes)
+    : dir_(std::move(dir)), capacity_(cacheBytes) {
     std::error_code ec;
     std::filesystem::create_directories(dir_, ec);
     if (ec) {
@@ -99,19 +108,33 @@ std::filesystem::path FrameStore::fileFor(const std::string& id) const {
 
 void FrameStore::put(const std::string& id, std::string jpeg) {
     const std::filesystem::path target = fileFor(id);
-    auto frame = std::make_shared<const std::string>(std::move(jpeg));
+    auto frame = std::make_shared<Frame>();
+    frame->etag = frameTag(jpeg);
+    frame->jpeg = std::move(jpeg);
 
-    std::lock_guard writeLock(writeMutex_);
-    // Not synced to the disk: the file only has to survive a restart of the relay, and the
-    // next upload replaces it within seconds anyway.
-    replaceFile(writeTemporaryFile(dir_, id, *frame), target);
+    {
+        std::lock_guard writeLock(writeMutex_);
+        // Not synced to the disk: the file only has to survive a restart of the relay, and the
+        // next upload replaces it within seconds anyway.
+        replaceFile(writeTemporaryFile(dir_, id, frame->jpeg), target);
 
-    std::lock_guard cacheLock(cacheMutex_);
-    ++puts_;
-    remember(id, std::move(frame));
+        std::lock_guard cacheLock(cacheMutex_);
+        ++puts_;
+        remember(id, std::move(frame));
+    }
+    stored_.notify(id);
 }
 
 std::shared_ptr<const std::string> FrameStore::latest(const std::string& id) {
+    std::shared_ptr<const Frame> stored = frame(id);
+    if (!stored) {
+        return nullptr;
+    }
+    const std::string* bytes = &stored->jpeg;
+    return std::shared_ptr<const std::string>(std::move(stored), bytes);
+}
+
+std::shared_ptr<const Frame> FrameStore::frame(const std::string& id) {
     const std::filesystem::path file = fileFor(id);
     std::uint64_t putsBefore = 0;
     {
@@ -131,7 +154,9 @@ std::shared_ptr<const std::string> FrameStore::latest(const std::string& id) {
     if (in.bad() || !looksLikeJpeg(bytes)) {
         return nullptr;
     }
-    auto frame = std::make_shared<const std::string>(std::move(bytes));
+    auto frame = std::make_shared<Frame>();
+    frame->etag = frameTag(bytes);
+    frame->jpeg = std::move(bytes);
     std::lock_guard lock(cacheMutex_);
     if (auto it = byId_.find(id); it != byId_.end()) {
         // A frame put meanwhile is newer than the file read here: keep it.
@@ -151,17 +176,32 @@ std::size_t FrameStore::cachedFrames() const {
     return recent_.size();
 }
 
-void FrameStore::remember(const std::string& id, std::shared_ptr<const std::string> frame) {
-    if (auto it = byId_.find(id); it != byId_.end()) {
-        it->second->second = std::move(frame);
-        recent_.splice(recent_.begin(), recent_, it->second);
-        return;
+std::size_t FrameStore::cachedBytes() const {
+    std::lock_guard lock(cacheMutex_);
+    return bytes_;
+}
+
+void FrameStore::forget(const std::string& id) {
+    const auto it = byId_.find(id);
+    if (it != byId_.end()) {
+        bytes_ -= it->second->second->jpeg.size();
+        recent_.erase(it->second);
+        byId_.erase(it);
+    }
+}
+
+void FrameStore::remember(const std::string& id, std::shared_ptr<const Frame> frame) {
+    forget(id);
+    const std::size_t size = frame->jpeg.size();
+    if (size > capacity_) {
+        return; // served from its file each time
     }
     recent_.emplace_front(id, std::move(frame));
     byId_.emplace(id, recent_.begin());
-    while (recent_.size() > capacity_) {
-        byId_.erase(recent_.back().first);
-        recent_.pop_back();
+    bytes_ += size;
+    while (bytes_ > capacity_) {
+        const std::string oldest = recent_.back().first;
+        forget(oldest);
     }
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Notifier.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -27,41 +30,60 @@ std::filesystem::path writeTemporaryFile(const std::filesystem::path& dir, const
 // Renames `temp` over `target` in one step; throws FrameStoreError and removes `temp` on failure.
 void replaceFile(const std::filesystem::path& temp, const std::filesystem::path& target);
 
+// One stored frame and its entity tag, which changes whenever the bytes do.
+struct Frame {
+    std::string jpeg;
+    std::string etag; // quoted, as in an ETag header
+};
+
+// The entity tag of a frame's bytes.
+std::string frameTag(const std::string& jpeg);
+
 // The latest frame of each camera as DIR/ID.jpg on disk, so that it survives a restart, with
-// the frames of the cameras used most recently also kept in memory. A file is replaced
-// atomically (written to a temporary file in the same folder, then renamed over the old one),
-// so a reader never sees half a frame. Safe to use from several threads. Identifiers must pass
-// isValidCameraId; any other throws std::invalid_argument, so no file name is ever made from
-// unchecked text.
+// the frames of the cameras used most recently also kept in memory, up to a number of bytes in
+// all. A file is replaced atomically (written to a temporary file in the same folder, then
+// renamed over the old one), so a reader never sees half a frame. Frames are handed out shared,
+// never copied. Safe to use from several threads. Identifiers must pass isValidCameraId; any
+// other throws std::invalid_argument, so no file name is ever made from unchecked text.
 class FrameStore {
   public:
-    // Frames kept in memory unless the constructor is told otherwise.
-    static constexpr std::size_t kDefaultCachedFrames = 64;
+    // Bytes of frames kept in memory unless the constructor is told otherwise.
+    static constexpr std::size_t kDefaultCacheBytes = 128 * 1024 * 1024;
 
     // Creates the folder when needed and removes temporary files left by an interrupted write.
-    // At most `cachedFrames` frames (at least one) stay in memory; the others are read from
-    // disk when asked for.
-    explicit FrameStore(std::filesystem::path dir, std::size_t cachedFrames = kDefaultCachedFrames);
+    // Frames of at most `cacheBytes` in all stay in memory (a larger frame never does); the
+    // others are read from disk when asked for.
+    explicit FrameStore(std::filesystem::path dir, std::size_t cacheBytes = kDefaultCacheBytes);
 
     // Stores `jpeg` as the camera's latest frame; throws FrameStoreError when the file cannot be
-    // written (the previous frame then stays in place).
+    // written (the previous frame then stays in place). Then tells the camera's subscribers.
     void put(const std::string& id, std::string jpeg);
 
     // The camera's latest frame, or null when there is none. A frame not in memory is read from
     // disk (a file that is not a JPEG stream counts as none) and kept in memory from then on.
+    std::shared_ptr<const Frame> frame(const std::string& id);
+    // Its bytes only.
     std::shared_ptr<const std::string> latest(const std::string& id);
+
+    // `function` is called after every frame put for the camera (see Notifier).
+    Notifier::Subscription subscribe(const std::string& id, std::function<void()> function) {
+        return stored_.subscribe(id, std::move(function));
+    }
 
     std::filesystem::path fileFor(const std::string& id) const;
 
-    // How many frames are in memory now.
+    // How many frames, and how many bytes of them, are in memory now.
     std::size_t cachedFrames() const;
+    std::size_t cachedBytes() const;
 
   private:
-    using Entry = std::pair<std::string, std::shared_ptr<const std::string>>;
+    using Entry = std::pair<std::string, std::shared_ptr<const Frame>>;
 
     // Keeps `frame` as the camera's frame in memory, the most recently used, and lets the
     // least recently used go beyond the capacity. With cacheMutex_ held.
-    void remember(const std::string& id, std::shared_ptr<const std::string> frame);
+    void remember(const std::string& id, std::shared_ptr<const Frame> frame);
+    // Lets the camera's frame go from memory. With cacheMutex_ held.
+    void forget(const std::string& id);
 
     std::filesystem::path dir_;
     std::size_t capacity_;
@@ -69,7 +91,9 @@ class FrameStore {
     mutable std::mutex cacheMutex_; // guards the members below
     std::list<Entry> recent_;       // most recently used first
     std::unordered_map<std::string, std::list<Entry>::iterator> byId_;
+    std::size_t bytes_ = 0;  // of the frames in memory
     std::uint64_t puts_ = 0; // frames stored so far
+    Notifier stored_;
 };
 
 } // namespace reflector

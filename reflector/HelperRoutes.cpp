@@ -4,6 +4,8 @@
 #include "CameraId.h"
 #include "Routes.h"
 
+#include <algorithm>
+#include <atomic>
 #include <optional>
 
 namespace reflector {
@@ -46,6 +48,80 @@ HttpAnswer listingRefusal(int status, const std::string& reason) {
     return textAnswer(status, "Listing: false - " + reason);
 }
 
+HttpAnswer commandsAnswer(const std::vector<std::string>& commands) {
+    std::string body;
+    for (const std::string& c : commands) {
+        body += c + "\r\n";
+    }
+    return textAnswer(200, body);
+}
+
+SteadyClock::time_point waitEnd(int seconds) {
+    return SteadyClock::now() + std::chrono::seconds(seconds);
+}
+
+// A poll of the move queue held until a command for its camera is queued.
+class MovePoll : public PendingAnswer {
+  public:
+    MovePoll(MoveQueue& moves, std::string camera, HoldLimit::Permit permit,
+             const std::atomic<bool>& closing, int waitSeconds)
+        : PendingAnswer(waitEnd(waitSeconds)), moves_(moves), camera_(std::move(camera)),
+          permit_(std::move(permit)), closing_(closing) {}
+
+    void start(Wake wake) override { subscription_ = moves_.subscribe(camera_, std::move(wake)); }
+
+    std::optional<HttpAnswer> poll(bool last, SteadyClock::time_point&) override {
+        const std::vector<std::string> commands = moves_.take(camera_);
+        if (commands.empty() && !last && !closing_) {
+            return std::nullopt;
+        }
+        return commandsAnswer(commands);
+    }
+
+  private:
+    MoveQueue& moves_;
+    std::string camera_;
+    HoldLimit::Permit permit_;
+    const std::atomic<bool>& closing_;
+    Notifier::Subscription subscription_;
+};
+
+// A visitor status request held until the status differs from what the helper knows.
+class VisitorPoll : public PendingAnswer {
+  public:
+    VisitorPoll(VisitorTracker& visitors, std::string camera, bool known, HoldLimit::Permit permit,
+                const std::atomic<bool>& closing, int waitSeconds)
+        : PendingAnswer(waitEnd(waitSeconds)), visitors_(visitors), camera_(std::move(camera)),
+          known_(known), permit_(std::move(permit)), closing_(closing) {}
+
+    void start(Wake wake) override {
+        subscription_ = visitors_.subscribe(camera_, std::move(wake));
+    }
+
+    std::optional<HttpAnswer> poll(bool last, SteadyClock::time_point& recheck) override {
+        WallClock::duration endsIn{};
+        const bool status = visitors_.status(camera_, &endsIn);
+        if (status != known_ || last || closing_) {
+            return textAnswer(200, status ? "true" : "false");
+        }
+        // With visitors, the status turns false by itself when the window ends.
+        if (status) {
+            recheck = std::min(recheck, SteadyClock::now() +
+                                            std::chrono::ceil<SteadyClock::duration>(endsIn) +
+                                            std::chrono::milliseconds(1));
+        }
+        return std::nullopt;
+    }
+
+  private:
+    VisitorTracker& visitors_;
+    std::string camera_;
+    bool known_;
+    HoldLimit::Permit permit_;
+    const std::atomic<bool>& closing_;
+    Notifier::Subscription subscription_;
+};
+
 } // namespace
 
 HttpAnswer RelayService::command(const HttpRequest& req) {
@@ -83,21 +159,16 @@ HttpAnswer RelayService::moveRouterProxy(const HttpRequest& req) {
         return textAnswer(404, "Unknown camera");
     }
     std::vector<std::string> commands = moves_.take(id);
-    if (commands.empty() && *wait > 0) {
+    if (commands.empty() && *wait > 0 && !closing_) {
         // Beyond the bound of held requests the poll is answered at once, as if without wait.
-        if (const HoldLimit::Permit permit = holds_.tryHold(req.clientAddress)) {
-            if (req.beforeWaiting) {
-                req.beforeWaiting();
-            }
-            commands = moves_.waitAndTake(id, std::chrono::steady_clock::now() +
-                                                  std::chrono::seconds(*wait));
+        if (HoldLimit::Permit permit = holds_.tryHold(req.clientAddress)) {
+            HttpAnswer held;
+            held.pending =
+                std::make_shared<MovePoll>(moves_, id, std::move(permit), closing_, *wait);
+            return held;
         }
     }
-    std::string body;
-    for (const std::string& c : commands) {
-        body += c + "\r\n";
-    }
-    return textAnswer(200, body);
+    return commandsAnswer(commands);
 }
 
 HttpAnswer RelayService::visitorStatus(const HttpRequest& req) {
@@ -120,14 +191,13 @@ HttpAnswer RelayService::visitorStatus(const HttpRequest& req) {
     if (!registry_.isRegistered(id)) {
         return textAnswer(404, "Unknown camera");
     }
-    bool status = visitors_.hasVisitors(id);
-    if (known && status == *known && *wait > 0) {
-        if (const HoldLimit::Permit permit = holds_.tryHold(req.clientAddress)) {
-            if (req.beforeWaiting) {
-                req.beforeWaiting();
-            }
-            status = visitors_.waitForChange(
-                id, *known, std::chrono::steady_clock::now() + std::chrono::seconds(*wait));
+    const bool status = visitors_.hasVisitors(id);
+    if (known && status == *known && *wait > 0 && !closing_) {
+        if (HoldLimit::Permit permit = holds_.tryHold(req.clientAddress)) {
+            HttpAnswer held;
+            held.pending = std::make_shared<VisitorPoll>(visitors_, id, *known, std::move(permit),
+                                                         closing_, *wait);
+            return held;
         }
     }
     return textAnswer(200, status ? "true" : "false");

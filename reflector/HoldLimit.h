@@ -7,9 +7,9 @@
 
 namespace reflector {
 
-// Bounds the requests held waiting at once (long polls), in all and per client address. Each
-// held request keeps a server thread; beyond the bound a request is answered at once instead.
-// Safe to use from several threads.
+// Bounds the requests held at once (long polls, live streams), in all and per client address.
+// Beyond the bound a long poll is answered at once and a stream refused. Safe to use from
+// several threads.
 class HoldLimit {
   public:
     // `perAddress` 0: no limit per address.

@@ -1,10 +1,15 @@
 #include "Http.h"
 
+#include <algorithm>
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
 
 namespace reflector {
 
 namespace {
+
+const std::string kGet = "GET";
 
 char lower(char c) {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -293,28 +298,76 @@ std::optional<std::vector<FormPart>> parseMultipart(std::string_view contentType
     }
 }
 
-void Router::add(const std::string& method, const std::string& path, Handler handler) {
-    exact_[{method, path}] = std::move(handler);
+void Router::add(const std::string& method, const std::string& path, Handler handler,
+                 RouteOptions options) {
+    exact_[{method, path}] = Route{std::move(handler), options};
 }
 
-void Router::addPrefix(const std::string& method, const std::string& prefix, Handler handler) {
-    prefixes_.push_back({{method, prefix}, std::move(handler)});
+void Router::addPrefix(const std::string& method, const std::string& prefix, Handler handler,
+                       RouteOptions options) {
+    prefixes_.push_back({{method, prefix}, Route{std::move(handler), options}});
 }
 
-HttpAnswer Router::route(const HttpRequest& request) const {
-    const std::string method = request.method == "HEAD" ? "GET" : request.method;
+const Router::Route* Router::find(const HttpRequest& request) const {
+    const std::string& method = request.method == "HEAD" ? kGet : request.method;
     if (const auto it = exact_.find({method, request.path}); it != exact_.end()) {
-        return it->second(request);
+        return &it->second;
     }
-    for (const auto& [key, handler] : prefixes_) {
+    for (const auto& [key, route] : prefixes_) {
         const auto& [prefixMethod, prefix] = key;
         if (prefixMethod == method && request.path.size() > prefix.size() &&
             request.path.compare(0, prefix.size(), prefix) == 0 &&
             request.path.find('/', prefix.size()) == std::string::npos) {
-            return handler(request);
+            return &route;
         }
     }
-    return textAnswer(404, statusText(404));
+    return nullptr;
+}
+
+HttpAnswer Router::route(const HttpRequest& request) const {
+    const Route* route = find(request);
+    if (route == nullptr) {
+        return textAnswer(404, statusText(404));
+    }
+    HttpAnswer answer = route->handler(request);
+    answer.closeConnection = answer.closeConnection || route->options.closes;
+    return answer;
+}
+
+RouteOptions Router::optionsFor(const HttpRequest& request) const {
+    const Route* route = find(request);
+    return route != nullptr ? route->options : RouteOptions{true, false};
+}
+
+HttpAnswer settle(HttpAnswer answer) {
+    if (!answer.pending) {
+        return answer;
+    }
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable woken;
+        bool wake = false;
+    };
+    const auto shared = std::make_shared<Shared>();
+    PendingAnswer& pending = *answer.pending;
+    pending.start([shared] {
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->wake = true;
+        }
+        shared->woken.notify_all();
+    });
+    for (;;) {
+        const bool last = SteadyClock::now() >= pending.deadline();
+        SteadyClock::time_point recheck = pending.deadline();
+        if (auto ready = pending.poll(last, recheck)) {
+            return std::move(*ready);
+        }
+        std::unique_lock lock(shared->mutex);
+        shared->woken.wait_until(lock, std::min(recheck, pending.deadline()),
+                                 [&shared] { return shared->wake; });
+        shared->wake = false;
+    }
 }
 
 } // namespace reflector

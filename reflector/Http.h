@@ -5,8 +5,10 @@
 // socket. The transport (Transport.h) turns the bytes of a connection into an HttpRequest and an
 // HttpAnswer back into bytes.
 
+#include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,10 +27,6 @@ struct HttpRequest {
     Fields headers;            // as received; look them up with header()
     std::string body;          // the whole body, as received
     std::string clientAddress; // numeric address of the client ("192.0.2.7")
-    // Called by a handler just before it holds the request to wait for an event (a long poll):
-    // the transport then stops counting the connection against its client address's limit.
-    // May be empty.
-    std::function<void()> beforeWaiting;
 
     // The first value of a header, its name compared without regard to case; empty when absent.
     std::string header(std::string_view name) const;
@@ -43,12 +41,84 @@ struct HttpRequest {
 HttpRequest makeRequest(std::string method, const std::string& target, std::string body = {},
                         Fields headers = {}, std::string clientAddress = "127.0.0.1");
 
+using SteadyClock = std::chrono::steady_clock;
+
+// Tells the transport that an answer waiting for an event may have something new for it. Safe
+// to call from any thread, any number of times, also after the connection has ended.
+using Wake = std::function<void()>;
+
+class PendingAnswer;
+class AnswerStream;
+
 struct HttpAnswer {
     int status = 200;
     std::string contentType; // empty: no body
     std::string body;
     Fields headers; // further headers (Content-Type and Content-Length are the transport's)
+    // When set, the body in place of `body`: shared with other answers, never copied.
+    std::shared_ptr<const std::string> sharedBody;
+    // The connection ends after this answer, whatever the client asked for: the station takes
+    // the close as the end of its exchange.
+    bool closeConnection = false;
+    // When set, the answer comes later, once an event happened (a long poll): the transport
+    // holds the request and asks `pending` for the answer; the fields above are not used.
+    std::shared_ptr<PendingAnswer> pending;
+    // When set, the body follows the header piece by piece as it comes (a live stream),
+    // without a length; the connection ends with the stream.
+    std::shared_ptr<AnswerStream> stream;
+
+    // The body to send.
+    std::string_view content() const { return sharedBody ? std::string_view(*sharedBody) : body; }
 };
+
+// An answer that waits for an event. The transport calls start() once, then poll() at once,
+// after every wake, at the time poll() asks for and at the deadline.
+class PendingAnswer {
+  public:
+    explicit PendingAnswer(SteadyClock::time_point deadline) : deadline_(deadline) {}
+    virtual ~PendingAnswer() = default;
+    PendingAnswer(const PendingAnswer&) = delete;
+    PendingAnswer& operator=(const PendingAnswer&) = delete;
+
+    SteadyClock::time_point deadline() const { return deadline_; }
+    // From now on `wake` asks for another poll().
+    virtual void start(Wake wake) = 0;
+    // The answer once it is ready; with `last` (the deadline passed, or the server stops) the
+    // answer in any case. Without an answer it may move `recheck` (the deadline when called)
+    // earlier, to be asked again then.
+    virtual std::optional<HttpAnswer> poll(bool last, SteadyClock::time_point& recheck) = 0;
+
+  private:
+    SteadyClock::time_point deadline_;
+};
+
+// The body of a live stream. The transport writes the answer's header, calls start() once,
+// then next() at once and again after every wake and whenever it has sent what next() gave.
+class AnswerStream {
+  public:
+    using Piece = std::shared_ptr<const std::string>;
+    AnswerStream() = default;
+    virtual ~AnswerStream() = default;
+    AnswerStream(const AnswerStream&) = delete;
+    AnswerStream& operator=(const AnswerStream&) = delete;
+
+    // From now on `wake` asks for another next().
+    virtual void start(Wake wake) = 0;
+    // The pieces to send now, in order (shared, never copied); none while nothing is new.
+    // `ended` tells that nothing follows.
+    virtual std::vector<Piece> next(bool& ended) = 0;
+};
+
+// Fetches the answer to one GET from another HTTP server: `done` gets its status and body, or
+// status 0 when the server could not be reached, answered nonsense or took longer than
+// `limit`. The transport provides it; `done` runs on one of its threads.
+using FetchDone = std::function<void(int status, std::string body)>;
+using Fetcher = std::function<void(const std::string& host, int port, const std::string& target,
+                                   std::chrono::milliseconds limit, FetchDone done)>;
+
+// The answer for callers without a transport (tests, tools): a pending answer is waited for on
+// this thread; any other answer is returned as it is.
+HttpAnswer settle(HttpAnswer answer);
 
 constexpr const char* kTextType = "text/plain; charset=utf-8";
 
@@ -90,23 +160,42 @@ struct FormPart {
 std::optional<std::vector<FormPart>> parseMultipart(std::string_view contentType,
                                                     std::string_view body);
 
+// How a route is served.
+struct RouteOptions {
+    // The handler never waits on the disk, the database or a long computation, so the
+    // transport may run it on its network threads.
+    bool quick = false;
+    // Its answers end the connection (the station's exchanges).
+    bool closes = false;
+};
+
 // Routes requests by method and path to their handlers.
 class Router {
   public:
     using Handler = std::function<HttpAnswer(const HttpRequest&)>;
 
     // A handler for one exact path. HEAD requests are served by the GET handler.
-    void add(const std::string& method, const std::string& path, Handler handler);
+    void add(const std::string& method, const std::string& path, Handler handler,
+             RouteOptions options = {});
     // A handler for the paths made of `prefix` and one more segment without '/', for paths that
     // have no exact handler; prefixes are tried in the order they were added.
-    void addPrefix(const std::string& method, const std::string& prefix, Handler handler);
+    void addPrefix(const std::string& method, const std::string& prefix, Handler handler,
+                   RouteOptions options = {});
 
     // The answer of the matching handler; 404 "Not found" when there is none.
     HttpAnswer route(const HttpRequest& request) const;
+    // The options of the route that serves the request; quick ones when there is none.
+    RouteOptions optionsFor(const HttpRequest& request) const;
 
   private:
-    std::map<std::pair<std::string, std::string>, Handler> exact_;
-    std::vector<std::pair<std::pair<std::string, std::string>, Handler>> prefixes_;
+    struct Route {
+        Handler handler;
+        RouteOptions options;
+    };
+    const Route* find(const HttpRequest& request) const;
+
+    std::map<std::pair<std::string, std::string>, Route> exact_;
+    std::vector<std::pair<std::pair<std::string, std::string>, Route>> prefixes_;
 };
 
 } // namespace reflector

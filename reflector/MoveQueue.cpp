@@ -63,32 +63,12 @@ void MoveQueue::push(const std::string& camera, std::string command) {
             queue.pop_front();
         }
     }
-    pushed_.notify_all();
+    pushed_.notify(camera);
 }
 
 std::vector<std::string> MoveQueue::take(const std::string& camera) {
     std::lock_guard lock(mutex_);
     return takeLocked(camera);
-}
-
-std::vector<std::string> MoveQueue::waitAndTake(const std::string& camera,
-                                                std::chrono::steady_clock::time_point until) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        auto commands = takeLocked(camera);
-        if (!commands.empty() || closing_ ||
-            pushed_.wait_until(lock, until) == std::cv_status::timeout) {
-            return commands.empty() ? takeLocked(camera) : commands;
-        }
-    }
-}
-
-void MoveQueue::shutdown() {
-    {
-        std::lock_guard lock(mutex_);
-        closing_ = true;
-    }
-    pushed_.notify_all();
 }
 
 std::vector<std::string> MoveQueue::takeLocked(const std::string& camera) {

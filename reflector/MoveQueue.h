@@ -1,9 +1,9 @@
 #pragma once
 
+#include "Notifier.h"
 #include "Time.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <map>
@@ -31,11 +31,12 @@ class MoveQueue {
     void push(const std::string& camera, std::string command);
     // The camera's pending commands, oldest first; they are handed out only once.
     std::vector<std::string> take(const std::string& camera);
-    // The same; when none is pending, waits until one is pushed, `until` passes or shutdown().
-    std::vector<std::string> waitAndTake(const std::string& camera,
-                                         std::chrono::steady_clock::time_point until);
-    // Ends every wait, now and later.
-    void shutdown();
+    // `function` is called after each command pushed for the camera (see Notifier).
+    Notifier::Subscription subscribe(const std::string& camera, std::function<void()> function) {
+        return pushed_.subscribe(camera, std::move(function));
+    }
+    // Calls every subscribed function (the relay is stopping).
+    void wakeAll() { pushed_.notifyAll(); }
 
   private:
     struct Pending {
@@ -48,9 +49,8 @@ class MoveQueue {
     TimeSource now_;
     std::chrono::milliseconds timeToLive_;
     std::mutex mutex_;
-    std::condition_variable pushed_;
     std::map<std::string, std::deque<Pending>> queues_;
-    bool closing_ = false;
+    Notifier pushed_;
 };
 
 } // namespace reflector

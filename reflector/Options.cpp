@@ -64,8 +64,15 @@ const NumberOption kNumberOptions[] = {
      [](Options& o, long v) { o.maxCameras = static_cast<std::size_t>(v); }},
     {"--max-per-address", 0, 1000,
      [](Options& o, long v) { o.maxPerAddress = static_cast<std::size_t>(v); }},
-    {"--max-long-polls", 0, 1000,
+    {"--max-connections", 1, 1000000,
+     [](Options& o, long v) { o.maxConnections = static_cast<std::size_t>(v); }},
+    {"--max-long-polls", 0, 100000,
      [](Options& o, long v) { o.maxLongPolls = static_cast<std::size_t>(v); }},
+    {"--max-streams", 0, 100000,
+     [](Options& o, long v) { o.maxStreams = static_cast<std::size_t>(v); }},
+    {"--frame-cache-mb", 0, 65536,
+     [](Options& o, long v) { o.frameCacheMiB = static_cast<std::size_t>(v); }},
+    {"--keep-alive", 1, 3600, [](Options& o, long v) { o.keepAlive = static_cast<int>(v); }},
     {"--command-ttl", 1, 3600, [](Options& o, long v) { o.commandTtl = static_cast<int>(v); }},
     {"--visitor-window", 1, 3600,
      [](Options& o, long v) { o.visitorWindow = static_cast<int>(v); }},
@@ -107,7 +114,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
             value = arg.substr(eq + 1);
         }
         const NumberOption* number = findNumberOption(name);
-        if (number == nullptr && name != "--host" && name != "--data" && name != "--public-host") {
+        if (number == nullptr && name != "--host" && name != "--data" && name != "--public-host" &&
+            name != "--relays") {
             result.error = "unknown argument '" + arg + "'";
             return result;
         }
@@ -140,6 +148,14 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
             }
             o.dataDir = *value;
             dataGiven = true;
+        } else if (name == "--relays") {
+            std::string error;
+            auto relays = parseRelayList(*value, error);
+            if (!relays) {
+                result.error = "--relays: " + error;
+                return result;
+            }
+            o.relays = std::move(*relays);
         } else {
             if (!isValidHostName(*value)) {
                 result.error = "--public-host needs a host name or address, not '" + *value + "'";
@@ -163,9 +179,11 @@ std::string usageText(const std::string& programName) {
     const std::string indent(programName.size() + 7, ' ');
     return "Usage: " + programName +
            " [--host ADDRESS] [--port N] [--data DIR] [--public-host HOST]\n" + indent +
-           " [--max-cameras N] [--max-per-address N] [--max-long-polls N]\n" + indent +
-           " [--command-ttl S] [--visitor-window S] [--listing-ttl S]\n" + indent +
-           " [--archive-max-frames N] [--archive-max-days D]\n"
+           " [--max-cameras N] [--max-per-address N] [--max-connections N]\n" + indent +
+           " [--max-long-polls N] [--max-streams N] [--frame-cache-mb N]\n" + indent +
+           " [--keep-alive S] [--command-ttl S] [--visitor-window S] [--listing-ttl S]\n" + indent +
+           " [--archive-max-frames N] [--archive-max-days D]\n" + indent +
+           " [--relays HOST:PORT[=URL],...]\n"
            "\n"
            "Serves the camera directory, the camera relay and its viewer pages.\n"
            "\n"
@@ -175,9 +193,14 @@ std::string usageText(const std::string& programName) {
            "  --public-host HOST      relay host that the directory hands to stations\n"
            "                          (default: the listen address)\n"
            "  --max-cameras N         most cameras registered at once (default 1000)\n"
-           "  --max-per-address N     connections served at once for one client address,\n"
+           "  --max-per-address N     connections open at once from one client address,\n"
            "                          0 for no limit, as behind a reverse proxy (default 8)\n"
-           "  --max-long-polls N      long polls held at once, 0 for none (default 32)\n"
+           "  --max-connections N     connections open at once (default 10000)\n"
+           "  --max-long-polls N      long polls held at once, 0 for none (default 1000)\n"
+           "  --max-streams N         live streams open at once (default 1000)\n"
+           "  --frame-cache-mb N      MiB of frames kept in memory (default 128)\n"
+           "  --keep-alive S          seconds a viewer's connection is kept for its next\n"
+           "                          request (default 15)\n"
            "  --command-ttl S         seconds a viewer's camera command waits for the\n"
            "                          station's helper (default 5)\n"
            "  --visitor-window S      seconds a viewer's request counts as a visit (default 30)\n"
@@ -185,6 +208,8 @@ std::string usageText(const std::string& programName) {
            "                          (default 120)\n"
            "  --archive-max-frames N  archive frames kept per camera (default 2000)\n"
            "  --archive-max-days D    days archive frames are kept (default 30)\n"
+           "  --relays LIST           as a directory for several relays: HOST:PORT of each,\n"
+           "                          comma-separated, optionally =URL for viewers\n"
            "  -h, --help              show this text\n";
 }
 

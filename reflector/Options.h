@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Directory.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -14,11 +16,16 @@ struct Options {
     std::filesystem::path dataDir;
     std::string publicHost; // empty: derived from the listen address
     std::size_t maxCameras = 1000;
-    std::size_t maxPerAddress = 8; // connections served at once per client address; 0: no limit
-    std::size_t maxLongPolls = 32; // long polls held at once
-    int commandTtl = 5;            // seconds a viewer's command waits for the helper
-    int visitorWindow = 30;        // seconds a viewer's request keeps the camera visited
-    int listingTtl = 120;          // seconds a live-listing entry lives without a refresh
+    std::size_t maxPerAddress = 8;       // connections open at once per client address; 0: none
+    std::size_t maxConnections = 10000;  // connections open at once
+    std::size_t maxLongPolls = 1000;     // long polls held at once
+    std::size_t maxStreams = 1000;       // live streams open at once
+    std::size_t frameCacheMiB = 128;     // frames kept in memory
+    int keepAlive = 15;                  // seconds a viewer's connection waits for its next request
+    std::vector<RelayAddress> relays;    // as a directory: its relays
+    int commandTtl = 5;                  // seconds a viewer's command waits for the helper
+    int visitorWindow = 30;              // seconds a viewer's request keeps the camera visited
+    int listingTtl = 120;                // seconds a live-listing entry lives without a refresh
     std::size_t archiveMaxFrames = 2000; // archive frames kept per camera
     int archiveMaxDays = 30;             // days archive frames are kept
     bool help = false;

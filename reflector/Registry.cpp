@@ -29,10 +29,21 @@ void createTable(Database& db) {
 Registry::Registry(const std::filesystem::path& file)
     : own_(std::make_unique<Database>(file)), db_(*own_) {
     createTable(db_);
+    loadKnown();
 }
 
 Registry::Registry(Database& db) : db_(db) {
     createTable(db_);
+    loadKnown();
+}
+
+void Registry::loadKnown() {
+    auto lock = db_.lock();
+    Statement s(db_, "SELECT id FROM cameras");
+    std::unique_lock knownLock(knownMutex_);
+    while (s.step()) {
+        known_.insert(s.text(0));
+    }
 }
 
 bool Registry::registerCamera(const std::string& id, bool ptz, std::size_t maxCameras) {
@@ -50,6 +61,8 @@ bool Registry::registerCamera(const std::string& id, bool ptz, std::size_t maxCa
     s.bind(1, id);
     s.bind(2, ptz);
     s.run();
+    std::unique_lock knownLock(knownMutex_);
+    known_.insert(id);
     return true;
 }
 
@@ -65,7 +78,8 @@ std::size_t Registry::countLocked() {
 }
 
 bool Registry::isRegistered(const std::string& id) {
-    return find(id).has_value();
+    std::shared_lock knownLock(knownMutex_);
+    return known_.count(id) != 0;
 }
 
 std::optional<Camera> Registry::find(const std::string& id) {

@@ -7,7 +7,9 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <shared_mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace reflector {
@@ -24,8 +26,10 @@ struct Camera {
     std::string lastFrameAt;
 };
 
-// The registered cameras, kept in the relay's database. Callers validate identifiers before,
-// but the database never depends on it. Safe to use from several threads.
+// The registered cameras, kept in the relay's database, their identifiers also in memory so
+// that asking whether a camera is registered costs no query. Nothing else may add or remove
+// cameras in the database while it is open. Callers validate identifiers before, but the
+// database never depends on it. Safe to use from several threads.
 class Registry {
   public:
     // Opens or creates a database file of its own; throws RegistryError on failure.
@@ -51,9 +55,12 @@ class Registry {
 
   private:
     std::size_t countLocked(); // with the database's lock held
+    void loadKnown();
 
     std::unique_ptr<Database> own_;
     Database& db_;
+    mutable std::shared_mutex knownMutex_;
+    std::unordered_set<std::string> known_; // the registered identifiers
 };
 
 } // namespace reflector

@@ -20,13 +20,21 @@ std::string utcNow() {
 
 TransportConfig transportConfig(const RelayConfig& c) {
     TransportConfig t;
+    t.headerTimeoutSeconds = c.headerTimeoutSeconds;
     t.readTimeoutSeconds = c.readTimeoutSeconds;
     t.writeTimeoutSeconds = c.writeTimeoutSeconds;
     t.connectionTimeLimitSeconds = c.connectionTimeLimitSeconds;
-    // Every long poll held keeps a thread of its own, so the workers stay free for the rest.
-    t.threads = c.workerThreads + c.maxLongPolls;
+    t.keepAliveSeconds = c.keepAliveSeconds;
+    t.networkThreads = c.networkThreads;
+    t.workerThreads = c.workerThreads;
+    t.maxConnections = c.maxConnections;
     t.maxConnectionsPerAddress = c.maxConnectionsPerAddress;
+    t.maxRequestLineBytes = c.maxRequestLineBytes;
+    t.maxHeaderLineBytes = c.maxHeaderLineBytes;
+    t.maxHeaderLines = c.maxHeaderLines;
+    t.maxHeaderBytes = c.maxHeaderBytes;
     t.maxRequestBytes = c.maxRequestBytes;
+    t.maxBodyBytesInFlight = c.maxBodyBytesInFlight;
     return t;
 }
 
@@ -34,13 +42,19 @@ TransportConfig transportConfig(const RelayConfig& c) {
 
 struct Relay::Impl {
     explicit Impl(RelayConfig config)
-        : log(config.requestLog), service(config), transport(transportConfig(config), hooks()) {}
+        : log(config.requestLog), service(config), transport(transportConfig(config), hooks()) {
+        service.setFetcher(transport.fetcher());
+    }
 
     TransportHooks hooks() {
         TransportHooks h;
         h.handle = [this](const HttpRequest& request) { return service.handle(request); };
+        h.quick = [this](const HttpRequest& request) {
+            return service.routeOptions(request).quick;
+        };
         h.refuse = refusalFor;
         h.busy = busyAnswer();
+        h.full = fullAnswer();
         h.answered = [this](const std::string& address, const std::string& method,
                             const std::string& path, int status, std::size_t bytes) {
             if (log) {
@@ -91,6 +105,14 @@ int Relay::port() const {
 
 std::size_t Relay::heldRequests() const {
     return impl_->service.heldRequests();
+}
+
+std::size_t Relay::openStreams() const {
+    return impl_->service.openStreams();
+}
+
+std::size_t Relay::connections() const {
+    return impl_->transport.connections();
 }
 
 } // namespace reflector

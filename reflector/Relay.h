@@ -14,10 +14,11 @@ namespace reflector {
 std::string directoryHost(const std::string& publicHost, const std::string& listenHost,
                           const std::string& hostHeader);
 
-// The relay server: the directory look-up, camera registration, live and archive frames, the
-// option sync, the viewer pages, and for the station's posting helper the move queue, the
-// visitor status and the live listing, all on one HTTP port. Every answer closes its
-// connection, which is how the station knows that an exchange has ended.
+// The relay server: the directory look-up, camera registration, live and archive frames, live
+// streams, the option sync, the viewer pages, and for the station's posting helper the move
+// queue, the visitor status and the live listing, all on one HTTP port. The answers to the
+// station's exchanges close their connection, which is how the station knows that an exchange
+// has ended; viewers' connections are kept for their next request.
 //
 // Use: bind(), then run() (blocking) on one thread; stop() from any other thread ends run()
 // after the requests in progress are answered.
@@ -43,8 +44,10 @@ class Relay {
     void stop();
 
     int port() const;
-    // Requests held waiting in a long poll now.
+    // Requests held waiting in a long poll now, live streams and connections open now.
     std::size_t heldRequests() const;
+    std::size_t openStreams() const;
+    std::size_t connections() const;
 
   private:
     struct Impl;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Directory.h"
 #include "Time.h"
 
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace reflector {
 
@@ -20,29 +22,53 @@ struct RelayConfig {
     // Most cameras registered at once; a further registration is refused. Also the most
     // entries in the live listing.
     std::size_t maxCameras = 1000;
-    // Frames kept in memory for the cameras used most recently; the others are read from disk.
-    std::size_t cachedFrames = 64;
+    // Bytes of frames kept in memory for the cameras used most recently; the others are read
+    // from disk.
+    std::size_t frameCacheBytes = 128 * 1024 * 1024;
     // Largest frame accepted by an upload (live or archive).
     std::size_t maxFrameBytes = 2 * 1024 * 1024;
     // Largest request body read at all; larger requests are refused unread.
     std::size_t maxRequestBytes = 4 * 1024 * 1024;
-    // A client that stays silent this long while sending a request is dropped.
+    // Longest request line, longest header line, most header lines, and the request line with
+    // all header lines together; beyond them a request is refused (414, 431) as it is read.
+    std::size_t maxRequestLineBytes = 8192;
+    std::size_t maxHeaderLineBytes = 8192;
+    std::size_t maxHeaderLines = 100;
+    std::size_t maxHeaderBytes = 16384;
+    // Bytes of request bodies held at once, all connections together.
+    std::size_t maxBodyBytesInFlight = 256 * 1024 * 1024;
+    // A request's header must arrive whole within this time from its first byte.
+    int headerTimeoutSeconds = 10;
+    // A client that stays silent this long while sending a body is dropped; the same for an
+    // answer it does not read.
     int readTimeoutSeconds = 10;
     int writeTimeoutSeconds = 10;
-    // A connection is dropped this long after the relay took it up, however steadily its
-    // client keeps sending or reading, so that slow clients cannot hold the workers.
+    // A request must arrive whole, and its answer leave, within this time, however steadily
+    // the client keeps sending or reading.
     int connectionTimeLimitSeconds = 60;
-    // Connections served at the same time; further ones wait in the queue.
-    std::size_t workerThreads = 8;
-    // Connections from one client address served at the same time; a further one is turned
-    // away at once. Requests held in a long poll do not count. 0: no limit (behind a reverse
-    // proxy every connection has its address).
+    // A viewer's connection is kept this long for its next request.
+    int keepAliveSeconds = 15;
+    // Threads serving the connections (0: one per processor, at most 4), and threads for
+    // handlers that wait on the disk, the database or password hashing.
+    std::size_t networkThreads = 0;
+    std::size_t workerThreads = 4;
+    // Connections open at once; a further one is answered 503 at once.
+    std::size_t maxConnections = 10000;
+    // Connections from one client address open at once; a further one is turned away at once.
+    // Requests held in a long poll do not count. 0: no limit (behind a reverse proxy every
+    // connection has its address).
     std::size_t maxConnectionsPerAddress = 8;
-    // Long polls (move queue, visitor status) held at once, each on a thread of its own beside
-    // the workers; beyond it a long poll is answered at once, as if it had not asked to wait.
-    std::size_t maxLongPolls = 32;
+    // Long polls (move queue, visitor status) held at once; beyond it a long poll is answered
+    // at once, as if it had not asked to wait.
+    std::size_t maxLongPolls = 1000;
     // The same per client address (not applied when maxConnectionsPerAddress is 0).
     std::size_t maxLongPollsPerAddress = 8;
+    // Live streams (MJPEG) open at once; a further one is answered 503.
+    std::size_t maxStreams = 1000;
+    // As a directory for several relays: the relays. Stations are handed one of them, and the
+    // viewer pages of a camera that is not registered here point at the relay that has it.
+    // Empty: this relay serves every camera itself.
+    std::vector<RelayAddress> relays;
     // A viewer's command waits this long for the station's helper to fetch it.
     std::chrono::milliseconds commandTimeToLive{5000};
     // A camera has visitors while a viewer asked for its picture or page within this time.

@@ -2,6 +2,7 @@
 
 #include "CameraId.h"
 #include "Jpeg.h"
+#include "LiveStream.h"
 #include "Options.h"
 #include "Pages.h"
 #include "PasswordHash.h"
@@ -107,12 +108,12 @@ std::optional<HttpAnswer> readFrameUpload(const HttpRequest& req, Registry& regi
     if (!hasMediaType(contentType, "multipart/form-data")) {
         return refuse(400, "expected a multipart/form-data upload");
     }
-    const auto parts = parseMultipart(contentType, req.body);
+    auto parts = parseMultipart(contentType, req.body);
     if (!parts) {
         return refuse(400, "malformed multipart/form-data body");
     }
-    const auto part = [&parts](const char* name) -> const FormPart* {
-        for (const FormPart& p : *parts) {
+    const auto part = [&parts](const char* name) -> FormPart* {
+        for (FormPart& p : *parts) {
             if (p.name == name) {
                 return &p;
             }
@@ -134,7 +135,7 @@ std::optional<HttpAnswer> readFrameUpload(const HttpRequest& req, Registry& regi
     if (!registry.isRegistered(upload.id)) {
         return refuse(404, "camera " + upload.id + " is not registered");
     }
-    const std::string& frame = part("frame")->content;
+    std::string& frame = part("frame")->content;
     if (frame.size() > maxBytes) {
         return refuse(413, "frame of " + std::to_string(frame.size()) + " bytes is larger than " +
                                std::to_string(maxBytes));
@@ -142,7 +143,7 @@ std::optional<HttpAnswer> readFrameUpload(const HttpRequest& req, Registry& regi
     if (!looksLikeJpeg(frame)) {
         return refuse(415, "frame is not a JPEG image");
     }
-    upload.frame = frame;
+    upload.frame = std::move(frame);
     return std::nullopt;
 }
 
@@ -189,6 +190,12 @@ HttpAnswer busyAnswer() {
                            "Failed to synchronise settings.");
 }
 
+HttpAnswer fullAnswer() {
+    return textAnswer(503, "Reflector: false - Exists: false - Listing: false - the relay has "
+                           "as many connections as it takes, try again shortly. "
+                           "Failed to synchronise settings.");
+}
+
 std::string directoryHost(const std::string& publicHost, const std::string& listenHost,
                           const std::string& hostHeader) {
     if (!publicHost.empty()) {
@@ -205,17 +212,29 @@ std::string directoryHost(const std::string& publicHost, const std::string& list
 RelayService::RelayService(RelayConfig config)
     : config_(prepared(std::move(config))),
       db_(std::make_unique<Database>(config_.dataDir / "reflector.db")), registry_(*db_),
-      frames_(config_.dataDir / "frames", config_.cachedFrames), options_(*db_),
+      frames_(config_.dataDir / "frames", config_.frameCacheBytes), options_(*db_),
       archive_(*db_, config_.dataDir / "archive", config_.clock, config_.archiveMaxFrames,
                config_.archiveMaxDays),
       listing_(*db_, config_.clock, config_.listingTimeToLive, config_.maxCameras),
       moves_(config_.clock, config_.commandTimeToLive),
       visitors_(config_.clock, config_.visitorWindow),
       holds_(config_.maxLongPolls,
-             config_.maxConnectionsPerAddress == 0 ? 0 : config_.maxLongPollsPerAddress) {
+             config_.maxConnectionsPerAddress == 0 ? 0 : config_.maxLongPollsPerAddress),
+      streams_(config_.maxStreams, 0) {
     {
         auto lock = db_->lock();
         db_->execute("PRAGMA user_version=2");
+    }
+    if (!config_.relays.empty()) {
+        locator_ = std::make_unique<CameraLocator>(
+            config_.relays, [this](const std::string& host, int port, const std::string& target,
+                                   std::chrono::milliseconds limit, FetchDone done) {
+                if (fetcher_) {
+                    fetcher_(host, port, target, limit, std::move(done));
+                } else {
+                    done(0, {});
+                }
+            });
     }
     addRoutes();
 }
@@ -229,47 +248,63 @@ void RelayService::addRoutes() {
     const auto bind = [this](HttpAnswer (RelayService::*handler)(const HttpRequest&)) {
         return [this, handler](const HttpRequest& req) { return (this->*handler)(req); };
     };
+    // Quick: the handler never waits on the disk (beyond reading a frame that left memory),
+    // the database or a long computation. Station: the station's own exchanges, each ended by
+    // the close of its connection.
+    constexpr RouteOptions quick{true, false};
+    constexpr RouteOptions station{false, true};
+    constexpr RouteOptions quickStation{true, true};
     Router& r = router_;
     r.add("GET", "/", [this](const HttpRequest&) { return cameraList(); });
-    r.add("GET", "/getReflector.php", bind(&RelayService::directory));
-    r.add("GET", "/webcams/CheckFolderExists", bind(&RelayService::checkFolder));
-    r.add("GET", "/webcams/Register", bind(&RelayService::registerCamera));
-    r.add("POST", "/webcams/Reflector", bind(&RelayService::upload));
-    r.add("POST", "/webcams/Archive", bind(&RelayService::archiveUpload));
-    r.add("POST", "/webcams/SyncWebcams", bind(&RelayService::syncOptions));
-    r.add("GET", "/webcams/live", bind(&RelayService::live));
-    const auto viewerById = [this](const HttpRequest& req) { return viewer(req.param("id")); };
-    r.add("GET", "/webcams/view", viewerById);
+    r.add("GET", "/getReflector.php", bind(&RelayService::directory), station);
+    r.add("GET", "/webcams/CheckFolderExists", bind(&RelayService::checkFolder), quickStation);
+    r.add("GET", "/webcams/Register", bind(&RelayService::registerCamera), station);
+    r.add("POST", "/webcams/Reflector", bind(&RelayService::upload), station);
+    r.add("POST", "/webcams/Archive", bind(&RelayService::archiveUpload), station);
+    r.add("POST", "/webcams/SyncWebcams", bind(&RelayService::syncOptions), station);
+    r.add("GET", "/webcams/live", bind(&RelayService::live), quick);
+    r.add("GET", "/webcams/stream", bind(&RelayService::stream), quick);
+    const auto viewerById = [this](const HttpRequest& req) { return viewer(req, req.param("id")); };
+    r.add("GET", "/webcams/view", viewerById, quick);
     // The address the station's "View Camera Webpage" button opens.
-    r.add("GET", "/webcams/index.jsp", viewerById);
-    r.add("POST", "/webcams/command", bind(&RelayService::command));
-    r.add("GET", "/webcams/MoveRouterProxy", bind(&RelayService::moveRouterProxy));
-    r.add("GET", "/webcams/CheckVisitorStatus", bind(&RelayService::visitorStatus));
+    r.add("GET", "/webcams/index.jsp", viewerById, quick);
+    r.add("POST", "/webcams/command", bind(&RelayService::command), quick);
+    r.add("GET", "/webcams/MoveRouterProxy", bind(&RelayService::moveRouterProxy), quick);
+    r.add("GET", "/webcams/CheckVisitorStatus", bind(&RelayService::visitorStatus), quick);
     r.add("POST", "/live/post", bind(&RelayService::listingPost));
     r.add("POST", "/live/refresh", bind(&RelayService::listingRefresh));
     r.add("POST", "/live/remove", bind(&RelayService::listingRemove));
     r.add("GET", "/live/check", bind(&RelayService::listingCheck));
-    r.add("GET", "/static/viewer.js", [](const HttpRequest&) {
-        const auto file = webFile("viewer.js");
-        HttpAnswer answer = textAnswer(200, std::string(file));
-        answer.contentType = "text/javascript; charset=utf-8";
-        return answer;
-    });
-    r.add("GET", "/static/style.css", [](const HttpRequest&) {
-        const auto file = webFile("style.css");
-        HttpAnswer answer = textAnswer(200, std::string(file));
-        answer.contentType = "text/css; charset=utf-8";
-        return answer;
-    });
+    r.add(
+        "GET", "/static/viewer.js",
+        [](const HttpRequest&) {
+            const auto file = webFile("viewer.js");
+            HttpAnswer answer = textAnswer(200, std::string(file));
+            answer.contentType = "text/javascript; charset=utf-8";
+            return answer;
+        },
+        quick);
+    r.add(
+        "GET", "/static/style.css",
+        [](const HttpRequest&) {
+            const auto file = webFile("style.css");
+            HttpAnswer answer = textAnswer(200, std::string(file));
+            answer.contentType = "text/css; charset=utf-8";
+            return answer;
+        },
+        quick);
     // Only for paths without a handler of their own: /webcams/<camera id> is the camera's
     // viewer.
-    r.addPrefix("GET", "/webcams/", [this](const HttpRequest& req) {
-        const std::string id = req.path.substr(std::string("/webcams/").size());
-        if (!isValidCameraId(id)) {
-            return textAnswer(404, statusText(404));
-        }
-        return viewer(id);
-    });
+    r.addPrefix(
+        "GET", "/webcams/",
+        [this](const HttpRequest& req) {
+            const std::string id = req.path.substr(std::string("/webcams/").size());
+            if (!isValidCameraId(id)) {
+                return textAnswer(404, statusText(404));
+            }
+            return viewer(req, id);
+        },
+        quick);
 }
 
 HttpAnswer RelayService::handle(const HttpRequest& request) {
@@ -286,11 +321,21 @@ HttpAnswer RelayService::handle(const HttpRequest& request) {
 }
 
 void RelayService::shutdown() {
-    moves_.shutdown();
-    visitors_.shutdown();
+    closing_ = true;
+    moves_.wakeAll();
+    visitors_.wakeAll();
 }
 
 HttpAnswer RelayService::directory(const HttpRequest& req) {
+    if (!config_.relays.empty()) {
+        // A station that names its camera gets the camera's relay; one that does not (the
+        // station asks without) gets the relay of its address, which is as stable.
+        const std::string id = req.param("id");
+        const std::string key = isValidCameraId(id) ? id : req.clientAddress;
+        const RelayAddress& relay = config_.relays[relayPreference(key, config_.relays).front()];
+        return textAnswer(200, relay.host + "\r\n" + std::to_string(relay.port) + "\r\n" +
+                                   std::string(kCameraFolder) + "\r\n");
+    }
     return textAnswer(200, directoryHost(config_.publicHost, listenHost_, req.header("Host")) +
                                "\r\n" + std::to_string(port_) + "\r\n" +
                                std::string(kCameraFolder) + "\r\n");
@@ -386,32 +431,95 @@ HttpAnswer RelayService::syncOptions(const HttpRequest& req) {
     return textAnswer(200, kSettingsWritten);
 }
 
+ViewerAccess RelayService::viewerAccess(const HttpRequest&, const std::string&) {
+    return ViewerAccess();
+}
+
+HttpAnswer RelayService::elsewhere(const HttpRequest& req, const std::string& id,
+                                   HttpAnswer notHere) {
+    if (!locator_) {
+        return notHere;
+    }
+    const std::string& target =
+        !req.target.empty() && req.target.front() == '/' ? req.target : req.path;
+    if (const auto known = locator_->known(id)) {
+        return *known >= 0 ? redirectTo(config_.relays[static_cast<std::size_t>(*known)], target)
+                           : notHere;
+    }
+    HttpAnswer answer;
+    answer.pending = std::make_shared<RelaySearch>(*locator_, id, target, std::move(notHere));
+    return answer;
+}
+
 HttpAnswer RelayService::live(const HttpRequest& req) {
     const std::string id = req.param("id");
     if (!isValidCameraId(id)) {
         return textAnswer(400, "Not a valid camera id");
     }
-    const auto frame = frames_.latest(id);
     const bool registered = registry_.isRegistered(id);
+    if (!registered && locator_) {
+        return elsewhere(req, id, textAnswer(404, "Unknown camera"));
+    }
+    ViewerAccess access = viewerAccess(req, id);
+    if (!access.allowed) {
+        return access.refusal;
+    }
+    const auto frame = frames_.frame(id);
     if (registered) {
         noteVisit(id);
     }
     if (!frame) {
         return textAnswer(404, registered ? "No picture yet" : "Unknown camera");
     }
+    // A caching proxy or CDN may keep the frame for a second and then ask again with its tag;
+    // an unchanged frame is answered 304 without its bytes.
     HttpAnswer answer;
+    answer.headers.emplace_back("Cache-Control",
+                                access.sharedCaching ? "public, max-age=1" : "private, max-age=1");
+    answer.headers.emplace_back("ETag", frame->etag);
+    if (matchesTag(req.header("If-None-Match"), frame->etag)) {
+        answer.status = 304;
+        return answer;
+    }
     answer.contentType = "image/jpeg";
-    answer.body = *frame;
+    answer.sharedBody = std::shared_ptr<const std::string>(frame, &frame->jpeg);
     return answer;
 }
 
-HttpAnswer RelayService::viewer(const std::string& id) {
+HttpAnswer RelayService::stream(const HttpRequest& req) {
+    const std::string id = req.param("id");
+    if (!isValidCameraId(id)) {
+        return textAnswer(400, "Not a valid camera id");
+    }
+    if (!registry_.isRegistered(id)) {
+        return elsewhere(req, id, textAnswer(404, "Unknown camera"));
+    }
+    ViewerAccess access = viewerAccess(req, id);
+    if (!access.allowed) {
+        return access.refusal;
+    }
+    HoldLimit::Permit permit = streams_.tryHold(req.clientAddress);
+    if (!permit) {
+        HttpAnswer busy = textAnswer(503, "Too many live streams at once, try again later");
+        busy.headers.emplace_back("Retry-After", "10");
+        return busy;
+    }
+    HttpAnswer answer;
+    answer.contentType = std::string("multipart/x-mixed-replace; boundary=") + kStreamBoundary;
+    answer.stream = std::make_shared<CameraStream>(frames_, visitors_, id, std::move(permit));
+    answer.closeConnection = true;
+    return answer;
+}
+
+HttpAnswer RelayService::viewer(const HttpRequest& req, const std::string& id) {
     if (!isValidCameraId(id)) {
         return page(400, messagePage("Not a camera",
                                      "A camera id has 1 to 50 letters, digits, '-' or '_'."));
     }
     if (!registry_.isRegistered(id)) {
-        return page(404, messagePage("Unknown camera", "No camera " + id + " is registered here."));
+        return elsewhere(
+            req, id,
+            page(404, messagePage("Unknown camera", "No camera " + id + " is registered here.")));
     }
     noteVisit(id);
     return page(200, viewerPage(id));

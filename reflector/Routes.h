@@ -7,6 +7,7 @@
 #include "Archive.h"
 #include "CameraOptions.h"
 #include "Database.h"
+#include "Directory.h"
 #include "FrameStore.h"
 #include "HoldLimit.h"
 #include "Http.h"
@@ -16,6 +17,7 @@
 #include "RelayConfig.h"
 #include "Visitors.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -31,6 +33,21 @@ HttpAnswer refusalFor(const std::string& path, int status, const std::string& re
 // the refusal phrases of every exchange the station and its helper wait on, so none of them
 // takes it for success or waits on.
 HttpAnswer busyAnswer();
+// The same for a connection turned away because the relay has all the connections it takes.
+HttpAnswer fullAnswer();
+
+// What a viewer may see of a camera: decided by RelayService::viewerAccess.
+struct ViewerAccess {
+    bool allowed = true;
+    // The answer when it is not allowed (a password page ...).
+    HttpAnswer refusal;
+    // The camera's pictures may be kept by shared caches (proxies, CDNs) for everybody;
+    // never for a camera behind a password.
+    bool sharedCaching = true;
+};
+
+// The boundary between the frames of a live stream.
+constexpr const char* kStreamBoundary = "kestrovaframe";
 
 class RelayService {
   public:
@@ -42,13 +59,27 @@ class RelayService {
 
     // The address the relay listens on, for the directory answer.
     void setListenAddress(const std::string& host, int port);
+    // How the directory asks its relays which one has a camera; set before serving.
+    void setFetcher(Fetcher fetcher) { fetcher_ = std::move(fetcher); }
 
-    // Answers one request. Never throws: a failure is logged and answered 500.
+    // Answers one request. Never throws: a failure is logged and answered 500. Long polls
+    // and the directory's search for a camera's relay give a pending answer, live streams a
+    // stream (see Http.h).
     HttpAnswer handle(const HttpRequest& request);
+    // How the request's route is served.
+    RouteOptions routeOptions(const HttpRequest& request) const {
+        return router_.optionsFor(request);
+    }
+
+    // Decides whether a request may see a camera's pictures (its live frame and live stream),
+    // and whether shared caches may keep them. Every viewer may today: the viewer password gate
+    // belongs here.
+    ViewerAccess viewerAccess(const HttpRequest& request, const std::string& camera);
 
     // Ends every long poll at once, now and later (the relay is stopping).
     void shutdown();
     std::size_t heldRequests() const { return holds_.held(); }
+    std::size_t openStreams() const { return streams_.held(); }
 
     // The stores, for the pages and for tests.
     Registry& registry() { return registry_; }
@@ -57,6 +88,7 @@ class RelayService {
     ListingStore& listing() { return listing_; }
     VisitorTracker& visitors() { return visitors_; }
     MoveQueue& moves() { return moves_; }
+    FrameStore& frames() { return frames_; }
 
   private:
     void addRoutes();
@@ -70,7 +102,8 @@ class RelayService {
     HttpAnswer syncOptions(const HttpRequest& req);
     // Viewers.
     HttpAnswer live(const HttpRequest& req);
-    HttpAnswer viewer(const std::string& id);
+    HttpAnswer stream(const HttpRequest& req);
+    HttpAnswer viewer(const HttpRequest& req, const std::string& id);
     HttpAnswer cameraList();
     HttpAnswer command(const HttpRequest& req);
     // The station's posting helper.
@@ -83,6 +116,9 @@ class RelayService {
 
     // A viewer asked for the camera's picture or page.
     void noteVisit(const std::string& id);
+    // The answer for a viewer's request about a camera not registered here: as a directory,
+    // it points at the relay that has the camera; otherwise (or when none has it) `notHere`.
+    HttpAnswer elsewhere(const HttpRequest& req, const std::string& id, HttpAnswer notHere);
 
     RelayConfig config_;
     std::unique_ptr<Database> db_;
@@ -94,6 +130,10 @@ class RelayService {
     MoveQueue moves_;
     VisitorTracker visitors_;
     HoldLimit holds_;
+    HoldLimit streams_;
+    Fetcher fetcher_;
+    std::unique_ptr<CameraLocator> locator_;
+    std::atomic<bool> closing_{false};
     Router router_;
     std::string listenHost_;
     int port_ = -1;

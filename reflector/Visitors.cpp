@@ -1,7 +1,5 @@
 #include "Visitors.h"
 
-#include <algorithm>
-
 namespace reflector {
 
 VisitorTracker::VisitorTracker(TimeSource now, std::chrono::milliseconds window)
@@ -15,47 +13,47 @@ void VisitorTracker::noteVisit(const std::string& camera) {
         lastVisit_[camera] = now_();
     }
     // Only a camera that had no visitors changes its status; a further visit only moves the
-    // end of the window, which the waiters find when they wake for it.
+    // end of the window, which the waiters find when they look again.
     if (arrived) {
-        arrived_.notify_all();
+        arrived_.notify(camera);
     }
 }
 
-bool VisitorTracker::hasVisitors(const std::string& camera) {
-    std::lock_guard lock(mutex_);
-    return statusLocked(camera, nullptr);
-}
-
-bool VisitorTracker::waitForChange(const std::string& camera, bool known,
-                                   std::chrono::steady_clock::time_point until) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        WallClock::duration endsIn{};
-        const bool status = statusLocked(camera, &endsIn);
-        const auto now = std::chrono::steady_clock::now();
-        if (status != known || closing_ || now >= until) {
-            return status;
-        }
-        // With visitors, the status turns false by itself when the window ends.
-        auto wakeAt = until;
-        if (status) {
-            wakeAt = std::min(
-                until,
-                now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(endsIn));
-        }
-        arrived_.wait_until(lock, wakeAt);
-    }
-}
-
-void VisitorTracker::shutdown() {
+void VisitorTracker::startWatching(const std::string& camera) {
+    bool arrived = false;
     {
         std::lock_guard lock(mutex_);
-        closing_ = true;
+        arrived = !statusLocked(camera, nullptr);
+        ++watching_[camera];
     }
-    arrived_.notify_all();
+    if (arrived) {
+        arrived_.notify(camera);
+    }
+}
+
+void VisitorTracker::stopWatching(const std::string& camera) {
+    std::lock_guard lock(mutex_);
+    const auto it = watching_.find(camera);
+    if (it != watching_.end() && --it->second == 0) {
+        watching_.erase(it);
+    }
+    // The window runs on from the moment the viewer left.
+    lastVisit_[camera] = now_();
+}
+
+bool VisitorTracker::status(const std::string& camera, WallClock::duration* endsIn) {
+    std::lock_guard lock(mutex_);
+    return statusLocked(camera, endsIn);
 }
 
 bool VisitorTracker::statusLocked(const std::string& camera, WallClock::duration* endsIn) {
+    if (watching_.count(camera) != 0) {
+        // It stays so at least a window after the viewer leaves.
+        if (endsIn != nullptr) {
+            *endsIn = window_;
+        }
+        return true;
+    }
     const auto it = lastVisit_.find(camera);
     if (it == lastVisit_.end()) {
         return false;

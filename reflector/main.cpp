@@ -10,10 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -26,6 +28,21 @@ void printLine(std::FILE* stream, const std::string& line) {
     std::fputs(line.c_str(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
+}
+
+// Raises the limit of open files to the most the system allows, and returns it: every
+// connection takes one.
+std::size_t raiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 1024;
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? 1u << 20 : static_cast<std::size_t>(limit.rlim_cur);
 }
 
 } // namespace
@@ -48,6 +65,10 @@ int main(int argc, char** argv) {
 
     // A client that goes away mid-answer must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
+    // Frames and request bodies are large blocks that come and go: give each its own mapping,
+    // so that memory goes back to the system when they do, instead of fragmenting the heap.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_ARENA_MAX, 4);
     // SIGINT and SIGTERM are taken by the watcher thread below; block them before any other
     // thread exists so that every thread inherits the mask. SIGUSR1 only wakes the watcher.
     sigset_t signals;
@@ -62,13 +83,27 @@ int main(int argc, char** argv) {
     config.publicHost = options.publicHost;
     config.maxCameras = options.maxCameras;
     config.maxConnectionsPerAddress = options.maxPerAddress;
+    config.maxConnections = options.maxConnections;
     config.maxLongPolls = options.maxLongPolls;
+    config.maxStreams = options.maxStreams;
+    config.frameCacheBytes = options.frameCacheMiB * 1024 * 1024;
+    config.keepAliveSeconds = options.keepAlive;
+    config.relays = options.relays;
     config.commandTimeToLive = std::chrono::seconds(options.commandTtl);
     config.visitorWindow = std::chrono::seconds(options.visitorWindow);
     config.listingTimeToLive = std::chrono::seconds(options.listingTtl);
     config.archiveMaxFrames = options.archiveMaxFrames;
     config.archiveMaxDays = options.archiveMaxDays;
     config.requestLog = [](const std::string& line) { printLine(stdout, line); };
+
+    // Files for the database, frames and the listening socket besides the connections.
+    const std::size_t openFiles = raiseOpenFileLimit();
+    if (openFiles < config.maxConnections + 64) {
+        config.maxConnections = openFiles > 128 ? openFiles - 64 : 64;
+        printLine(stderr, program + ": warning: the system allows " + std::to_string(openFiles) +
+                              " open files; taking at most " +
+                              std::to_string(config.maxConnections) + " connections");
+    }
 
     std::unique_ptr<reflector::Relay> relay;
     try {
@@ -107,6 +142,18 @@ int main(int argc, char** argv) {
 
     printLine(stdout, program + ": listening on " + options.host + " port " + std::to_string(port) +
                           ", data folder " + options.dataDir.string());
+    if (!options.relays.empty()) {
+        std::string names;
+        for (const auto& r : options.relays) {
+            names += (names.empty() ? "" : ", ") + r.name();
+            if (r.port > 32767) {
+                printLine(stderr, program + ": warning: the station reads a relay port as a " +
+                                      "number up to 32767; relay " + r.name() +
+                                      " will not work for it");
+            }
+        }
+        printLine(stdout, program + ": directory for the relays " + names);
+    }
     const bool ok = relay->run();
     pthread_kill(watcher.native_handle(), SIGUSR1);
     watcher.join();

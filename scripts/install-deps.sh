@@ -6,9 +6,10 @@ packages=(
     cmake g++ make pkg-config binutils
     qt6-base-dev libqt6opengl6-dev
     libv4l-dev libjpeg62-turbo-dev
-    libcpp-httplib-dev libsqlite3-dev libsodium-dev
+    libboost1.81-dev libsqlite3-dev libsodium-dev
     openjdk-17-jdk-headless
     libgtest-dev
+    nginx openssl libssl-dev wrk
     fonts-dejavu-core
 )
 

@@ -61,7 +61,7 @@ TEST(FrameStore, ReadsFramesLeftByAnEarlierRun) {
 
 TEST(FrameStore, KeepsOnlyTheMostRecentlyUsedFramesInMemory) {
     TempDir dir;
-    FrameStore store(dir.path(), 2);
+    FrameStore store(dir.path(), 2600); // room for two of these frames
     const std::string a = fakeJpeg(1000, 11);
     const std::string b = fakeJpeg(1100, 12);
     const std::string c = fakeJpeg(1200, 13);
@@ -90,7 +90,7 @@ TEST(FrameStore, KeepsOnlyTheMostRecentlyUsedFramesInMemory) {
 
 TEST(FrameStore, ServesEveryCameraWhenMoreCamerasThanMemoryHoldsAreInUse) {
     TempDir dir;
-    FrameStore store(dir.path(), 3);
+    FrameStore store(dir.path(), 1600); // room for three of these frames
     std::vector<std::string> frames;
     for (unsigned i = 0; i < 10; ++i) {
         frames.push_back(fakeJpeg(500 + i, 20 + i));
@@ -106,6 +106,28 @@ TEST(FrameStore, ServesEveryCameraWhenMoreCamerasThanMemoryHoldsAreInUse) {
     }
     store.put("cam0", frames[9]);
     EXPECT_EQ(*store.latest("cam0"), frames[9]) << "a new frame replaces the one in memory";
+}
+
+TEST(FrameStore, HoldsItsMemoryBoundWhateverTheFrameSizes) {
+    TempDir dir;
+    constexpr std::size_t bound = 8 * 1024 * 1024;
+    FrameStore store(dir.path(), bound);
+    const std::string large = fakeJpeg(2 * 1024 * 1024, 9);
+    for (int i = 0; i < 40; ++i) {
+        store.put("cam" + std::to_string(i), large);
+        EXPECT_LE(store.cachedBytes(), bound);
+    }
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_NE(store.latest("cam" + std::to_string(i)), nullptr);
+        EXPECT_LE(store.cachedBytes(), bound);
+    }
+    EXPECT_EQ(store.cachedFrames(), 4u);
+
+    FrameStore tiny(dir.path(), 1000);
+    tiny.put("big", fakeJpeg(2000, 10));
+    ASSERT_NE(tiny.latest("big"), nullptr);
+    EXPECT_EQ(tiny.latest("big")->size(), 2000u);
+    EXPECT_EQ(tiny.cachedBytes(), 0u) << "a frame larger than the bound is served from disk";
 }
 
 TEST(FrameStore, RefusesIdentifiersThatCouldLeaveItsFolder) {

@@ -16,7 +16,12 @@ TEST(Options, DefaultsListenLocallyOnPort8080) {
     EXPECT_EQ(parsed.options.publicHost, "");
     EXPECT_EQ(parsed.options.maxCameras, 1000u);
     EXPECT_EQ(parsed.options.maxPerAddress, 8u);
-    EXPECT_EQ(parsed.options.maxLongPolls, 32u);
+    EXPECT_EQ(parsed.options.maxLongPolls, 1000u);
+    EXPECT_EQ(parsed.options.maxConnections, 10000u);
+    EXPECT_EQ(parsed.options.maxStreams, 1000u);
+    EXPECT_EQ(parsed.options.frameCacheMiB, 128u);
+    EXPECT_EQ(parsed.options.keepAlive, 15);
+    EXPECT_TRUE(parsed.options.relays.empty());
     EXPECT_EQ(parsed.options.commandTtl, 5);
     EXPECT_EQ(parsed.options.visitorWindow, 30);
     EXPECT_EQ(parsed.options.listingTtl, 120);
@@ -49,7 +54,17 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
                                       "--archive-max-frames",
                                       "50",
                                       "--archive-max-days",
-                                      "3"},
+                                      "3",
+                                      "--max-connections",
+                                      "500",
+                                      "--max-streams",
+                                      "20",
+                                      "--frame-cache-mb",
+                                      "16",
+                                      "--keep-alive",
+                                      "5",
+                                      "--relays",
+                                      "a.example.org:8080,192.0.2.9:9000=https://cams.example.org"},
                                      kDefaultData);
     ASSERT_EQ(spaced.error, "");
     EXPECT_EQ(spaced.options.host, "0.0.0.0");
@@ -64,6 +79,15 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(spaced.options.listingTtl, 300);
     EXPECT_EQ(spaced.options.archiveMaxFrames, 50u);
     EXPECT_EQ(spaced.options.archiveMaxDays, 3);
+    EXPECT_EQ(spaced.options.maxConnections, 500u);
+    EXPECT_EQ(spaced.options.maxStreams, 20u);
+    EXPECT_EQ(spaced.options.frameCacheMiB, 16u);
+    EXPECT_EQ(spaced.options.keepAlive, 5);
+    ASSERT_EQ(spaced.options.relays.size(), 2u);
+    EXPECT_EQ(spaced.options.relays[0].name(), "a.example.org:8080");
+    EXPECT_EQ(spaced.options.relays[0].viewerBase, "http://a.example.org:8080");
+    EXPECT_EQ(spaced.options.relays[1].name(), "192.0.2.9:9000");
+    EXPECT_EQ(spaced.options.relays[1].viewerBase, "https://cams.example.org");
 
     const auto joined = parseOptions({"--port=0", "--data=/tmp/r", "--public-host=[::1]",
                                       "--max-cameras=1000000", "--max-per-address=1000"},
@@ -83,7 +107,8 @@ TEST(Options, HelpStopsReading) {
     EXPECT_NE(usageText("reflector").find("--max-cameras"), std::string::npos);
     for (const char* option :
          {"--max-per-address", "--max-long-polls", "--command-ttl", "--visitor-window",
-          "--listing-ttl", "--archive-max-frames", "--archive-max-days"}) {
+          "--listing-ttl", "--archive-max-frames", "--archive-max-days", "--max-connections",
+          "--max-streams", "--frame-cache-mb", "--keep-alive", "--relays"}) {
         EXPECT_NE(usageText("reflector").find(option), std::string::npos) << option;
     }
 }
@@ -108,7 +133,14 @@ TEST(Options, RefusesBadArgumentsWithAReason) {
         {{"--max-cameras", "ten"}, "ten"},
         {{"--max-per-address", "1001"}, "--max-per-address"},
         {{"--max-per-address", "-1"}, "-1"},
-        {{"--max-long-polls", "1001"}, "--max-long-polls"},
+        {{"--max-long-polls", "100001"}, "--max-long-polls"},
+        {{"--max-connections", "0"}, "--max-connections"},
+        {{"--relays", ""}, "empty"},
+        {{"--relays", "a.example.org"}, "a.example.org"},
+        {{"--relays", "a:70000"}, "a:70000"},
+        {{"--relays", "a:1,a:1"}, "twice"},
+        {{"--relays", "a:1=ftp://a"}, "ftp://a"},
+        {{"--relays", "a:1=https://a/path"}, "https://a/path"},
         {{"--command-ttl", "0"}, "--command-ttl"},
         {{"--visitor-window", "3601"}, "--visitor-window"},
         {{"--listing-ttl", "0"}, "--listing-ttl"},

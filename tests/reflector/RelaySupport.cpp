@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cctype>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -77,6 +78,117 @@ RawAnswer rawExchange(int port, const std::string& request) {
     }
     ::close(fd);
     return answer;
+}
+
+Client::Client(int port, const std::string& from) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        throw std::runtime_error("cannot connect to the relay from " + from);
+    }
+}
+
+Client::~Client() {
+    ::close(fd_);
+}
+
+bool Client::send(const std::string& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        pollfd p{fd_, POLLOUT, 0};
+        if (::poll(&p, 1, 10000) != 1) {
+            return false;
+        }
+        const ssize_t n =
+            ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool Client::receive(std::chrono::steady_clock::time_point end) {
+    if (ended_) {
+        return false;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    pollfd p{fd_, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1) {
+        return false;
+    }
+    char buffer[65536];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) {
+        ended_ = true;
+        return false;
+    }
+    pending_.append(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
+std::string Client::readUntil(const std::string& marker, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    std::size_t at;
+    while ((at = pending_.find(marker)) == std::string::npos) {
+        if (!receive(end)) {
+            throw std::runtime_error("no '" + marker + "' from the relay; got " +
+                                     std::to_string(pending_.size()) + " bytes");
+        }
+    }
+    std::string out = pending_.substr(0, at + marker.size());
+    pending_.erase(0, at + marker.size());
+    return out;
+}
+
+std::string Client::readExactly(std::size_t count, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (pending_.size() < count) {
+        if (!receive(end)) {
+            throw std::runtime_error("the relay sent " + std::to_string(pending_.size()) +
+                                     " bytes of " + std::to_string(count));
+        }
+    }
+    std::string out = pending_.substr(0, count);
+    pending_.erase(0, count);
+    return out;
+}
+
+WireAnswer Client::readAnswer(std::chrono::milliseconds limit) {
+    WireAnswer answer = parse(readUntil("\r\n\r\n", limit));
+    const std::string length = answer.header("Content-Length");
+    if (!length.empty()) {
+        answer.body = readExactly(std::stoul(length), limit);
+    }
+    return answer;
+}
+
+bool Client::closedWithin(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!ended_ && receive(end)) {
+    }
+    return ended_;
+}
+
+std::string viewerGet(const std::string& uri, const Fields& headers) {
+    std::string request = "GET " + uri + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (const auto& [name, value] : headers) {
+        request += name + ": " + value + "\r\n";
+    }
+    return request + "\r\n";
 }
 
 std::string WireAnswer::header(const std::string& name) const {

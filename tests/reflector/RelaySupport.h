@@ -34,7 +34,8 @@ RelayConfig configWithClock(const std::filesystem::path& dataDir, ManualClock& c
 // registered; `adjust` may change the configuration first.
 struct Handlers {
     explicit Handlers(const std::function<void(RelayConfig&)>& adjust = {});
-    HttpAnswer operator()(const HttpRequest& request) { return service->handle(request); }
+    // The answer, waited for when the handler holds the request (see settle()).
+    HttpAnswer operator()(const HttpRequest& request) { return settle(service->handle(request)); }
 
     TempDir dir;
     ManualClock clock;
@@ -68,6 +69,8 @@ class RunningRelay {
 
     int port() const { return port_; }
     std::size_t heldRequests() const { return relay_->heldRequests(); }
+    std::size_t openStreams() const { return relay_->openStreams(); }
+    std::size_t connections() const { return relay_->connections(); }
     // Stops the relay and returns what run() returned.
     bool stop();
 
@@ -99,6 +102,42 @@ struct WireAnswer {
     std::string header(const std::string& name) const;
 };
 WireAnswer parse(const std::string& bytes);
+
+// One client connection to 127.0.0.1:port from a loopback address of the test's choosing
+// (127.0.0.2 and so on are other client addresses to the relay). Every wait is bounded.
+class Client {
+  public:
+    explicit Client(int port, const std::string& from = "127.0.0.1");
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // Sends all of `bytes`; false when the relay has closed the connection.
+    bool send(const std::string& bytes);
+    // Reads until `marker` has arrived and returns everything up to and including it; throws
+    // when the connection ends or `limit` passes first. Bytes after it stay for the next read.
+    std::string readUntil(const std::string& marker,
+                          std::chrono::milliseconds limit = std::chrono::seconds(10));
+    std::string readExactly(std::size_t count,
+                            std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // One answer with a Content-Length (or none, for 304), body included.
+    WireAnswer readAnswer(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // True when the relay closes the connection within `limit` (what it sends meanwhile is
+    // kept for later reads).
+    bool closedWithin(std::chrono::milliseconds limit);
+    int fd() const { return fd_; }
+
+  private:
+    // Receives once, waiting until `end`; false at the end of the connection or of the time.
+    bool receive(std::chrono::steady_clock::time_point end);
+
+    int fd_ = -1;
+    std::string pending_;
+    bool ended_ = false;
+};
+
+// A viewer's GET on a kept connection.
+std::string viewerGet(const std::string& uri, const Fields& headers = {});
 
 // The GET request the station writes for the directory, folder check and registration.
 std::string stationGet(const std::string& uri, const std::string& host = "127.0.0.1");

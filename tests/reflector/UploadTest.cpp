@@ -43,7 +43,8 @@ TEST_F(Uploads, AcceptedFrameIsServedByteForByte) {
     const auto live = get(relay.port(), "/webcams/live?id=cam1");
     EXPECT_EQ(live.status, 200);
     EXPECT_EQ(live.header("Content-Type"), "image/jpeg");
-    EXPECT_EQ(live.header("Cache-Control"), "no-store");
+    EXPECT_EQ(live.header("Cache-Control"), "public, max-age=1");
+    EXPECT_FALSE(live.header("ETag").empty());
     EXPECT_EQ(live.body, frame);
 
     const auto live2 = get(relay.port(), "/webcams/live?id=cam1&t=1733568000000");
@@ -233,7 +234,7 @@ TEST(UploadsWithLittleMemory, FramesThatLeftMemoryAreServedFromDisk) {
     TempDir dir;
     RelayConfig config;
     config.dataDir = dir.path();
-    config.cachedFrames = 1;
+    config.frameCacheBytes = 3200; // one of the two frames
     RunningRelay relay(config);
     const std::string one = fakeJpeg(3000, 61);
     const std::string two = fakeJpeg(3500, 62);
