@@ -5,6 +5,8 @@
 # Then: sudo apt-get install ./build/kestrova-*.deb (docs/packaging.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The packages' folders and files get the modes Debian expects, whatever the caller's umask.
+umask 022
 scripts/install-deps.sh
 
 # What making and checking the packages needs beyond the build: dpkg-shlibdeps and
