@@ -4,6 +4,7 @@
 #include "app/UnixSignals.h"
 #include "core/Dialogs.h"
 #include "core/StationState.h"
+#include "core/Version.h"
 #include "settings/DataFolder.h"
 #include "ui/Artwork.h"
 #include "ui/MainWindow.h"
@@ -16,6 +17,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 using namespace kestrova;
@@ -34,6 +37,14 @@ void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const Q
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // The version answers before anything else: no window, no lock, no data folder.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("kestrova-webcam %d.%d.%d\n", kVersionMajor, kVersionMinor,
+                        kVersionRevision);
+            return 0;
+        }
+    }
     g_standardHandler = qInstallMessageHandler(FilterQtMessages);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrova Webcam"));

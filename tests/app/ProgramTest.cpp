@@ -1,8 +1,10 @@
 // The station program itself, started as a user would start it.
+#include "core/Version.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +39,22 @@ TEST(Program, MissingTypeNumberEndsTheProgramByItselfAndKeepsSettings) {
     EXPECT_TRUE(lines[3].endsWith(folder + QStringLiteral("/jre/bin/javaw")));
     EXPECT_TRUE(lines[4].endsWith(folder + QStringLiteral("/")));
     EXPECT_TRUE(lines[5].endsWith(folder + QStringLiteral("/BeaconServer.jar")));
+}
+
+TEST(Program, VersionIsAnsweredWithoutAWindowOrADataFolder) {
+    StationProcess run;
+    // No such platform exists: a window would end the program with an error.
+    run.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
+    QProcess& station = run.start({QStringLiteral("--version")});
+    ASSERT_TRUE(station.waitForFinished(10000));
+    EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(station.exitCode(), 0) << run.errors(station).toStdString();
+    EXPECT_EQ(QString::fromUtf8(test::ReadFile(station.objectName() + QStringLiteral(".out"))),
+              QStringLiteral("kestrova-webcam %1.%2.%3\n")
+                  .arg(kVersionMajor)
+                  .arg(kVersionMinor)
+                  .arg(kVersionRevision));
+    EXPECT_FALSE(QFileInfo::exists(run.dataHome() + QStringLiteral("/Kestrova")));
 }
 
 TEST(Program, ASecondInstanceIsRefusedAndTermEndsTheFirstCleanly) {
