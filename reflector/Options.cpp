@@ -183,7 +183,7 @@ std::string usageText(const std::string& programName) {
            " [--max-long-polls N] [--max-streams N] [--frame-cache-mb N]\n" + indent +
            " [--keep-alive S] [--command-ttl S] [--visitor-window S] [--listing-ttl S]\n" + indent +
            " [--archive-max-frames N] [--archive-max-days D]\n" + indent +
-           " [--relays HOST:PORT[=URL],...]\n"
+           " [--relays HOST:PORT[=URL],...] [--config FILE]\n"
            "\n"
            "Serves the camera directory, the camera relay and its viewer pages.\n"
            "\n"
@@ -210,6 +210,9 @@ std::string usageText(const std::string& programName) {
            "  --archive-max-days D    days archive frames are kept (default 30)\n"
            "  --relays LIST           as a directory for several relays: HOST:PORT of each,\n"
            "                          comma-separated, optionally =URL for viewers\n"
+           "  --config FILE           read options from FILE, one \"name = value\" a line\n"
+           "                          (options of the command line win)\n"
+           "  --version               show the version\n"
            "  -h, --help              show this text\n";
 }
 

@@ -1,7 +1,9 @@
 // reflector: the self-hostable relay of the Kestrova webcam station.
 
+#include "ConfigFile.h"
 #include "Options.h"
 #include "Relay.h"
+#include "Version.h"
 
 #include <cerrno>
 #include <chrono>
@@ -49,9 +51,21 @@ std::size_t raiseOpenFileLimit() {
 
 int main(int argc, char** argv) {
     const std::string program = "reflector";
-    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const std::vector<std::string> commandLine(argv + (argc > 0 ? 1 : 0), argv + argc);
+    for (const std::string& arg : commandLine) {
+        if (arg == "--version") {
+            std::printf("%s %s\n", program.c_str(), reflector::kVersion);
+            return 0;
+        }
+    }
+    // --config FILE: the file's options first, so that those of the command line win.
+    const reflector::ConfigArguments args = reflector::withConfigFile(commandLine);
+    if (!args.error.empty()) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), args.error.c_str());
+        return 2;
+    }
     const auto parsed = reflector::parseOptions(
-        args, reflector::defaultDataDir(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
+        args.args, reflector::defaultDataDir(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "%s: %s\n\n%s", program.c_str(), parsed.error.c_str(),
                      reflector::usageText(program).c_str());
@@ -62,6 +76,8 @@ int main(int argc, char** argv) {
         std::fputs(reflector::usageText(program).c_str(), stdout);
         return 0;
     }
+    // The log goes to standard error, where a service manager's journal takes it.
+    printLine(stderr, program + " " + reflector::kVersion);
 
     // A client that goes away mid-answer must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
@@ -94,7 +110,7 @@ int main(int argc, char** argv) {
     config.listingTimeToLive = std::chrono::seconds(options.listingTtl);
     config.archiveMaxFrames = options.archiveMaxFrames;
     config.archiveMaxDays = options.archiveMaxDays;
-    config.requestLog = [](const std::string& line) { printLine(stdout, line); };
+    config.requestLog = [](const std::string& line) { printLine(stderr, line); };
 
     // Files for the database, frames and the listening socket besides the connections.
     const std::size_t openFiles = raiseOpenFileLimit();
@@ -132,7 +148,7 @@ int main(int argc, char** argv) {
         int signal = 0;
         while (sigwait(&signals, &signal) == 0) {
             if (signal == SIGINT || signal == SIGTERM) {
-                printLine(stdout, program + (signal == SIGINT ? ": interrupted" : ": terminated") +
+                printLine(stderr, program + (signal == SIGINT ? ": interrupted" : ": terminated") +
                                       ", stopping");
                 relay->stop();
             }
@@ -140,7 +156,7 @@ int main(int argc, char** argv) {
         }
     });
 
-    printLine(stdout, program + ": listening on " + options.host + " port " + std::to_string(port) +
+    printLine(stderr, program + ": listening on " + options.host + " port " + std::to_string(port) +
                           ", data folder " + options.dataDir.string());
     if (!options.relays.empty()) {
         std::string names;
@@ -152,11 +168,11 @@ int main(int argc, char** argv) {
                                       " will not work for it");
             }
         }
-        printLine(stdout, program + ": directory for the relays " + names);
+        printLine(stderr, program + ": directory for the relays " + names);
     }
     const bool ok = relay->run();
     pthread_kill(watcher.native_handle(), SIGUSR1);
     watcher.join();
-    printLine(stdout, program + (ok ? ": stopped" : ": the server failed"));
+    printLine(stderr, program + (ok ? ": stopped" : ": the server failed"));
     return ok ? 0 : 1;
 }

@@ -150,6 +150,9 @@ version=$(cd "$work/elsewhere" && kestrova-webcam --version) || fail "kestrova-w
 [ "$version" = "kestrova-webcam $(dpkg-query -W -f='${Version}' kestrova-station | cut -d- -f1)" ] ||
     fail "kestrova-webcam --version says '$version'"
 (cd "$work/elsewhere" && pantilt-ctl --help >/dev/null) || fail "pantilt-ctl does not start"
+relay_version=$(reflector --version) || fail "reflector --version"
+[ "$relay_version" = "reflector $(dpkg-query -W -f='${Version}' kestrova-relay | cut -d- -f1)" ] ||
+    fail "reflector --version says '$relay_version'"
 # The development package: a program of others built against the packaged library.
 cat >"$work/uses-pantilt.c" <<'EOF'
 #include <pantilt.h>
@@ -163,8 +166,9 @@ cc -o "$work/uses-pantilt" "$work/uses-pantilt.c" $(pkg-config --cflags --libs p
 # The installed relay as a plain process, on a free port with a data folder of its own.
 for attempt in 1 2 3 4 5; do
     relay_port=$(free_port) || fail "no free port"
-    /usr/bin/reflector --host 127.0.0.1 --port "$relay_port" --data "$work/relay-data" \
-        >"$work/relay.log" 2>&1 &
+    # The service's own configuration file, its port overridden on the command line.
+    /usr/bin/reflector --config /etc/kestrova/reflector.conf --port "$relay_port" \
+        --data "$work/relay-data" >"$work/relay.log" 2>&1 &
     relay_pid=$!
     if wait_for 10 "$relay_pid" grep -q "listening on 127.0.0.1 port $relay_port" "$work/relay.log"; then
         break

@@ -69,16 +69,14 @@ class RelayEndToEnd : public ::testing::Test {
     QString relayOut() const {
         return run_.tempPath() + QStringLiteral("/relay-%1.out").arg(starts_);
     }
-    QString relayErr() const {
-        return run_.tempPath() + QStringLiteral("/relay-%1.err").arg(starts_);
-    }
 
     // Starts the relay on `port` and waits for its start line; false when it ended instead
     // (exit code 1: it could not listen on the port).
     bool startRelayOn(quint16 port) {
         ++starts_;
+        // The relay logs to standard error; its output and log go to one file.
+        relay_.setProcessChannelMode(QProcess::MergedChannels);
         relay_.setStandardOutputFile(relayOut());
-        relay_.setStandardErrorFile(relayErr());
         relay_.start(QStringLiteral(KESTROVA_STATION_DIR "/reflector"),
                      {QStringLiteral("--port"), QString::number(port), QStringLiteral("--data"),
                       relayData_});
@@ -118,7 +116,7 @@ class RelayEndToEnd : public ::testing::Test {
         relay_.waitForFinished(10000);
     }
 
-    QString relayErrors() const { return QString::fromUtf8(test::ReadFile(relayErr())); }
+    QString relayErrors() const { return QString::fromUtf8(test::ReadFile(relayOut())); }
 
     QDateTime frameTime() const { return QFileInfo(frame_).lastModified(); }
 

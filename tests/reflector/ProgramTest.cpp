@@ -1,10 +1,13 @@
-// The reflector program as an operator runs it: command line, start-up line, request log and
-// a clean stop on SIGTERM and SIGINT.
+// The reflector program as an operator runs it: command line, configuration file, version,
+// start-up line, request log (on standard error) and a clean stop on SIGTERM and SIGINT.
 
 #include "RelaySupport.h"
+#include "TestFiles.h"
+#include "Version.h"
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
@@ -19,7 +22,8 @@ namespace {
 
 using namespace test;
 
-// The program running as a child process, its standard output and error read through pipes.
+// The program running as a child process, its log (standard error) and its standard output
+// read through pipes.
 class Program {
   public:
     explicit Program(const std::vector<std::string>& args) {
@@ -30,8 +34,8 @@ class Program {
         }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         posix_spawn_file_actions_addclose(&actions, err[0]);
         std::vector<std::string> all{REFLECTOR_PROGRAM};
@@ -66,7 +70,7 @@ class Program {
         ::close(err_);
     }
 
-    // The next line of standard output without its line end; empty at end of file.
+    // The next line of the log without its line end; empty at end of file.
     std::string readLine() {
         std::string line;
         for (int c; (c = std::fgetc(out_)) != EOF && c != '\n';) {
@@ -75,8 +79,8 @@ class Program {
         return line;
     }
 
-    // Everything the program wrote to standard error (read once it has ended).
-    std::string errorText() {
+    // Everything the program wrote to standard output (read once it has ended).
+    std::string outputText() {
         std::string text;
         char buffer[4096];
         for (ssize_t n; (n = ::read(err_, buffer, sizeof buffer)) > 0;) {
@@ -101,16 +105,20 @@ class Program {
     int err_ = -1;
 };
 
-// Reads "reflector: listening on 127.0.0.1 port N, ..." and returns N.
+// Reads the version line and "reflector: listening on 127.0.0.1 port N, ..." and returns N.
 int listeningPort(Program& program) {
-    const std::string line = program.readLine();
+    const std::string version = program.readLine();
+    EXPECT_EQ(version, std::string("reflector ") + kVersion);
+    // A warning may come first (a port the station cannot use).
     const std::string marker = "listening on 127.0.0.1 port ";
-    const auto at = line.find(marker);
-    if (at == std::string::npos) {
-        ADD_FAILURE() << "unexpected start-up line: " << line;
-        return -1;
+    std::string line;
+    for (int i = 0; i < 3; ++i) {
+        line = program.readLine();
+        if (const auto at = line.find(marker); at != std::string::npos)
+            return std::stoi(line.substr(at + marker.size()));
     }
-    return std::stoi(line.substr(at + marker.size()));
+    ADD_FAILURE() << "unexpected start-up line: " << line;
+    return -1;
 }
 
 TEST(Program, ServesLogsAndStopsCleanlyOnSignals) {
@@ -178,17 +186,40 @@ TEST(Program, ExplainsBadArguments) {
           std::vector<std::string>{"--data"}}) {
         Program program(args);
         EXPECT_EQ(program.wait(), 2) << args.front();
-        const std::string error = program.errorText();
+        std::string error;
+        for (int i = 0; i < 40; ++i) // the message, a blank line and the usage
+            error += program.readLine() + "\n";
         EXPECT_NE(error.find("reflector: "), std::string::npos) << error;
         EXPECT_NE(error.find("Usage: reflector"), std::string::npos) << error;
-        EXPECT_EQ(program.readLine(), "") << "nothing on standard output";
+        EXPECT_EQ(program.outputText(), "") << "nothing on standard output";
     }
 }
 
-TEST(Program, PrintsHelp) {
-    Program program({"--help"});
-    EXPECT_EQ(program.readLine().rfind("Usage: reflector", 0), 0u);
+TEST(Program, PrintsHelpAndVersion) {
+    Program help({"--help"});
+    EXPECT_EQ(help.wait(), 0);
+    EXPECT_EQ(help.outputText().rfind("Usage: reflector", 0), 0u);
+    Program version({"--version"});
+    EXPECT_EQ(version.wait(), 0);
+    EXPECT_EQ(version.outputText(), std::string("reflector ") + kVersion + "\n");
+}
+
+TEST(Program, TakesItsOptionsFromAConfigurationFileButTheCommandLineWins) {
+    TempDir dir;
+    const auto config = dir.path() / "reflector.conf";
+    std::ofstream(config) << "# a relay for tests\nport = 1\npublic-host = from.config.example\n";
+    Program program({"--config", config.string(), "--port", "0", "--data", dir.path().string()});
+    const int port = listeningPort(program);
+    ASSERT_GT(port, 1);
+    EXPECT_EQ(get(port, "/getReflector.php").body,
+              "from.config.example\r\n" + std::to_string(port) + "\r\nwebcams\r\n");
+    program.signal(SIGTERM);
     EXPECT_EQ(program.wait(), 0);
+
+    std::ofstream(config) << "port = 8080\nprot = 1\n";
+    Program bad({"--config", config.string()});
+    EXPECT_EQ(bad.wait(), 2);
+    EXPECT_NE(bad.readLine().find("line 2: unknown name 'prot'"), std::string::npos);
 }
 
 TEST(Program, ReportsAPortInUse) {
@@ -197,8 +228,9 @@ TEST(Program, ReportsAPortInUse) {
     Program program(
         {"--port", std::to_string(busy.port()), "--data", (dir.path() / "second").string()});
     EXPECT_EQ(program.wait(), 1);
+    program.readLine(); // the version
     EXPECT_NE(
-        program.errorText().find("cannot listen on 127.0.0.1 port " + std::to_string(busy.port())),
+        program.readLine().find("cannot listen on 127.0.0.1 port " + std::to_string(busy.port())),
         std::string::npos);
 }
 
