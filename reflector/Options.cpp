@@ -115,7 +115,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
         }
         const NumberOption* number = findNumberOption(name);
         if (number == nullptr && name != "--host" && name != "--data" && name != "--public-host" &&
-            name != "--relays") {
+            name != "--relays" && name != "--admin-password-file") {
             result.error = "unknown argument '" + arg + "'";
             return result;
         }
@@ -148,6 +148,12 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
             }
             o.dataDir = *value;
             dataGiven = true;
+        } else if (name == "--admin-password-file") {
+            if (value->empty()) {
+                result.error = "--admin-password-file needs a file";
+                return result;
+            }
+            o.adminPasswordFile = *value;
         } else if (name == "--relays") {
             std::string error;
             auto relays = parseRelayList(*value, error);
@@ -183,7 +189,7 @@ std::string usageText(const std::string& programName) {
            " [--max-long-polls N] [--max-streams N] [--frame-cache-mb N]\n" + indent +
            " [--keep-alive S] [--command-ttl S] [--visitor-window S] [--listing-ttl S]\n" + indent +
            " [--archive-max-frames N] [--archive-max-days D]\n" + indent +
-           " [--relays HOST:PORT[=URL],...]\n"
+           " [--relays HOST:PORT[=URL],...] [--admin-password-file FILE]\n"
            "\n"
            "Serves the camera directory, the camera relay and its viewer pages.\n"
            "\n"
@@ -210,6 +216,9 @@ std::string usageText(const std::string& programName) {
            "  --archive-max-days D    days archive frames are kept (default 30)\n"
            "  --relays LIST           as a directory for several relays: HOST:PORT of each,\n"
            "                          comma-separated, optionally =URL for viewers\n"
+           "  --admin-password-file FILE  first line: the relay administrator's password (or\n"
+           "                          its Argon2id hash), which allows changes to every\n"
+           "                          camera's management page and profile\n"
            "  -h, --help              show this text\n";
 }
 
