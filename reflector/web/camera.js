@@ -1,16 +1,22 @@
 // The camera page: keeps the live picture fresh (about once a second it asks for the latest
 // frame and swaps it in once loaded, so the picture never flickers) and sends the camera
-// buttons' commands without leaving the page.
+// buttons' commands without leaving the page. For a few seconds after a command it asks four
+// times a second, so that the move shows as soon as the station sends it.
 (function () {
     'use strict';
 
     const PERIOD_MS = 1000;
+    const FAST_MS = 250;
+    const FAST_FOR_MS = 3000;
     const figure = document.getElementById('live');
     const picture = document.getElementById('picture');
     const status = document.getElementById('status');
     const camera = figure.dataset.camera;
     let shownUrl = null;
     let shownTag = null;
+    let timer = null;
+    let busy = false;
+    let fastUntil = 0;
 
     function say(text) {
         status.textContent = text;
@@ -35,7 +41,16 @@
         next.src = url;
     }
 
+    function schedule(ms) {
+        clearTimeout(timer);
+        timer = setTimeout(refresh, ms);
+    }
+
     async function refresh() {
+        if (busy) {
+            return;
+        }
+        busy = true;
         if (!document.hidden) {
             try {
                 // Revalidated every time: an unchanged frame comes back as 304 from the relay
@@ -61,7 +76,8 @@
                 say('The relay cannot be reached; retrying');
             }
         }
-        setTimeout(refresh, PERIOD_MS);
+        busy = false;
+        schedule(Date.now() < fastUntil ? FAST_MS : PERIOD_MS);
     }
 
     async function send(command) {
@@ -70,7 +86,12 @@
         body.set('cmd', command);
         try {
             const answer = await fetch('/webcams/command', { method: 'POST', body: body });
-            if (answer.status === 429) {
+            if (answer.ok) {
+                fastUntil = Date.now() + FAST_FOR_MS;
+                if (!busy) {
+                    schedule(FAST_MS);
+                }
+            } else if (answer.status === 429) {
                 say('Slow down: a few moves per second at most');
             } else if (answer.status === 401) {
                 window.location.reload();
