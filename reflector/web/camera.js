@@ -32,6 +32,7 @@
             }
             shownUrl = url;
             shownTag = tag;
+            picture.dataset.frame = tag || '';
             picture.hidden = false;
             say('Live - updated ' + new Date().toLocaleTimeString());
         };

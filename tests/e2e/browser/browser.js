@@ -22,10 +22,10 @@ function report(event, fields) {
     process.stdout.write(JSON.stringify(Object.assign({ event: event }, fields)) + '\n');
 }
 
-// The picture the camera page shows now, as one grey level per column over the rows that show
-// only the virtual camera's still background (hills and houses; rows 40 to 140 of 240, below
-// the time stamp and above the moving ball), and a coarse sample of the whole picture. Null
-// while no picture is shown.
+// The picture the camera page shows now: the tag of the frame (set by the page's script once it
+// has fetched one; empty for the picture the page came with), and one grey level per column
+// over the rows that show only the virtual camera's still background (hills and houses; rows
+// 40 to 140 of 240, above the moving ball). Null while no picture is shown.
 function lookAtPicture() {
     const img = document.getElementById('picture');
     if (!img || img.hidden || !img.complete || img.naturalWidth === 0) {
@@ -53,13 +53,7 @@ function lookAtPicture() {
         }
         columns.push(sum / (bottom - top));
     }
-    const sample = [];
-    for (let y = 0; y < h; y += 4) {
-        for (let x = 0; x < w; x += 4) {
-            sample.push(grey(x, y));
-        }
-    }
-    return { width: w, height: h, columns: columns, sample: sample };
+    return { frame: img.dataset.frame || '', width: w, height: h, columns: columns };
 }
 
 // How far the still background moved from `before` to `after`, in pixels: the shift whose
@@ -91,12 +85,13 @@ function panned(before, after, pixels) {
     return Math.abs(s.dx) >= pixels && s.error < s.still / 2;
 }
 
+// True when the page has swapped in a newer frame than `before` (one with other bytes).
+function fetched(picture) {
+    return picture.frame !== '';
+}
+
 function differs(before, after) {
-    let sum = 0;
-    for (let i = 0; i < before.sample.length; i++) {
-        sum += Math.abs(before.sample[i] - after.sample[i]);
-    }
-    return sum / before.sample.length > 0.5;
+    return fetched(before) && fetched(after) && after.frame !== before.frame;
 }
 
 // Waits until the page shows a picture for which `test(picture)` holds; the picture, or an
@@ -115,5 +110,5 @@ async function waitForPicture(page, ms, test) {
     }
 }
 
-module.exports = { launch, report, lookAtPicture, backgroundShift, panned, differs,
+module.exports = { launch, report, lookAtPicture, backgroundShift, panned, fetched, differs,
                    waitForPicture };

@@ -4,13 +4,15 @@
 // Prints one JSON line per step; exits non-zero with the reason on standard error.
 'use strict';
 
-const { launch, report, backgroundShift, panned, differs, waitForPicture } = require('./browser');
+const { launch, report, backgroundShift, panned, fetched, differs, waitForPicture } =
+    require('./browser');
 
 async function pan(page, url) {
     const opened = Date.now();
     await page.goto(url, { waitUntil: 'commit', timeout: 10000 });
-    const first = await waitForPicture(page, 10000, () => true);
+    await waitForPicture(page, 10000, () => true);
     report('picture', { ms: Date.now() - opened });
+    const first = await waitForPicture(page, 10000, fetched);
     const fresh = await waitForPicture(page, 15000, (p) => differs(first, p));
     report('changed', { ms: Date.now() - opened });
 

@@ -5,7 +5,7 @@
 'use strict';
 
 const path = require('path');
-const { launch, differs, waitForPicture } = require('./browser');
+const { launch, fetched, differs, waitForPicture } = require('./browser');
 
 async function shoot(page, url, file, ready) {
     await page.goto(url, { timeout: 10000 });
@@ -17,7 +17,7 @@ async function shoot(page, url, file, ready) {
 }
 
 async function livePicture(page) {
-    const first = await waitForPicture(page, 10000, () => true);
+    const first = await waitForPicture(page, 10000, fetched);
     await waitForPicture(page, 15000, (p) => differs(first, p));
 }
 
@@ -43,6 +43,9 @@ async function allImages(page) {
                     '&sphere=False&gads=1&opticam=False', path.join(out, 'viewer-admin.png'));
         await shoot(desktop, base + '/fchat/chat2.php?path=1&name=Ann&room=Garden%20Chat:0',
                     path.join(out, 'viewer-chat.png'));
+        // A page the browser does not show counts as hidden, and the camera page stops
+        // refreshing while hidden.
+        await desktop.close();
         const phone = await browser.newPage({ viewport: { width: 390, height: 844 },
                                               deviceScaleFactor: 1, isMobile: true,
                                               hasTouch: true });
