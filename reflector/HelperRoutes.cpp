@@ -160,7 +160,7 @@ HttpAnswer RelayService::command(const HttpRequest& req) {
             return textAnswer(403, "Command refused: presets are off for this camera");
         }
     }
-    if (!commandRate_.allow(req.clientAddress)) {
+    if (!commandRate_.allow(clientOf(req))) {
         HttpAnswer slow = textAnswer(429, "Command refused: a few commands per second at most");
         slow.headers.emplace_back("Retry-After", "1");
         return slow;

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace reflector {
@@ -115,7 +116,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
         }
         const NumberOption* number = findNumberOption(name);
         if (number == nullptr && name != "--host" && name != "--data" && name != "--public-host" &&
-            name != "--relays" && name != "--admin-password-file") {
+            name != "--relays" && name != "--admin-password-file" && name != "--trusted-proxy") {
             result.error = "unknown argument '" + arg + "'";
             return result;
         }
@@ -154,6 +155,20 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
                 return result;
             }
             o.adminPasswordFile = *value;
+        } else if (name == "--trusted-proxy") {
+            for (std::size_t from = 0; from <= value->size();) {
+                const std::size_t comma = std::min(value->find(',', from), value->size());
+                const std::string address = value->substr(from, comma - from);
+                if (address.empty() || !isValidHostName(address) ||
+                    address.find_first_not_of("0123456789.:abcdefABCDEF") != std::string::npos) {
+                    result.error =
+                        "--trusted-proxy needs numeric addresses, comma-separated, not '" + *value +
+                        "'";
+                    return result;
+                }
+                o.trustedProxies.push_back(address);
+                from = comma + 1;
+            }
         } else if (name == "--relays") {
             std::string error;
             auto relays = parseRelayList(*value, error);
@@ -189,7 +204,8 @@ std::string usageText(const std::string& programName) {
            " [--max-long-polls N] [--max-streams N] [--frame-cache-mb N]\n" + indent +
            " [--keep-alive S] [--command-ttl S] [--visitor-window S] [--listing-ttl S]\n" + indent +
            " [--archive-max-frames N] [--archive-max-days D]\n" + indent +
-           " [--relays HOST:PORT[=URL],...] [--admin-password-file FILE]\n"
+           " [--relays HOST:PORT[=URL],...] [--admin-password-file FILE]\n" + indent +
+           " [--trusted-proxy ADDRESS,...]\n"
            "\n"
            "Serves the camera directory, the camera relay and its viewer pages.\n"
            "\n"
@@ -219,6 +235,8 @@ std::string usageText(const std::string& programName) {
            "  --admin-password-file FILE  first line: the relay administrator's password (or\n"
            "                          its Argon2id hash), which allows changes to every\n"
            "                          camera's management page and profile\n"
+           "  --trusted-proxy LIST    addresses of reverse proxies in front of the relay, whose\n"
+           "                          X-Forwarded-For names the viewer (comma-separated)\n"
            "  -h, --help              show this text\n";
 }
 

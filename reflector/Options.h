@@ -31,6 +31,8 @@ struct Options {
     // A file whose first line is the relay administrator's password, or its Argon2id hash
     // ("$argon2id$..."); empty: none.
     std::filesystem::path adminPasswordFile;
+    // Reverse proxies whose X-Forwarded-For names the viewer.
+    std::vector<std::string> trustedProxies;
     bool help = false;
 };
 

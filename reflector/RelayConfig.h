@@ -78,6 +78,10 @@ struct RelayConfig {
     // Archive frames kept per camera, and the days they are kept.
     std::size_t archiveMaxFrames = 2000;
     int archiveMaxDays = 30;
+    // Addresses of reverse proxies in front of the relay (numeric, as connections come from
+    // them): for their requests the viewer's address is the last one of X-Forwarded-For, for
+    // the limits per viewer and the management pages' check of the station's address.
+    std::vector<std::string> trustedProxies;
     // The relay administrator's password as an Argon2id hash (PasswordHash.h); it allows
     // changes to every camera's management page and profile. Empty: none.
     std::string adminPasswordHash;

@@ -7,6 +7,7 @@
 #include "Pages.h"
 #include "PasswordHash.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -617,9 +618,22 @@ void RelayService::noteVisit(const std::string& id) {
     visitors_.noteVisit(id);
 }
 
+std::string RelayService::clientOf(const HttpRequest& req) const {
+    const auto& proxies = config_.trustedProxies;
+    if (std::find(proxies.begin(), proxies.end(), req.clientAddress) == proxies.end()) {
+        return req.clientAddress;
+    }
+    const std::string forwarded = req.header("X-Forwarded-For");
+    const std::size_t comma = forwarded.rfind(',');
+    std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
+    last.erase(0, last.find_first_not_of(" \t"));
+    last.erase(last.find_last_not_of(" \t") + 1);
+    return isValidHostName(last) ? last : req.clientAddress;
+}
+
 void RelayService::noteStation(const HttpRequest& req, const std::string& id) {
     try {
-        pages_.noteStation(id, req.clientAddress);
+        pages_.noteStation(id, clientOf(req));
     } catch (const DatabaseError& e) {
         std::cerr << "reflector: the station address of camera " << id
                   << " not recorded: " << e.what() << std::endl;

@@ -146,6 +146,9 @@ class RelayService {
 
     // A viewer asked for the camera's picture or page.
     void noteVisit(const std::string& id);
+    // The client's address: the connection's, or behind a trusted proxy the last address of
+    // its X-Forwarded-For header (the one the proxy added).
+    std::string clientOf(const HttpRequest& req) const;
     // The station of a camera spoke from the request's address.
     void noteStation(const HttpRequest& req, const std::string& id);
     // The answer when the request may not change the camera's pages: the request's address is

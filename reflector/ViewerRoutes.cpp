@@ -172,23 +172,23 @@ RelayService::refuseManagement(const HttpRequest& req, const std::string& id,
                                const std::string& adminPassword,
                                const std::function<HttpAnswer(int, std::string)>& page) {
     const std::string station = pages_.stationAddress(id);
-    if (!station.empty() && station == req.clientAddress) {
+    if (!station.empty() && station == clientOf(req)) {
         return std::nullopt;
     }
     if (adminPassword.empty() || config_.adminPasswordHash.empty()) {
         return page(403, "Not changed: changes are accepted only from the network the camera's "
                          "station uploads from, or with the relay administrator's password.");
     }
-    if (const auto wait = logins_.waitFor(req.clientAddress)) {
+    if (const auto wait = logins_.waitFor(clientOf(req))) {
         return tooManyTries(*wait, page(429, "Not changed. " + waitText(*wait)));
     }
     if (!verifyPassword(config_.adminPasswordHash, adminPassword)) {
-        logins_.failed(req.clientAddress);
-        std::cerr << "reflector: wrong administrator's password from "
-                  << loggable(req.clientAddress) << " for camera " << id << std::endl;
+        logins_.failed(clientOf(req));
+        std::cerr << "reflector: wrong administrator's password from " << loggable(clientOf(req))
+                  << " for camera " << id << std::endl;
         return page(403, "Not changed: wrong administrator's password.");
     }
-    logins_.succeeded(req.clientAddress);
+    logins_.succeeded(clientOf(req));
     return std::nullopt;
 }
 
@@ -256,17 +256,17 @@ HttpAnswer RelayService::login(const HttpRequest& req) {
     if (!options || !options->secure) {
         return redirect(next); // nothing to open
     }
-    if (const auto wait = logins_.waitFor(req.clientAddress)) {
+    if (const auto wait = logins_.waitFor(clientOf(req))) {
         return tooManyTries(*wait,
                             htmlAnswer(429, loginPage(id, name, skin, next, waitText(*wait))));
     }
     if (!options_.verifyViewerPassword(id, formField(fields, "password"))) {
-        logins_.failed(req.clientAddress);
-        std::cerr << "reflector: wrong viewer password from " << loggable(req.clientAddress)
+        logins_.failed(clientOf(req));
+        std::cerr << "reflector: wrong viewer password from " << loggable(clientOf(req))
                   << " for camera " << id << std::endl;
         return htmlAnswer(401, loginPage(id, name, skin, next, "Wrong password."));
     }
-    logins_.succeeded(req.clientAddress);
+    logins_.succeeded(clientOf(req));
     const std::string token = sessions_.open(id, options_.passwordHash(id));
     HttpAnswer answer = redirect(next);
     const auto seconds =
@@ -408,9 +408,9 @@ HttpAnswer RelayService::adminPage(const HttpRequest& req) {
     v.camera = id;
     v.skin = pages_.skin(id);
     v.presets = pages_.presets(id);
-    v.visitor = req.clientAddress;
+    v.visitor = clientOf(req);
     const std::string station = pages_.stationAddress(id);
-    v.fromStation = !station.empty() && station == req.clientAddress;
+    v.fromStation = !station.empty() && station == clientOf(req);
     v.adminPassword = !config_.adminPasswordHash.empty();
     v.skinsFirst = req.param("skins") == "true";
     if (req.param("sphere") == "True") {
@@ -444,7 +444,7 @@ HttpAnswer RelayService::adminChange(const HttpRequest& req) {
     }
     AdminView v;
     v.camera = id;
-    v.visitor = req.clientAddress;
+    v.visitor = clientOf(req);
     v.adminPassword = !config_.adminPasswordHash.empty();
     const auto page = [this, &v](int status, std::string message) {
         v.skin = pages_.skin(v.camera);
@@ -605,9 +605,9 @@ HttpAnswer RelayService::profilePage(const HttpRequest& req) {
         v.pageAddress =
             cameraAddress(relayBase(*entry, req.header("Host"), config_.relays), *entry, v.name);
     }
-    v.visitor = req.clientAddress;
+    v.visitor = clientOf(req);
     const std::string station = pages_.stationAddress(id);
-    v.fromStation = !station.empty() && station == req.clientAddress;
+    v.fromStation = !station.empty() && station == clientOf(req);
     v.adminPassword = !config_.adminPasswordHash.empty();
     if (req.param("done") == "saved") {
         v.message = "The profile is saved.";
@@ -642,9 +642,9 @@ HttpAnswer RelayService::profileChange(const HttpRequest& req) {
         v.name = profile.name.empty() ? id : profile.name;
         v.profileName = profile.name;
         v.description = profile.description;
-        v.visitor = req.clientAddress;
+        v.visitor = clientOf(req);
         const std::string station = pages_.stationAddress(id);
-        v.fromStation = !station.empty() && station == req.clientAddress;
+        v.fromStation = !station.empty() && station == clientOf(req);
         v.adminPassword = !config_.adminPasswordHash.empty();
         v.message = std::move(message);
         v.error = true;
@@ -714,7 +714,7 @@ HttpAnswer RelayService::chatSend(const HttpRequest& req) {
     if (text.empty() || !checkOwnerText(text, kMaxChatTextBytes, false, "text").empty()) {
         return textAnswer(400, "Chat: a message has 1 to 500 characters");
     }
-    if (!chatRate_.allow(req.clientAddress)) {
+    if (!chatRate_.allow(clientOf(req))) {
         HttpAnswer slow = textAnswer(429, "Chat: too many messages, wait a moment");
         slow.headers.emplace_back("Retry-After", "2");
         return slow;

@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
     config.archiveMaxFrames = options.archiveMaxFrames;
     config.archiveMaxDays = options.archiveMaxDays;
     config.requestLog = [](const std::string& line) { printLine(stdout, line); };
+    config.trustedProxies = options.trustedProxies;
     if (!options.adminPasswordFile.empty()) {
         std::ifstream file(options.adminPasswordFile);
         std::string line;

@@ -189,3 +189,39 @@ TEST(Restart, KeepsPresetsSkinsProfilesChatOptionsAndTheStationsAddress) {
 
 } // namespace
 } // namespace reflector
+
+namespace reflector {
+namespace {
+
+TEST(TrustedProxy, NamesTheViewerForTheStationCheckAndTheLimitsOnlyForItsOwnRequests) {
+    test::Handlers relay([](RelayConfig& c) { c.trustedProxies = {"127.0.0.9"}; });
+    ASSERT_EQ(
+        relay(test::getRequest("/webcams/Register?id=cam&path=webcams&ptz=true", kStation)).status,
+        200);
+    const struct {
+        const char* from;
+        const char* forwarded;
+        int status;
+    } cases[] = {
+        {"127.0.0.9", "198.51.100.1, 192.0.2.50", 303},
+        {"127.0.0.9", "192.0.2.50, 198.51.100.7", 403},
+        {"127.0.0.9", "", 403},
+        {"198.51.100.7", "192.0.2.50", 403},
+    };
+    for (const auto& c : cases) {
+        HttpRequest request =
+            test::formPost("/webcams/admin/index.jsp", "id=cam&action=skin&skin=night", c.from);
+        request.headers.emplace_back("X-Forwarded-For", c.forwarded);
+        EXPECT_EQ(relay(request).status, c.status) << c.from << " for " << c.forwarded;
+    }
+    // Each viewer behind the proxy has its own rate.
+    for (int viewer = 0; viewer < 8; ++viewer) {
+        HttpRequest command =
+            test::formPost("/webcams/command", "id=cam&cmd=pan_left", "127.0.0.9");
+        command.headers.emplace_back("X-Forwarded-For", "198.51.100." + std::to_string(viewer));
+        EXPECT_EQ(relay(command).status, 204) << viewer;
+    }
+}
+
+} // namespace
+} // namespace reflector
