@@ -10,7 +10,11 @@ scripts/install-deps.sh
 scripts/build.sh
 
 station=build/station
-port=8080
+# The relay listens where the station's deployment file sends it (MainPort, 8080 as shipped).
+config="${KESTROVA_CONFIG:-$station/deployment.conf}"
+setting() { sed -n "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*\([A-Za-z0-9_.-]*\).*/\1/p" "$config" 2>/dev/null | head -n 1; }
+port="$(setting MainPort)"
+port="${port:-8080}"
 relay_log="$PWD/build/reflector.log"
 relay_pid=
 stop_relay() {
@@ -46,13 +50,11 @@ trap 'kill -TERM "$station_pid" 2>/dev/null' INT TERM
 
 # The camera's identifier: the deployment file's, else the one the station keeps in its data
 # folder (written at its first start).
-config="${KESTROVA_CONFIG:-$station/deployment.conf}"
-camera="$(sed -n 's/^[[:space:]]*CameraId[[:space:]]*=[[:space:]]*\([A-Za-z0-9_-]*\).*/\1/p' \
-    "$config" 2>/dev/null | head -n 1)"
+camera="$(setting CameraId)"
 data="${XDG_DATA_HOME:-$HOME/.local/share}/Kestrova/Webcam_3_0"
 for _ in $(seq 100); do
     [ -n "$camera" ] && break
-    camera="$(tr -cd 'A-Za-z0-9_-' <"$data/camera.id" 2>/dev/null || true)"
+    [ -s "$data/camera.id" ] && camera="$(tr -cd 'A-Za-z0-9_-' <"$data/camera.id")"
     [ -n "$camera" ] && break
     kill -0 "$station_pid" 2>/dev/null || break
     sleep 0.1
