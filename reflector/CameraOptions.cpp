@@ -134,6 +134,23 @@ OptionStore::OptionStore(Database& db) : db_(db) {
                 " archive INTEGER NOT NULL, chat_room TEXT NOT NULL,"
                 " chat_number INTEGER NOT NULL, password_hash TEXT NOT NULL,"
                 " synced_at TEXT NOT NULL)");
+    Statement s(db_, "SELECT camera, zoom, snapshot, chat, secure, ptz, presets, archive,"
+                     " chat_room, chat_number, synced_at, password_hash FROM camera_options");
+    while (s.step()) {
+        CameraOptions o;
+        o.camera = s.text(0);
+        o.zoom = s.integer(1) != 0;
+        o.snapshot = s.integer(2) != 0;
+        o.chat = s.integer(3) != 0;
+        o.secure = s.integer(4) != 0;
+        o.ptz = s.integer(5) != 0;
+        o.presets = s.integer(6) != 0;
+        o.archive = s.integer(7) != 0;
+        o.chatRoom = s.text(8);
+        o.chatNumber = s.integer(9);
+        o.syncedAt = s.text(10);
+        kept_[o.camera] = Kept{o, s.text(11)};
+    }
 }
 
 void OptionStore::store(const CameraOptions& o, const std::string& passwordHash,
@@ -155,41 +172,30 @@ void OptionStore::store(const CameraOptions& o, const std::string& passwordHash,
     s.bind(11, passwordHash);
     s.bind(12, isoTime(unixMillis));
     s.run();
+    std::lock_guard memory(mutex_);
+    Kept& kept = kept_[o.camera];
+    kept.options = o;
+    kept.options.syncedAt = isoTime(unixMillis);
+    kept.hash = passwordHash;
 }
 
 std::optional<CameraOptions> OptionStore::find(const std::string& camera) {
-    auto lock = db_.lock();
-    Statement s(db_, "SELECT zoom, snapshot, chat, secure, ptz, presets, archive, chat_room,"
-                     " chat_number, synced_at FROM camera_options WHERE camera = ?1");
-    s.bind(1, camera);
-    if (!s.step()) {
+    std::lock_guard lock(mutex_);
+    const auto it = kept_.find(camera);
+    if (it == kept_.end()) {
         return std::nullopt;
     }
-    CameraOptions o;
-    o.camera = camera;
-    o.zoom = s.integer(0) != 0;
-    o.snapshot = s.integer(1) != 0;
-    o.chat = s.integer(2) != 0;
-    o.secure = s.integer(3) != 0;
-    o.ptz = s.integer(4) != 0;
-    o.presets = s.integer(5) != 0;
-    o.archive = s.integer(6) != 0;
-    o.chatRoom = s.text(7);
-    o.chatNumber = s.integer(8);
-    o.syncedAt = s.text(9);
-    return o;
+    return it->second.options;
+}
+
+std::string OptionStore::passwordHash(const std::string& camera) {
+    std::lock_guard lock(mutex_);
+    const auto it = kept_.find(camera);
+    return it == kept_.end() ? std::string() : it->second.hash;
 }
 
 bool OptionStore::verifyViewerPassword(const std::string& camera, std::string_view password) {
-    std::string hash;
-    {
-        auto lock = db_.lock();
-        Statement s(db_, "SELECT password_hash FROM camera_options WHERE camera = ?1");
-        s.bind(1, camera);
-        if (s.step()) {
-            hash = s.text(0);
-        }
-    }
+    const std::string hash = passwordHash(camera);
     if (hash.empty()) {
         // Spend the time of a real check, so that the answer does not tell which cameras have
         // a password.

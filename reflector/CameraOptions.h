@@ -3,6 +3,8 @@
 #include "Database.h"
 
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,22 +44,32 @@ struct ParsedSync {
 ParsedSync parseSyncForm(std::string_view body);
 
 // The options of each camera and a hash of its viewer password (PasswordHash.h), kept in the
-// relay's database. Safe to use from several threads.
+// relay's database and, for the viewers' requests, in memory. Safe to use from several threads.
 class OptionStore {
   public:
+    // Reads every camera's options.
     explicit OptionStore(Database& db);
 
     // Replaces the camera's options and password hash; stamps the time of the sync.
     void store(const CameraOptions& options, const std::string& passwordHash,
                std::int64_t unixMillis);
-    // The camera's options; nullopt when it never synchronised them.
+    // The camera's options; nullopt when it never synchronised them. Costs no query.
     std::optional<CameraOptions> find(const std::string& camera);
+    // The hash of the camera's viewer password; empty when it never synchronised its options.
+    // It changes only when the password does (see RelayService::syncOptions).
+    std::string passwordHash(const std::string& camera);
     // True when `password` is the camera's viewer password. A camera without options takes as
     // long to say no as a wrong password does.
     bool verifyViewerPassword(const std::string& camera, std::string_view password);
 
   private:
+    struct Kept {
+        CameraOptions options;
+        std::string hash;
+    };
     Database& db_;
+    std::mutex mutex_;
+    std::map<std::string, Kept> kept_;
 };
 
 } // namespace reflector

@@ -43,6 +43,10 @@ std::int64_t Database::lastInsertId() const {
     return sqlite3_last_insert_rowid(db_);
 }
 
+int Database::changes() const {
+    return sqlite3_changes(db_);
+}
+
 Statement::Statement(Database& db, const char* sql) : db_(db.handle()) {
     if (sqlite3_prepare_v2(db_, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
         throw DatabaseError(std::string("cannot prepare statement: ") + sqlite3_errmsg(db_));

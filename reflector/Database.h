@@ -35,6 +35,8 @@ class Database {
     sqlite3* handle() const { return db_; }
     // The row identifier given by the last INSERT; with the lock held.
     std::int64_t lastInsertId() const;
+    // The rows changed by the last INSERT, UPDATE or DELETE; with the lock held.
+    int changes() const;
 
   private:
     std::mutex mutex_;

@@ -125,6 +125,9 @@ class VisitorPoll : public PendingAnswer {
 } // namespace
 
 HttpAnswer RelayService::command(const HttpRequest& req) {
+    if (!sameOrigin(req)) {
+        return textAnswer(403, "Command refused: sent from a page of another site");
+    }
     if (!isForm(req)) {
         return textAnswer(400, "Command refused: expected a form");
     }
@@ -139,6 +142,28 @@ HttpAnswer RelayService::command(const HttpRequest& req) {
     }
     if (!registry_.isRegistered(id)) {
         return textAnswer(404, "Unknown camera");
+    }
+    if (!viewerAccess(req, id).allowed) {
+        return textAnswer(401, "Command refused: password required");
+    }
+    // Once the station has synchronised its options, they say what viewers may do.
+    if (const auto options = options_.find(id)) {
+        const bool zoom = cmd == "ZOOM_IN" || cmd == "ZOOM_OUT" || cmd == "RESTORE";
+        const bool preset = cmd.rfind("Preset_", 0) == 0;
+        if (zoom && !options->zoom) {
+            return textAnswer(403, "Command refused: zoom is off for this camera");
+        }
+        if (!zoom && !options->ptz) {
+            return textAnswer(403, "Command refused: this camera does not move");
+        }
+        if (preset && !options->presets) {
+            return textAnswer(403, "Command refused: presets are off for this camera");
+        }
+    }
+    if (!commandRate_.allow(clientOf(req))) {
+        HttpAnswer slow = textAnswer(429, "Command refused: a few commands per second at most");
+        slow.headers.emplace_back("Retry-After", "1");
+        return slow;
     }
     moves_.push(id, cmd);
     HttpAnswer queued;
@@ -215,6 +240,7 @@ HttpAnswer RelayService::listingPost(const HttpRequest& req) {
     switch (result.outcome) {
     case ListingStore::Outcome::Created:
     case ListingStore::Outcome::Replaced:
+        noteStation(req, parsed.entry.camera);
         return textAnswer(200, "Listing: true token=" + result.token);
     case ListingStore::Outcome::Full:
         return listingRefusal(503, "the listing is full");
@@ -238,6 +264,7 @@ HttpAnswer RelayService::listingRefresh(const HttpRequest& req) {
     }
     switch (listing_.refresh(id, token).outcome) {
     case ListingStore::Outcome::Refreshed:
+        noteStation(req, id);
         return textAnswer(200, "Listing: true");
     case ListingStore::Outcome::NotListed:
         return listingRefusal(404, "not listed");

@@ -2,6 +2,7 @@
 
 #include "CameraId.h"
 #include "Options.h"
+#include "Text.h"
 
 #include <sodium.h>
 
@@ -10,48 +11,6 @@ namespace reflector {
 namespace {
 
 constexpr std::size_t kMaxTextBytes = 256;
-
-// Text with every byte sequence that is not UTF-8 replaced by U+FFFD, so that the listing
-// only ever holds text that pages can show.
-std::string validUtf8(const std::string& text) {
-    std::string out;
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char lead = byte(i);
-        std::size_t length = lead < 0x80                    ? 1
-                             : lead >= 0xC2 && lead <= 0xDF ? 2
-                             : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                            : 0;
-        bool ok = length > 0 && i + length <= text.size();
-        for (std::size_t k = 1; ok && k < length; ++k) {
-            ok = (byte(i + k) & 0xC0) == 0x80;
-        }
-        // Neither overlong forms, surrogates nor code points beyond U+10FFFF.
-        if (ok && length == 3) {
-            ok = !(lead == 0xE0 && byte(i + 1) < 0xA0) && !(lead == 0xED && byte(i + 1) >= 0xA0);
-        } else if (ok && length == 4) {
-            ok = !(lead == 0xF0 && byte(i + 1) < 0x90) && !(lead == 0xF4 && byte(i + 1) >= 0x90);
-        }
-        if (ok) {
-            out.append(text, i, length);
-            i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
-}
-
-bool hasControlCharacters(const std::string& text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // "host:port" with a host fit for a link and a port from 1 to 65535.
 bool isRelayAddress(const std::string& text) {

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace reflector {
@@ -115,7 +116,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
         }
         const NumberOption* number = findNumberOption(name);
         if (number == nullptr && name != "--host" && name != "--data" && name != "--public-host" &&
-            name != "--relays") {
+            name != "--relays" && name != "--admin-password-file" && name != "--trusted-proxy") {
             result.error = "unknown argument '" + arg + "'";
             return result;
         }
@@ -148,6 +149,26 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
             }
             o.dataDir = *value;
             dataGiven = true;
+        } else if (name == "--admin-password-file") {
+            if (value->empty()) {
+                result.error = "--admin-password-file needs a file";
+                return result;
+            }
+            o.adminPasswordFile = *value;
+        } else if (name == "--trusted-proxy") {
+            for (std::size_t from = 0; from <= value->size();) {
+                const std::size_t comma = std::min(value->find(',', from), value->size());
+                const std::string address = value->substr(from, comma - from);
+                if (address.empty() || !isValidHostName(address) ||
+                    address.find_first_not_of("0123456789.:abcdefABCDEF") != std::string::npos) {
+                    result.error =
+                        "--trusted-proxy needs numeric addresses, comma-separated, not '" + *value +
+                        "'";
+                    return result;
+                }
+                o.trustedProxies.push_back(address);
+                from = comma + 1;
+            }
         } else if (name == "--relays") {
             std::string error;
             auto relays = parseRelayList(*value, error);
@@ -183,7 +204,8 @@ std::string usageText(const std::string& programName) {
            " [--max-long-polls N] [--max-streams N] [--frame-cache-mb N]\n" + indent +
            " [--keep-alive S] [--command-ttl S] [--visitor-window S] [--listing-ttl S]\n" + indent +
            " [--archive-max-frames N] [--archive-max-days D]\n" + indent +
-           " [--relays HOST:PORT[=URL],...] [--config FILE]\n"
+           " [--relays HOST:PORT[=URL],...] [--admin-password-file FILE]\n" + indent +
+           " [--trusted-proxy ADDRESS,...] [--config FILE]\n"
            "\n"
            "Serves the camera directory, the camera relay and its viewer pages.\n"
            "\n"
@@ -210,6 +232,11 @@ std::string usageText(const std::string& programName) {
            "  --archive-max-days D    days archive frames are kept (default 30)\n"
            "  --relays LIST           as a directory for several relays: HOST:PORT of each,\n"
            "                          comma-separated, optionally =URL for viewers\n"
+           "  --admin-password-file FILE  first line: the relay administrator's password (or\n"
+           "                          its Argon2id hash), which allows changes to every\n"
+           "                          camera's management page and profile\n"
+           "  --trusted-proxy LIST    addresses of reverse proxies in front of the relay, whose\n"
+           "                          X-Forwarded-For names the viewer (comma-separated)\n"
            "  --config FILE           read options from FILE, one \"name = value\" a line\n"
            "                          (options of the command line win)\n"
            "  --version               show the version\n"

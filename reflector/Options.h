@@ -28,6 +28,11 @@ struct Options {
     int listingTtl = 120;                // seconds a live-listing entry lives without a refresh
     std::size_t archiveMaxFrames = 2000; // archive frames kept per camera
     int archiveMaxDays = 30;             // days archive frames are kept
+    // A file whose first line is the relay administrator's password, or its Argon2id hash
+    // ("$argon2id$..."); empty: none.
+    std::filesystem::path adminPasswordFile;
+    // Reverse proxies whose X-Forwarded-For names the viewer.
+    std::vector<std::string> trustedProxies;
     bool help = false;
 };
 

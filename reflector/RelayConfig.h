@@ -78,6 +78,23 @@ struct RelayConfig {
     // Archive frames kept per camera, and the days they are kept.
     std::size_t archiveMaxFrames = 2000;
     int archiveMaxDays = 30;
+    // Addresses of reverse proxies in front of the relay (numeric, as connections come from
+    // them): for their requests the viewer's address is the last one of X-Forwarded-For, for
+    // the limits per viewer and the management pages' check of the station's address.
+    std::vector<std::string> trustedProxies;
+    // The relay administrator's password as an Argon2id hash (PasswordHash.h); it allows
+    // changes to every camera's management page and profile. Empty: none.
+    std::string adminPasswordHash;
+    // Commands one viewer address may send: a burst, then so many per second.
+    double commandBurst = 5;
+    double commandsPerSecond = 3;
+    // Chat messages one address may send: a burst, then so many per second.
+    double chatBurst = 3;
+    double chatMessagesPerSecond = 0.5;
+    // How long a viewer's session of a password-protected camera lasts.
+    std::chrono::milliseconds sessionLifetime{std::chrono::hours(24)};
+    // Wrong passwords from one address before each further try must wait (1 s, doubling).
+    int freeLoginTries = 5;
     // The wall clock for commands, visits, listing entries and archive frames; empty: the
     // system clock. Waits for events always run on real time.
     TimeSource clock;

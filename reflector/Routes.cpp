@@ -7,6 +7,7 @@
 #include "Pages.h"
 #include "PasswordHash.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -17,7 +18,8 @@ namespace {
 
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr const char* kPagePolicy =
-    "default-src 'self'; img-src 'self' blob:; object-src 'none'; base-uri 'none'";
+    "default-src 'self'; img-src 'self' blob:; object-src 'none'; base-uri 'none'; "
+    "form-action 'self'; frame-ancestors 'none'";
 
 // Answers to the station. It searches them for fixed phrases, so their wording is part of the
 // protocol (docs/protocol.md).
@@ -28,15 +30,6 @@ constexpr const char* kArchiveAccepted = "Archive: true";
 constexpr const char* kArchiveRefused = "Archive: false - ";
 constexpr const char* kSettingsWritten = "Settings written successfully.";
 constexpr const char* kSettingsFailed = "Failed to synchronise settings. ";
-
-HttpAnswer page(int status, std::string html) {
-    HttpAnswer answer;
-    answer.status = status;
-    answer.contentType = kHtml;
-    answer.body = std::move(html);
-    answer.headers.emplace_back("Content-Security-Policy", kPagePolicy);
-    return answer;
-}
 
 bool isWildcard(const std::string& host) {
     return host.empty() || host == "0.0.0.0" || host == "::" || host == "[::]";
@@ -160,7 +153,68 @@ RelayConfig prepared(RelayConfig config) {
     return config;
 }
 
+// The port of an origin or Host header's "host[:port]" part; `fallback` when it names none.
+std::string splitHostPort(std::string_view text, int fallback, int& port) {
+    port = fallback;
+    std::size_t colon = std::string_view::npos;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t end = text.find(']');
+        if (end == std::string_view::npos) {
+            return {};
+        }
+        colon = end + 1 < text.size() && text[end + 1] == ':' ? end + 1 : std::string_view::npos;
+    } else if (text.find(':') == text.rfind(':')) {
+        colon = text.find(':');
+    }
+    std::string host(text.substr(0, colon));
+    if (colon != std::string_view::npos) {
+        const std::string_view digits = text.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos) {
+            return {};
+        }
+        port = std::stoi(std::string(digits));
+    }
+    for (char& c : host) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    return host;
+}
+
 } // namespace
+
+HttpAnswer htmlAnswer(int status, std::string html) {
+    HttpAnswer answer;
+    answer.status = status;
+    answer.contentType = kHtml;
+    answer.body = std::move(html);
+    answer.headers.emplace_back("Content-Security-Policy", kPagePolicy);
+    answer.headers.emplace_back("Referrer-Policy", "same-origin");
+    return answer;
+}
+
+bool sameOrigin(const HttpRequest& req) {
+    if (!req.hasHeader("Origin")) {
+        return true;
+    }
+    const std::string origin = req.header("Origin");
+    int defaultPort = 0;
+    std::string_view rest;
+    if (origin.rfind("http://", 0) == 0) {
+        defaultPort = 80;
+        rest = std::string_view(origin).substr(7);
+    } else if (origin.rfind("https://", 0) == 0) {
+        defaultPort = 443;
+        rest = std::string_view(origin).substr(8);
+    } else {
+        return false; // "null", or a scheme no page of this relay has
+    }
+    int originPort = 0;
+    int hostPort = 0;
+    const std::string originHost = splitHostPort(rest, defaultPort, originPort);
+    const std::string host = splitHostPort(req.header("Host"), defaultPort, hostPort);
+    return !originHost.empty() && originHost == host && originPort == hostPort;
+}
 
 HttpAnswer refusalFor(const std::string& path, int status, const std::string& reason) {
     if (path == "/webcams/Reflector") {
@@ -217,7 +271,11 @@ RelayService::RelayService(RelayConfig config)
                config_.archiveMaxDays),
       listing_(*db_, config_.clock, config_.listingTimeToLive, config_.maxCameras),
       moves_(config_.clock, config_.commandTimeToLive),
-      visitors_(config_.clock, config_.visitorWindow),
+      visitors_(config_.clock, config_.visitorWindow), pages_(*db_, config_.clock),
+      chat_(*db_, config_.clock), sessions_(config_.clock, config_.sessionLifetime),
+      logins_(config_.clock, config_.freeLoginTries),
+      commandRate_(config_.clock, config_.commandsPerSecond, config_.commandBurst),
+      chatRate_(config_.clock, config_.chatMessagesPerSecond, config_.chatBurst),
       holds_(config_.maxLongPolls,
              config_.maxConnectionsPerAddress == 0 ? 0 : config_.maxLongPollsPerAddress),
       streams_(config_.maxStreams, 0) {
@@ -264,47 +322,68 @@ void RelayService::addRoutes() {
     r.add("POST", "/webcams/SyncWebcams", bind(&RelayService::syncOptions), station);
     r.add("GET", "/webcams/live", bind(&RelayService::live), quick);
     r.add("GET", "/webcams/stream", bind(&RelayService::stream), quick);
-    const auto viewerById = [this](const HttpRequest& req) { return viewer(req, req.param("id")); };
-    r.add("GET", "/webcams/view", viewerById, quick);
-    // The address the station's "View Camera Webpage" button opens.
-    r.add("GET", "/webcams/index.jsp", viewerById, quick);
+    r.add("GET", "/webcams/snapshot", bind(&RelayService::snapshot), quick);
+    r.add("GET", "/webcams/thumb", bind(&RelayService::thumbnail), quick);
+    const auto cameraById = [this](const HttpRequest& req) {
+        return cameraPage(req, req.param("id"));
+    };
+    // The camera page; index.jsp is the address the station's "View Camera Webpage" opens.
+    r.add("GET", "/webcams/index.jsp", cameraById);
+    r.add("GET", "/webcams/view", cameraById);
     r.add("POST", "/webcams/command", bind(&RelayService::command), quick);
+    // Password hashing: on a worker.
+    r.add("POST", "/webcams/login", bind(&RelayService::login));
+    r.add("GET", "/webcams/PassRequiredArchive", bind(&RelayService::archivePage));
+    r.add("GET", "/webcams/archive/frame", bind(&RelayService::archiveFrame));
+    r.add("GET", "/webcams/admin/index.jsp", bind(&RelayService::adminPage));
+    r.add("POST", "/webcams/admin/index.jsp", bind(&RelayService::adminChange));
     r.add("GET", "/webcams/MoveRouterProxy", bind(&RelayService::moveRouterProxy), quick);
     r.add("GET", "/webcams/CheckVisitorStatus", bind(&RelayService::visitorStatus), quick);
     r.add("POST", "/live/post", bind(&RelayService::listingPost));
     r.add("POST", "/live/refresh", bind(&RelayService::listingRefresh));
     r.add("POST", "/live/remove", bind(&RelayService::listingRemove));
     r.add("GET", "/live/check", bind(&RelayService::listingCheck));
-    r.add(
-        "GET", "/static/viewer.js",
-        [](const HttpRequest&) {
-            const auto file = webFile("viewer.js");
-            HttpAnswer answer = textAnswer(200, std::string(file));
-            answer.contentType = "text/javascript; charset=utf-8";
-            return answer;
-        },
-        quick);
-    r.add(
-        "GET", "/static/style.css",
-        [](const HttpRequest&) {
-            const auto file = webFile("style.css");
-            HttpAnswer answer = textAnswer(200, std::string(file));
-            answer.contentType = "text/css; charset=utf-8";
+    // The pages of the listing host (in a local setup, this relay).
+    r.add("GET", "/livelist.php", bind(&RelayService::liveList));
+    r.add("GET", "/livelist.asp", bind(&RelayService::liveList));
+    r.add("GET", "/description.php", bind(&RelayService::profilePage));
+    r.add("POST", "/description.php", bind(&RelayService::profileChange));
+    r.add("GET", "/fchat/chat2.php", bind(&RelayService::chatPage));
+    r.add("GET", "/fchat/messages", bind(&RelayService::chatMessages));
+    r.add("POST", "/fchat/send", bind(&RelayService::chatSend));
+    const auto help = [](const HttpRequest&) {
+        return htmlAnswer(200, std::string(webFile("help.html")));
+    };
+    r.add("GET", "/help/webcams/index.htm", help, quick);
+    r.add("GET", "/help/webcams/", help, quick);
+    // The pages' scripts and style sheet, by name; nothing else of the web folder.
+    r.addPrefix(
+        "GET", "/static/",
+        [](const HttpRequest& req) {
+            const std::string name = req.path.substr(std::string("/static/").size());
+            const char* type = nullptr;
+            if (name == "camera.js" || name == "chat.js") {
+                type = "text/javascript; charset=utf-8";
+            } else if (name == "style.css") {
+                type = "text/css; charset=utf-8";
+            }
+            if (type == nullptr) {
+                return textAnswer(404, statusText(404));
+            }
+            HttpAnswer answer = textAnswer(200, std::string(webFile(name)));
+            answer.contentType = type;
             return answer;
         },
         quick);
     // Only for paths without a handler of their own: /webcams/<camera id> is the camera's
-    // viewer.
-    r.addPrefix(
-        "GET", "/webcams/",
-        [this](const HttpRequest& req) {
-            const std::string id = req.path.substr(std::string("/webcams/").size());
-            if (!isValidCameraId(id)) {
-                return textAnswer(404, statusText(404));
-            }
-            return viewer(req, id);
-        },
-        quick);
+    // page.
+    r.addPrefix("GET", "/webcams/", [this](const HttpRequest& req) {
+        const std::string id = req.path.substr(std::string("/webcams/").size());
+        if (!isValidCameraId(id)) {
+            return textAnswer(404, statusText(404));
+        }
+        return cameraPage(req, id);
+    });
 }
 
 HttpAnswer RelayService::handle(const HttpRequest& request) {
@@ -363,6 +442,7 @@ HttpAnswer RelayService::registerCamera(const HttpRequest& req) {
             503, "Registration refused: this relay already serves as many cameras as it takes (" +
                      std::to_string(config_.maxCameras) + ").");
     }
+    noteStation(req, id);
     return textAnswer(200, kRegistered);
 }
 
@@ -386,6 +466,7 @@ HttpAnswer RelayService::upload(const HttpRequest& req) {
         std::cerr << "reflector: frame of camera " << upload.id
                   << " accepted, its time not recorded: " << e.what() << std::endl;
     }
+    noteStation(req, upload.id);
     return textAnswer(200, kFrameAccepted);
 }
 
@@ -402,6 +483,7 @@ HttpAnswer RelayService::archiveUpload(const HttpRequest& req) {
                   << std::endl;
         return textAnswer(500, std::string(kArchiveRefused) + "could not store the frame");
     }
+    noteStation(req, upload.id);
     return textAnswer(200, kArchiveAccepted);
 }
 
@@ -421,18 +503,35 @@ HttpAnswer RelayService::syncOptions(const HttpRequest& req) {
         return refuse(404, "Unknown camera.");
     }
     try {
-        const std::string hash = hashPassword(parsed.form.password);
+        // The hash is kept while the password stays the same: it is what viewers' sessions
+        // were opened with, so they end only when the password changes.
+        const std::string kept = options_.passwordHash(options.camera);
+        const std::string hash = !kept.empty() && verifyPassword(kept, parsed.form.password)
+                                     ? kept
+                                     : hashPassword(parsed.form.password);
         options_.store(options, hash, unixMillis(config_.clock()));
     } catch (const std::runtime_error& e) {
         std::cerr << "reflector: options of camera " << options.camera
                   << " not stored: " << e.what() << std::endl;
         return refuse(500, "The options could not be stored.");
     }
+    noteStation(req, options.camera);
     return textAnswer(200, kSettingsWritten);
 }
 
-ViewerAccess RelayService::viewerAccess(const HttpRequest&, const std::string&) {
-    return ViewerAccess();
+ViewerAccess RelayService::viewerAccess(const HttpRequest& req, const std::string& camera) {
+    ViewerAccess access;
+    const auto options = options_.find(camera);
+    if (!options || !options->secure) {
+        return access;
+    }
+    access.sharedCaching = false;
+    const std::string token = cookieValue(req.header("Cookie"), sessionCookieName(camera));
+    if (token.empty() || !sessions_.valid(token, camera, options_.passwordHash(camera))) {
+        access.allowed = false;
+        access.refusal = textAnswer(401, "Password required");
+    }
+    return access;
 }
 
 HttpAnswer RelayService::elsewhere(const HttpRequest& req, const std::string& id,
@@ -511,26 +610,34 @@ HttpAnswer RelayService::stream(const HttpRequest& req) {
     return answer;
 }
 
-HttpAnswer RelayService::viewer(const HttpRequest& req, const std::string& id) {
-    if (!isValidCameraId(id)) {
-        return page(400, messagePage("Not a camera",
-                                     "A camera id has 1 to 50 letters, digits, '-' or '_'."));
-    }
-    if (!registry_.isRegistered(id)) {
-        return elsewhere(
-            req, id,
-            page(404, messagePage("Unknown camera", "No camera " + id + " is registered here.")));
-    }
-    noteVisit(id);
-    return page(200, viewerPage(id));
-}
-
 HttpAnswer RelayService::cameraList() {
-    return page(200, cameraListPage(registry_.list()));
+    return htmlAnswer(200, cameraListPage(registry_.list()));
 }
 
 void RelayService::noteVisit(const std::string& id) {
     visitors_.noteVisit(id);
+}
+
+std::string RelayService::clientOf(const HttpRequest& req) const {
+    const auto& proxies = config_.trustedProxies;
+    if (std::find(proxies.begin(), proxies.end(), req.clientAddress) == proxies.end()) {
+        return req.clientAddress;
+    }
+    const std::string forwarded = req.header("X-Forwarded-For");
+    const std::size_t comma = forwarded.rfind(',');
+    std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
+    last.erase(0, last.find_first_not_of(" \t"));
+    last.erase(last.find_last_not_of(" \t") + 1);
+    return isValidHostName(last) ? last : req.clientAddress;
+}
+
+void RelayService::noteStation(const HttpRequest& req, const std::string& id) {
+    try {
+        pages_.noteStation(id, clientOf(req));
+    } catch (const DatabaseError& e) {
+        std::cerr << "reflector: the station address of camera " << id
+                  << " not recorded: " << e.what() << std::endl;
+    }
 }
 
 } // namespace reflector

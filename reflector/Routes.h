@@ -6,6 +6,8 @@
 
 #include "Archive.h"
 #include "CameraOptions.h"
+#include "CameraPages.h"
+#include "Chat.h"
 #include "Database.h"
 #include "Directory.h"
 #include "FrameStore.h"
@@ -15,10 +17,13 @@
 #include "MoveQueue.h"
 #include "Registry.h"
 #include "RelayConfig.h"
+#include "ViewerGuard.h"
 #include "Visitors.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace reflector {
@@ -35,6 +40,15 @@ HttpAnswer refusalFor(const std::string& path, int status, const std::string& re
 HttpAnswer busyAnswer();
 // The same for a connection turned away because the relay has all the connections it takes.
 HttpAnswer fullAnswer();
+
+// An HTML page with the relay's Content-Security-Policy: only the relay's own scripts, styles,
+// images and forms, never inside another site's frame.
+HttpAnswer htmlAnswer(int status, std::string html);
+
+// True unless the request names another site as its origin: a request without an Origin
+// header (not sent by a browser's script or form of another site) passes; "null" does not.
+// The origin's host and port are compared with the Host header's.
+bool sameOrigin(const HttpRequest& request);
 
 // What a viewer may see of a camera: decided by RelayService::viewerAccess.
 struct ViewerAccess {
@@ -71,9 +85,10 @@ class RelayService {
         return router_.optionsFor(request);
     }
 
-    // Decides whether a request may see a camera's pictures (its live frame and live stream),
-    // and whether shared caches may keep them. Every viewer may today: the viewer password gate
-    // belongs here.
+    // Decides whether a request may see a camera's pictures and pages, and use its controls:
+    // for a camera whose synchronised options ask for the viewer password, only a viewer with
+    // a session of that camera (POST /webcams/login) may; the refusal is 401. Shared caches
+    // may keep only the pictures of cameras without a password.
     ViewerAccess viewerAccess(const HttpRequest& request, const std::string& camera);
 
     // Ends every long poll at once, now and later (the relay is stopping).
@@ -89,6 +104,8 @@ class RelayService {
     VisitorTracker& visitors() { return visitors_; }
     MoveQueue& moves() { return moves_; }
     FrameStore& frames() { return frames_; }
+    PageStore& pages() { return pages_; }
+    ChatStore& chat() { return chat_; }
 
   private:
     void addRoutes();
@@ -103,9 +120,22 @@ class RelayService {
     // Viewers.
     HttpAnswer live(const HttpRequest& req);
     HttpAnswer stream(const HttpRequest& req);
-    HttpAnswer viewer(const HttpRequest& req, const std::string& id);
+    HttpAnswer cameraPage(const HttpRequest& req, const std::string& id);
     HttpAnswer cameraList();
     HttpAnswer command(const HttpRequest& req);
+    HttpAnswer login(const HttpRequest& req);
+    HttpAnswer snapshot(const HttpRequest& req);
+    HttpAnswer thumbnail(const HttpRequest& req);
+    HttpAnswer archivePage(const HttpRequest& req);
+    HttpAnswer archiveFrame(const HttpRequest& req);
+    HttpAnswer adminPage(const HttpRequest& req);
+    HttpAnswer adminChange(const HttpRequest& req);
+    HttpAnswer liveList(const HttpRequest& req);
+    HttpAnswer profilePage(const HttpRequest& req);
+    HttpAnswer profileChange(const HttpRequest& req);
+    HttpAnswer chatPage(const HttpRequest& req);
+    HttpAnswer chatMessages(const HttpRequest& req);
+    HttpAnswer chatSend(const HttpRequest& req);
     // The station's posting helper.
     HttpAnswer moveRouterProxy(const HttpRequest& req);
     HttpAnswer visitorStatus(const HttpRequest& req);
@@ -116,6 +146,20 @@ class RelayService {
 
     // A viewer asked for the camera's picture or page.
     void noteVisit(const std::string& id);
+    // The client's address: the connection's, or behind a trusted proxy the last address of
+    // its X-Forwarded-For header (the one the proxy added).
+    std::string clientOf(const HttpRequest& req) const;
+    // The station of a camera spoke from the request's address.
+    void noteStation(const HttpRequest& req, const std::string& id);
+    // The answer when the request may not change the camera's pages: the request's address is
+    // not the address the camera's station last spoke from, and `adminPassword` is not the
+    // relay administrator's password; nullopt when it may.
+    std::optional<HttpAnswer>
+    refuseManagement(const HttpRequest& req, const std::string& id,
+                     const std::string& adminPassword,
+                     const std::function<HttpAnswer(int, std::string)>& page);
+    // The name to show for a camera: its profile's name, its listing's name, or its identifier.
+    std::string shownName(const std::string& id);
     // The answer for a viewer's request about a camera not registered here: as a directory,
     // it points at the relay that has the camera; otherwise (or when none has it) `notHere`.
     HttpAnswer elsewhere(const HttpRequest& req, const std::string& id, HttpAnswer notHere);
@@ -129,6 +173,12 @@ class RelayService {
     ListingStore listing_;
     MoveQueue moves_;
     VisitorTracker visitors_;
+    PageStore pages_;
+    ChatStore chat_;
+    ViewerSessions sessions_;
+    LoginThrottle logins_;
+    RateLimiter commandRate_;
+    RateLimiter chatRate_;
     HoldLimit holds_;
     HoldLimit streams_;
     Fetcher fetcher_;

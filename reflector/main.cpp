@@ -2,6 +2,7 @@
 
 #include "ConfigFile.h"
 #include "Options.h"
+#include "PasswordHash.h"
 #include "Relay.h"
 #include "Version.h"
 
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <malloc.h>
 #include <memory>
 #include <mutex>
@@ -111,6 +113,31 @@ int main(int argc, char** argv) {
     config.archiveMaxFrames = options.archiveMaxFrames;
     config.archiveMaxDays = options.archiveMaxDays;
     config.requestLog = [](const std::string& line) { printLine(stderr, line); };
+    config.trustedProxies = options.trustedProxies;
+    if (!options.adminPasswordFile.empty()) {
+        std::ifstream file(options.adminPasswordFile);
+        std::string line;
+        if (!file || !std::getline(file, line)) {
+            printLine(stderr, program + ": cannot read the administrator's password from " +
+                                  options.adminPasswordFile.string());
+            return 1;
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            printLine(stderr, program + ": the administrator's password in " +
+                                  options.adminPasswordFile.string() + " is empty");
+            return 1;
+        }
+        try {
+            config.adminPasswordHash =
+                line.rfind("$argon2id$", 0) == 0 ? line : reflector::hashPassword(line);
+        } catch (const std::exception& e) {
+            printLine(stderr, program + ": " + e.what());
+            return 1;
+        }
+    }
 
     // Files for the database, frames and the listening socket besides the connections.
     const std::size_t openFiles = raiseOpenFileLimit();

@@ -1,5 +1,6 @@
 // The whole chain on one machine: the station program with a virtual camera, posting to the
 // relay program, which keeps the latest frame of the camera.
+#include "RelayProcess.h"
 #include "core/AppState.h"
 #include "core/Controls.h"
 #include "core/EventLog.h"
@@ -31,101 +32,35 @@ namespace {
 using test::StationProcess;
 using test::WaitFor;
 
-// One GET to the relay on 127.0.0.1; the whole answer, or nothing.
 QByteArray HttpGet(quint16 port, const QByteArray& path) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(2000))
-        return {};
-    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    QByteArray answer;
-    while (socket.waitForReadyRead(2000))
-        answer += socket.readAll();
-    return answer;
-}
-
-// The port of the relay's start line ("reflector: listening on HOST port N, data folder ...");
-// 0 while it has not come.
-quint16 StartLinePort(const QByteArray& output) {
-    static const QRegularExpression line(QStringLiteral("listening on \\S+ port (\\d+),"));
-    const QRegularExpressionMatch match = line.match(QString::fromUtf8(output));
-    return match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
+    return test::HttpExchange(port, path);
 }
 
 class RelayEndToEnd : public ::testing::Test {
   protected:
     RelayEndToEnd()
-        : run_(QStringLiteral("Logitech QuickCam Orbit")),
-          relayData_(run_.tempPath() + QStringLiteral("/relay")),
-          frame_(relayData_ + QStringLiteral("/frames/e2e-camera.jpg")) {}
+        : run_(QStringLiteral("Logitech QuickCam Orbit")), relay_(run_.tempPath()),
+          frame_(relay_.dataFolder() + QStringLiteral("/frames/e2e-camera.jpg")) {}
 
-    ~RelayEndToEnd() override {
-        if (relay_.state() != QProcess::NotRunning) {
-            relay_.kill();
-            relay_.waitForFinished(5000);
-        }
-    }
-
-    QString relayOut() const {
-        return run_.tempPath() + QStringLiteral("/relay-%1.out").arg(starts_);
-    }
-
-    // Starts the relay on `port` and waits for its start line; false when it ended instead
-    // (exit code 1: it could not listen on the port).
-    bool startRelayOn(quint16 port) {
-        ++starts_;
-        // The relay logs to standard error; its output and log go to one file.
-        relay_.setProcessChannelMode(QProcess::MergedChannels);
-        relay_.setStandardOutputFile(relayOut());
-        relay_.start(QStringLiteral(KESTROVA_STATION_DIR "/reflector"),
-                     {QStringLiteral("--port"), QString::number(port), QStringLiteral("--data"),
-                      relayData_});
-        if (!relay_.waitForStarted(5000))
-            return false;
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 10000) {
-            // Waits for the relay's end, and meanwhile for its start line.
-            if (relay_.waitForFinished(50))
-                return false;
-            const quint16 listening = StartLinePort(test::ReadFile(relayOut()));
-            if (listening != 0) {
-                port_ = listening;
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // Starts the relay on a free port that the station can use (below 32768): a port is
-    // drawn, and another one when the relay cannot listen on it.
     bool startRelay() {
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            const auto port =
-                static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 32768));
-            if (startRelayOn(port))
-                return true;
-            if (relay_.exitStatus() != QProcess::NormalExit || relay_.exitCode() != 1)
-                return false;
-        }
-        return false;
+        const bool started = relay_.start();
+        port_ = relay_.port();
+        return started;
     }
-
-    void stopRelay() {
-        ::kill(static_cast<pid_t>(relay_.processId()), SIGTERM);
-        relay_.waitForFinished(10000);
+    bool startRelayOn(quint16 port) {
+        const bool started = relay_.startOn(port);
+        port_ = relay_.port();
+        return started;
     }
-
-    QString relayErrors() const { return QString::fromUtf8(test::ReadFile(relayOut())); }
-
+    void stopRelay() { relay_.stop(); }
+    QString relayOut() const { return relay_.outputFile(); }
+    QString relayErrors() const { return relay_.errors(); }
     QDateTime frameTime() const { return QFileInfo(frame_).lastModified(); }
 
     StationProcess run_;
+    test::RelayProcess relay_;
     quint16 port_ = 0;
-    int starts_ = 0;
-    QString relayData_;
     QString frame_;
-    QProcess relay_;
 };
 
 } // namespace
@@ -153,7 +88,7 @@ TEST_F(RelayEndToEnd, StationRegistersAndKeepsPostingFramesAcrossARelayRestart) 
 
     // The relay goes away and comes back: the station goes on posting to it.
     stopRelay();
-    ASSERT_EQ(relay_.state(), QProcess::NotRunning);
+    ASSERT_EQ(relay_.process().state(), QProcess::NotRunning);
     const QDateTime beforeRestart = frameTime();
     // On the same port: the station keeps the relay's address it was given.
     const quint16 port = port_;
@@ -231,7 +166,7 @@ TEST_F(RelayEndToEnd, AnArchiveFrameArrivesAtTheEndOfItsIntervalAndOutlivesARela
 
     Ui().cboArchive.set(0); // every 10 minutes
     Ui().chkEnableArchive.set(1);
-    const QDir archive(relayData_ + QStringLiteral("/archive/e2e-camera"));
+    const QDir archive(relay_.dataFolder() + QStringLiteral("/archive/e2e-camera"));
     for (int minute = 1; minute < 10; ++minute)
         service.archive.tmrArchive_Timer();
     EXPECT_TRUE(archive.entryList(QDir::Files).isEmpty());

@@ -86,7 +86,7 @@ TEST(MoveQueue, AnswersEveryPollRequest) {
 }
 
 TEST(MoveQueue, HandsOutCommandsOnceOldestFirstKeepingTheNewest32) {
-    Handlers relay;
+    Handlers relay([](RelayConfig& c) { c.commandBurst = 100; });
     ASSERT_EQ(relay(commandPost("cam", "tilt_up")).status, 204);
     ASSERT_EQ(relay(commandPost("cam", "ZOOM_IN")).status, 204);
     EXPECT_EQ(poll(relay).body, "tilt_up\r\nZOOM_IN\r\n");

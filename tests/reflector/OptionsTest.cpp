@@ -64,7 +64,11 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
                                       "--keep-alive",
                                       "5",
                                       "--relays",
-                                      "a.example.org:8080,192.0.2.9:9000=https://cams.example.org"},
+                                      "a.example.org:8080,192.0.2.9:9000=https://cams.example.org",
+                                      "--admin-password-file",
+                                      "/etc/kestrova/admin",
+                                      "--trusted-proxy",
+                                      "127.0.0.1,::1"},
                                      kDefaultData);
     ASSERT_EQ(spaced.error, "");
     EXPECT_EQ(spaced.options.host, "0.0.0.0");
@@ -88,6 +92,8 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(spaced.options.relays[0].viewerBase, "http://a.example.org:8080");
     EXPECT_EQ(spaced.options.relays[1].name(), "192.0.2.9:9000");
     EXPECT_EQ(spaced.options.relays[1].viewerBase, "https://cams.example.org");
+    EXPECT_EQ(spaced.options.adminPasswordFile, "/etc/kestrova/admin");
+    EXPECT_EQ(spaced.options.trustedProxies, (std::vector<std::string>{"127.0.0.1", "::1"}));
 
     const auto joined = parseOptions({"--port=0", "--data=/tmp/r", "--public-host=[::1]",
                                       "--max-cameras=1000000", "--max-per-address=1000"},
@@ -146,6 +152,9 @@ TEST(Options, RefusesBadArgumentsWithAReason) {
         {{"--listing-ttl", "0"}, "--listing-ttl"},
         {{"--archive-max-frames", "0"}, "--archive-max-frames"},
         {{"--archive-max-days", "3651"}, "--archive-max-days"},
+        {{"--admin-password-file", ""}, "--admin-password-file"},
+        {{"--trusted-proxy", "proxy.example.org"}, "proxy.example.org"},
+        {{"--trusted-proxy", "127.0.0.1,"}, "--trusted-proxy"},
     };
     for (const auto& c : cases) {
         const auto parsed = parseOptions(c.args, kDefaultData);

@@ -1,6 +1,7 @@
 // The reflector program as an operator runs it: command line, configuration file, version,
 // start-up line, request log (on standard error) and a clean stop on SIGTERM and SIGINT.
 
+#include "PasswordHash.h"
 #include "RelaySupport.h"
 #include "TestFiles.h"
 #include "Version.h"
@@ -232,6 +233,45 @@ TEST(Program, ReportsAPortInUse) {
     EXPECT_NE(
         program.readLine().find("cannot listen on 127.0.0.1 port " + std::to_string(busy.port())),
         std::string::npos);
+}
+
+} // namespace
+} // namespace reflector
+
+namespace reflector {
+namespace {
+
+using namespace test;
+
+TEST(Program, TakesTheAdministratorsPasswordOrItsHashFromAFile) {
+    TempDir dir;
+    const auto file = dir.path() / "admin-password";
+    for (const std::string& line : {std::string("relay-admin"), hashPassword("relay-admin")}) {
+        { std::ofstream(file) << line << "\n"; }
+        Program program({"--port", "0", "--data", (dir.path() / "data").string(),
+                         "--admin-password-file", file.string()});
+        const int port = listeningPort(program);
+        ASSERT_GT(port, 0);
+        // The station registers from another address than the one the changes come from.
+        Client station(port, "127.0.0.2");
+        station.send(stationGet("/webcams/Register?id=cam&path=webcams&ptz=true"));
+        ASSERT_EQ(station.readAnswer().body, "User Registered Successfully.");
+        const auto change = [port](const std::string& password) {
+            return postForm(port, "/webcams/admin/index.jsp",
+                            "id=cam&action=skin&skin=night&adminpw=" + password)
+                .status;
+        };
+        EXPECT_EQ(change("wrong"), 403) << line;
+        EXPECT_EQ(change("relay-admin"), 303) << line;
+        program.signal(SIGTERM);
+        EXPECT_EQ(program.wait(), 0);
+    }
+    { std::ofstream(file) << "\n"; }
+    Program empty({"--port", "0", "--data", (dir.path() / "data").string(), "--admin-password-file",
+                   file.string()});
+    EXPECT_EQ(empty.wait(), 1);
+    empty.readLine(); // the version
+    EXPECT_NE(empty.readLine().find("is empty"), std::string::npos);
 }
 
 } // namespace
