@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing the station need, and the
-# pinned playwright-core that the browser tests drive Chromium with.
+# Installs the Debian 12 packages that building and running the station need. With --tests
+# also what the tests need: nginx (run by a test in front of the relay), Debian's chromium and
+# node with the pinned playwright-core that the browser tests drive it with.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+tests=false
+[ "${1:-}" = "--tests" ] && tests=true
 
 packages=(
     cmake g++ make pkg-config binutils
@@ -11,18 +14,19 @@ packages=(
     libboost1.81-dev libsqlite3-dev libsodium-dev
     openjdk-17-jdk-headless
     libgtest-dev
-    nginx openssl libssl-dev wrk
+    openssl libssl-dev
     fonts-dejavu-core
-    # The browser of the browser tests, the benchmark and the viewer screenshots.
-    chromium
 )
+if $tests; then
+    packages+=(nginx chromium)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 # Node and npm run the browser scripts; any node from 18 on will do, Debian's included.
-if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+if $tests && { ! command -v node >/dev/null || ! command -v npm >/dev/null; }; then
     missing+=(nodejs npm)
 fi
 
@@ -33,6 +37,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+$tests || exit 0
 # playwright-core as package-lock.json pins it, without a browser of its own (it drives
 # Debian's chromium).
 browser="$root/tests/e2e/browser"

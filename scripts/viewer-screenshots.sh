@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-docs/screenshots}")"
 
-scripts/install-deps.sh
+scripts/install-deps.sh --tests
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target webcam station_assets station_jre BeaconServer reflector
 
