@@ -109,6 +109,13 @@ class RelayService {
 
   private:
     void addRoutes();
+    // The checks of a change that a page of this relay sends for a camera: from this site, a
+    // form (`formText` says what comes as one), naming a valid camera identifier, of a camera
+    // registered here unless `anyCamera`. The refusal when one fails; nothing, and `fields` and
+    // `id` filled, when all pass.
+    std::optional<HttpAnswer> readCameraForm(const HttpRequest& req, const char* formText,
+                                             Fields& fields, std::string& id,
+                                             bool anyCamera = false);
 
     // The station's exchanges.
     HttpAnswer directory(const HttpRequest& req);

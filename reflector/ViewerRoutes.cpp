@@ -233,20 +233,31 @@ HttpAnswer RelayService::cameraPage(const HttpRequest& req, const std::string& i
     return htmlAnswer(200, reflector::cameraPage(v));
 }
 
-HttpAnswer RelayService::login(const HttpRequest& req) {
+std::optional<HttpAnswer> RelayService::readCameraForm(const HttpRequest& req, const char* formText,
+                                                       Fields& fields, std::string& id,
+                                                       bool anyCamera) {
     if (!sameOrigin(req)) {
         return otherSite();
     }
     if (!isForm(req)) {
-        return pageMessage(400, "Not a form", "The password comes as a form.");
+        return pageMessage(400, "Not a form", formText);
     }
-    const Fields fields = parseForm(req.body);
-    const std::string id = formField(fields, "id");
+    fields = parseForm(req.body);
+    id = formField(fields, "id");
     if (!isValidCameraId(id)) {
         return invalidCamera();
     }
-    if (!registry_.isRegistered(id)) {
+    if (!anyCamera && !registry_.isRegistered(id)) {
         return unknownCamera(id);
+    }
+    return std::nullopt;
+}
+
+HttpAnswer RelayService::login(const HttpRequest& req) {
+    Fields fields;
+    std::string id;
+    if (auto refused = readCameraForm(req, "The password comes as a form.", fields, id)) {
+        return std::move(*refused);
     }
     const std::string given = formField(fields, "next");
     const std::string next = isLocalTarget(given) ? given : "/webcams/index.jsp?id=" + id;
@@ -428,19 +439,10 @@ HttpAnswer RelayService::adminPage(const HttpRequest& req) {
 }
 
 HttpAnswer RelayService::adminChange(const HttpRequest& req) {
-    if (!sameOrigin(req)) {
-        return otherSite();
-    }
-    if (!isForm(req)) {
-        return pageMessage(400, "Not a form", "Changes come as a form.");
-    }
-    const Fields fields = parseForm(req.body);
-    const std::string id = formField(fields, "id");
-    if (!isValidCameraId(id)) {
-        return invalidCamera();
-    }
-    if (!registry_.isRegistered(id)) {
-        return unknownCamera(id);
+    Fields fields;
+    std::string id;
+    if (auto refused = readCameraForm(req, "Changes come as a form.", fields, id)) {
+        return std::move(*refused);
     }
     AdminView v;
     v.camera = id;
@@ -616,16 +618,10 @@ HttpAnswer RelayService::profilePage(const HttpRequest& req) {
 }
 
 HttpAnswer RelayService::profileChange(const HttpRequest& req) {
-    if (!sameOrigin(req)) {
-        return otherSite();
-    }
-    if (!isForm(req)) {
-        return pageMessage(400, "Not a form", "Changes come as a form.");
-    }
-    const Fields fields = parseForm(req.body);
-    const std::string id = formField(fields, "id");
-    if (!isValidCameraId(id)) {
-        return invalidCamera();
+    Fields fields;
+    std::string id;
+    if (auto refused = readCameraForm(req, "Changes come as a form.", fields, id, true)) {
+        return std::move(*refused);
     }
     if (!registry_.isRegistered(id) && !listing_.isListed(id) && !pages_.profile(id)) {
         return pageMessage(404, "Unknown camera", "No camera " + id + " is known here.");
