@@ -249,18 +249,34 @@ HttpAnswer RelayService::listingPost(const HttpRequest& req) {
     }
 }
 
-HttpAnswer RelayService::listingRefresh(const HttpRequest& req) {
+namespace {
+
+// The form of a refresh or a removal: the camera's identifier and its entry's token. The refusal
+// when it is not that; nothing, and `id` and `token` filled, when it is.
+std::optional<HttpAnswer> readListingForm(const HttpRequest& req, std::string& id,
+                                          std::string& token) {
     if (!isForm(req)) {
         return listingRefusal(400, "expected a form");
     }
     const Fields fields = parseForm(req.body);
-    const std::string id = field(fields, "id");
-    const std::string token = field(fields, "token");
+    id = field(fields, "id");
+    token = field(fields, "token");
     if (!isValidCameraId(id)) {
         return listingRefusal(400, "not a valid camera id");
     }
     if (!isListingToken(token)) {
         return listingRefusal(400, "not a valid token");
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+HttpAnswer RelayService::listingRefresh(const HttpRequest& req) {
+    std::string id;
+    std::string token;
+    if (auto refused = readListingForm(req, id, token)) {
+        return std::move(*refused);
     }
     switch (listing_.refresh(id, token).outcome) {
     case ListingStore::Outcome::Refreshed:
@@ -274,17 +290,10 @@ HttpAnswer RelayService::listingRefresh(const HttpRequest& req) {
 }
 
 HttpAnswer RelayService::listingRemove(const HttpRequest& req) {
-    if (!isForm(req)) {
-        return listingRefusal(400, "expected a form");
-    }
-    const Fields fields = parseForm(req.body);
-    const std::string id = field(fields, "id");
-    const std::string token = field(fields, "token");
-    if (!isValidCameraId(id)) {
-        return listingRefusal(400, "not a valid camera id");
-    }
-    if (!isListingToken(token)) {
-        return listingRefusal(400, "not a valid token");
+    std::string id;
+    std::string token;
+    if (auto refused = readListingForm(req, id, token)) {
+        return std::move(*refused);
     }
     if (listing_.remove(id, token).outcome == ListingStore::Outcome::Removed) {
         return textAnswer(200, "Listing: true");
