@@ -59,7 +59,8 @@ CameraId=garden-cam
 CONF
 
 mkdir -p "$out"
-rm -f "$out"/*.png
+# The pictures of the station's windows only: the viewer pages' come from another script.
+find "$out" -maxdepth 1 -name '*.png' ! -name 'viewer-*' -delete
 # A fresh data folder: the first start shows the camera chooser and the wizard.
 env XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime" \
     KESTROVA_CONFIG="$work/deployment.conf" \
