@@ -857,6 +857,10 @@ void Session::deliver(HttpAnswer answer) {
 
 void Session::send(HttpAnswer answer) {
     closeAfter_ = closeAfter_ || answer.closeConnection || !keepAlive_;
+    // The connection's last answer: the address's place is free before the client can have
+    // read it, so that the client's next connection is counted afresh.
+    if (closeAfter_)
+        slot_.release();
     answer_ = std::move(answer);
     head_ = answerHead(answer_, closeAfter_, http10_ && !closeAfter_, false);
     out_.clear();
@@ -958,6 +962,7 @@ void Session::nextRequest() {
 // reset, which can make the client drop the answer it has not read yet. So the answer is ended
 // first, then what the client still sends is read and thrown away.
 void Session::finish() {
+    slot_.release();
     error_code ec;
     const std::size_t unread = socket_.available(ec);
     if (!drainAfter_ && buffer_.size() == 0 && unread == 0) {
@@ -1093,6 +1098,7 @@ void Session::close() {
     if (stream_) {
         logAnswer(answer_.status, streamed_); // the viewer left its stream
     }
+    slot_.release();
     error_code ec;
     socket_.shutdown(tcp::socket::shutdown_both, ec);
     socket_.close(ec);
@@ -1100,7 +1106,6 @@ void Session::close() {
     pending_.reset();
     stream_.reset();
     parser_.reset();
-    slot_.release();
     out_.clear();
     pieces_.clear();
 }
