@@ -45,9 +45,12 @@ void PtzControl::Dispatch(QString packet, std::function<void()> done) {
         return;
     dispatching_ = true;
     struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{dispatching_};
+        PtzControl& control;
+        ~Reset() {
+            control.dispatching_ = false;
+            control.DeleteClosedSockets();
+        }
+    } reset{*this};
     while (!pending_.empty()) {
         Pending next = std::move(pending_.front());
         pending_.pop_front();

@@ -20,6 +20,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QHostAddress;
 class QTcpServer;
@@ -156,6 +157,7 @@ class PtzControl : public QObject {
     void OnDataArrival(int index, QTcpSocket* socket);
     void SendAnswer(int index, const QPointer<QTcpSocket>& socket);
     void CloseServerSocket(int index);
+    void DeleteClosedSockets();
     bool Holds(int index, const QTcpSocket* socket) const;
 
     CaptureControl& camSrc_;
@@ -164,6 +166,8 @@ class PtzControl : public QObject {
 
     std::deque<Pending> pending_;
     bool dispatching_ = false;
+    // Connections closed while a packet was under way: deleted once it has ended.
+    std::vector<QPointer<QTcpSocket>> closedDuringDispatch_;
     bool zoomByCommand_ = false;
     std::exception_ptr zoomError_;
 

@@ -260,8 +260,21 @@ void PtzControl::CloseServerSocket(int index) {
         return;
     socket->disconnect(this);
     socket->abort();
-    // A handler of this socket may be running below us.
-    socket->deleteLater();
+    // A handler of this socket may be running below us. While a packet is under way, the
+    // events that a preset's waits run would carry out a deletion at once, under the handler
+    // of the socket whose packet it is: the socket waits until the packet has ended.
+    if (dispatching_)
+        closedDuringDispatch_.emplace_back(socket);
+    else
+        socket->deleteLater();
+}
+
+void PtzControl::DeleteClosedSockets() {
+    for (const QPointer<QTcpSocket>& socket : closedDuringDispatch_) {
+        if (socket)
+            socket->deleteLater();
+    }
+    closedDuringDispatch_.clear();
 }
 
 } // namespace kestrova

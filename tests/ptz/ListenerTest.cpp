@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace kestrova::test {
 namespace {
@@ -176,6 +177,22 @@ TEST_F(ListenerTest, ClosingTheListenerEndsItsConnections) {
     late.connectToHost(QHostAddress::LocalHost, port);
     ASSERT_TRUE(WaitFor([&] { return late.state() == QAbstractSocket::UnconnectedState; }));
     EXPECT_EQ(QAbstractSocket::ConnectionRefusedError, late.error());
+}
+
+TEST_F(ListenerTest, AConnectionThatEndsDuringAPresetLeavesTheListenerServing) {
+    const quint16 port = open();
+    // The motion library's preset waits about five seconds while events run; its client
+    // hangs up meanwhile.
+    QTcpSocket presetClient;
+    presetClient.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(WaitFor([&] { return presetClient.state() == QAbstractSocket::ConnectedState; }));
+    presetClient.write("Preset_-320:96:20");
+    QTimer::singleShot(500, &presetClient, [&presetClient] { presetClient.abort(); });
+    // Served once the preset has ended.
+    EXPECT_EQ("OK\r\n", Send(port, "pan_left").bytes);
+    EXPECT_EQ(
+        (QStringList{"Function4()", "Function5(0,320)", "Function5(2,96)", "Function5(0,320)"}),
+        lvCallNames());
 }
 
 struct BlockCase {
