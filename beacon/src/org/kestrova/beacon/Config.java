@@ -18,8 +18,12 @@ final class Config {
     /** How long the relay may hold a long poll, in seconds, and our bound for that exchange. */
     static final int LONG_POLL_WAIT_S = 20;
     static final int LONG_POLL_MS = 25000;
-    /** Bound of one delivery to the station's PTZ listener (connect, send, "OK"). */
-    static final int DELIVERY_MS = 5000;
+    /**
+     * Bound of one delivery to the station's PTZ listener (connect, send, "OK"). The station
+     * answers once the command has been carried out: a preset of a camera moved by its motion
+     * library alone takes about five seconds, and a command may wait behind one.
+     */
+    static final int DELIVERY_MS = 12000;
     /** Least time between two move polls that brought nothing (a relay that does not wait). */
     static final int MOVE_POLL_GAP_MS = 300;
     /** Least time between two visitor questions that brought no change. */
