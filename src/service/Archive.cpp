@@ -12,11 +12,23 @@
 
 namespace kestrova {
 
+namespace {
+
+// The relay's answer is kept for the record only: what a faulty relay sends beyond its start
+// is thrown away.
+constexpr qsizetype kArchiveAnswerKept = 64 * 1024;
+
+} // namespace
+
 ArchiveUploader::ArchiveUploader(SettingsSync& sync)
     : sync_(sync),
       archiveSocket_(std::make_unique<ServiceSocket>(ServiceSocket::Handlers{
           [] { App().ArchiveConnected = kTrue; },
-          [](const QByteArray& piece) { App().ArchiveResponse.append(piece); },
+          [](const QByteArray& piece) {
+              QByteArray& kept = App().ArchiveResponse;
+              if (kept.size() < kArchiveAnswerKept)
+                  kept.append(piece.left(kArchiveAnswerKept - kept.size()));
+          },
           [] {
               App().ArchiveDone = kTrue;
               App().ArchiveConnected = kFalse;

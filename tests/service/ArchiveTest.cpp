@@ -71,6 +71,18 @@ TEST_F(ArchiveTest, CountsDownAWholeIntervalAndUploadsTheFrameAtItsEnd) {
     EXPECT_EQ(relay.completeRequests(), 2);
 }
 
+TEST_F(ArchiveTest, KeepsOnlyTheStartOfAnOverlongAnswer) {
+    relay.setHandler([](const QByteArray&) {
+        return FakeReply::Text(HttpAnswer(QByteArray(4 * 1024 * 1024, 'x')));
+    });
+    Ui().cboArchive.set(0); // "Every 10 minutes"
+    Ui().chkEnableArchive.set(1);
+    ticks(10);
+    ASSERT_EQ(relay.completeRequests(), 1);
+    EXPECT_TRUE(App().ArchiveResponse.startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(App().ArchiveResponse.size(), 64 * 1024);
+}
+
 TEST_F(ArchiveTest, IntervalsWithoutAnUploadStillRestartTheCount) {
     Ui().cboArchive.set(0); // every 10 minutes
     Ui().chkEnableArchive.set(1);
