@@ -18,7 +18,10 @@
 #include <iostream>
 #include <list>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -39,6 +42,22 @@ constexpr std::size_t kDrainAfterAnswer = 64 * 1024;
 constexpr std::chrono::seconds kRefusalTime{1};
 // Connections being turned away at once; beyond, they are closed unanswered.
 constexpr std::size_t kMostRefusing = 1024;
+
+// A live stream's viewer whose machine vanished without closing the connection (a lid shut,
+// a router that forgot it) is written nothing while its camera is idle. The system's
+// keep-alive probes find such a peer gone after about a minute, which ends the stream's
+// pending read and with it the stream.
+void probeWhileIdle(tcp::socket& socket) {
+    error_code ec;
+    socket.set_option(net::socket_base::keep_alive(true), ec);
+    const int idleSeconds = 30;
+    const int intervalSeconds = 10;
+    const int probes = 3;
+    const int fd = socket.native_handle();
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+}
 
 // Request bodies held at once, over all connections.
 class BodyBudget {
@@ -857,10 +876,6 @@ void Session::deliver(HttpAnswer answer) {
 
 void Session::send(HttpAnswer answer) {
     closeAfter_ = closeAfter_ || answer.closeConnection || !keepAlive_;
-    // The connection's last answer: the address's place is free before the client can have
-    // read it, so that the client's next connection is counted afresh.
-    if (closeAfter_)
-        slot_.release();
     answer_ = std::move(answer);
     head_ = answerHead(answer_, closeAfter_, http10_ && !closeAfter_, false);
     out_.clear();
@@ -962,7 +977,6 @@ void Session::nextRequest() {
 // reset, which can make the client drop the answer it has not read yet. So the answer is ended
 // first, then what the client still sends is read and thrown away.
 void Session::finish() {
-    slot_.release();
     error_code ec;
     const std::size_t unread = socket_.available(ec);
     if (!drainAfter_ && buffer_.size() == 0 && unread == 0) {
@@ -1028,6 +1042,7 @@ void Session::startStream(HttpAnswer answer) {
     phase_ = Phase::Streaming;
     idle_ = std::chrono::seconds(config().writeTimeoutSeconds);
     lastProgress_ = Clock::now();
+    probeWhileIdle(socket_);
     write();
 }
 
@@ -1098,6 +1113,8 @@ void Session::close() {
     if (stream_) {
         logAnswer(answer_.status, streamed_); // the viewer left its stream
     }
+    // The address's place is free before the client can see the connection end, so that its
+    // next connection is counted afresh. A connection still draining keeps its place.
     slot_.release();
     error_code ec;
     socket_.shutdown(tcp::socket::shutdown_both, ec);
