@@ -1,6 +1,7 @@
 #include "Http.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <mutex>
@@ -368,6 +369,33 @@ HttpAnswer settle(HttpAnswer answer) {
                                  [&shared] { return shared->wake; });
         shared->wake = false;
     }
+}
+
+struct AnswerBudget::Account {
+    explicit Account(std::size_t most) : limit(most) {}
+    const std::size_t limit;
+    std::atomic<std::size_t> used{0};
+};
+
+AnswerBudget::AnswerBudget(std::size_t limit) : account_(std::make_shared<Account>(limit)) {}
+
+std::shared_ptr<const std::string> AnswerBudget::charge(std::string bytes) {
+    const std::size_t size = bytes.size();
+    std::size_t used = account_->used.load();
+    do {
+        if (size > account_->limit - used) {
+            return nullptr;
+        }
+    } while (!account_->used.compare_exchange_weak(used, used + size));
+    return std::shared_ptr<const std::string>(new std::string(std::move(bytes)),
+                                              [account = account_, size](const std::string* body) {
+                                                  account->used -= size;
+                                                  delete body;
+                                              });
+}
+
+std::size_t AnswerBudget::inUse() const {
+    return account_->used.load();
 }
 
 } // namespace reflector

@@ -71,6 +71,22 @@ struct HttpAnswer {
     std::string_view content() const { return sharedBody ? std::string_view(*sharedBody) : body; }
 };
 
+// Answer bodies read for clients (archive frames from disk), in bytes, while they are on their
+// way: each is charged from when it is read until its last answer is gone, so that clients
+// that read slowly cannot make the relay hold without end what it read for them. Safe to use
+// from several threads; the charges may outlive the budget.
+class AnswerBudget {
+  public:
+    explicit AnswerBudget(std::size_t limit);
+    // `bytes` as a shared body charged to the budget, or nullptr when it would pass the limit.
+    std::shared_ptr<const std::string> charge(std::string bytes);
+    std::size_t inUse() const;
+
+  private:
+    struct Account;
+    std::shared_ptr<Account> account_;
+};
+
 // An answer that waits for an event. The transport calls start() once, then poll() at once,
 // after every wake, at the time poll() asks for and at the deadline.
 class PendingAnswer {

@@ -25,6 +25,9 @@ struct RelayConfig {
     // Bytes of frames kept in memory for the cameras used most recently; the others are read
     // from disk.
     std::size_t frameCacheBytes = 128 * 1024 * 1024;
+    // Bytes of archive frames read for viewers and not yet sent; beyond, a viewer is asked to
+    // come back later.
+    std::size_t archiveAnswerBytes = 64 * 1024 * 1024;
     // Largest frame accepted by an upload (live or archive).
     std::size_t maxFrameBytes = 2 * 1024 * 1024;
     // Largest request body read at all; larger requests are refused unread.

@@ -269,6 +269,7 @@ RelayService::RelayService(RelayConfig config)
       frames_(config_.dataDir / "frames", config_.frameCacheBytes), options_(*db_),
       archive_(*db_, config_.dataDir / "archive", config_.clock, config_.archiveMaxFrames,
                config_.archiveMaxDays),
+      archiveAnswers_(config_.archiveAnswerBytes),
       listing_(*db_, config_.clock, config_.listingTimeToLive, config_.maxCameras),
       moves_(config_.clock, config_.commandTimeToLive),
       visitors_(config_.clock, config_.visitorWindow), pages_(*db_, config_.clock),

@@ -177,6 +177,7 @@ class RelayService {
     FrameStore frames_;
     OptionStore options_;
     ArchiveStore archive_;
+    AnswerBudget archiveAnswers_;
     ListingStore listing_;
     MoveQueue moves_;
     VisitorTracker visitors_;

@@ -403,8 +403,13 @@ HttpAnswer RelayService::archiveFrame(const HttpRequest& req) {
     if (!bytes) {
         return textAnswer(404, "No such frame");
     }
-    return jpegAnswer(std::make_shared<const std::string>(std::move(*bytes)), access.sharedCaching,
-                      86400);
+    auto body = archiveAnswers_.charge(std::move(*bytes));
+    if (!body) {
+        HttpAnswer busy = textAnswer(503, "Too many archive frames on their way, try again later");
+        busy.headers.emplace_back("Retry-After", "1");
+        return busy;
+    }
+    return jpegAnswer(std::move(body), access.sharedCaching, 86400);
 }
 
 HttpAnswer RelayService::adminPage(const HttpRequest& req) {

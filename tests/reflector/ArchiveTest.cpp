@@ -135,5 +135,31 @@ TEST(Archive, LetsGoOfFramesOlderThanTheDaysKept) {
     EXPECT_TRUE(std::filesystem::is_empty(relay.dir.path() / "archive" / "cam"));
 }
 
+TEST(Archive, FramesOnTheirWayToViewersAreBoundedInBytes) {
+    Handlers relay([](RelayConfig& c) { c.archiveAnswerBytes = 5000; });
+    ASSERT_EQ(relay(formPost("/webcams/SyncWebcams",
+                             "id=cam&path=webcams&zoom=false&snapshot=false&chat=false"
+                             "&secure=false&password=pw&ptz=false&presets=false&archive=true"
+                             "&chatID=Garden%20Chat:7"))
+                  .status,
+              200);
+    const std::string frame = fakeJpeg(3000, 9);
+    ASSERT_EQ(archive(relay, frame).status, 200);
+    const std::string uri =
+        "/webcams/archive/frame?id=cam&frame=" +
+        std::to_string(relay.service->archive().frames("cam", "2026-12-07").at(0).id);
+
+    // A viewer that does not read holds its answer; a second one would pass the bound.
+    auto first = std::make_unique<HttpAnswer>(relay(getRequest(uri)));
+    ASSERT_EQ(first->status, 200);
+    EXPECT_EQ(first->content(), frame);
+    const HttpAnswer busy = relay(getRequest(uri));
+    EXPECT_EQ(busy.status, 503);
+    EXPECT_NE(busy.content().find("try again later"), std::string_view::npos);
+    // Once the first answer is gone, its bytes are free again.
+    first.reset();
+    EXPECT_EQ(relay(getRequest(uri)).status, 200);
+}
+
 } // namespace
 } // namespace reflector
