@@ -1,13 +1,13 @@
 // The relay under load, over loopback, the reflector program run as a child process:
-// 1. the latest frame (a 320 x 240 JPEG) with wrk on kept connections: requests per second and
-//    99th percentile, beside nginx serving the same file from disk, and their ratio;
-// 2. 500 open live streams and 200 viewers polling once a second (wrk) while 20 stations upload
-//    once a second: upload times, the viewers' 99th percentile, frames the streams got, the
-//    relay's processor time and memory;
-// 3. a slowloris of 1000 connections from 125 loopback addresses while 20 stations upload:
-//    upload times and failures;
-// 4. 2 MiB frames for 200 cameras, uploaded four at a time and each fetched once: the relay's
-//    memory beside its frame cache's bound.
+// - the latest frame (a 320 x 240 JPEG) with wrk on kept connections: requests per second and
+//   99th percentile, beside nginx serving the same file from disk, and their ratio;
+// - 500 open live streams and 200 viewers polling once a second (wrk) while 20 stations upload
+//   once a second: upload times, the viewers' 99th percentile, frames the streams got, the
+//   relay's processor time and memory;
+// - a slowloris of 1000 connections from 125 loopback addresses while 20 stations upload:
+//   upload times and failures;
+// - 2 MiB frames for 200 cameras, uploaded four at a time and each fetched once: the relay's
+//   memory beside its frame cache's bound.
 //
 // reflector_load_bench [SECONDS]   (each phase's length, default 10, from 3 to 600)
 // Needs wrk and nginx (Debian packages wrk, nginx); a phase that needs a missing one is skipped.
@@ -595,7 +595,7 @@ int main(int argc, char** argv) {
                 std::thread::hardware_concurrency(), seconds, picture.size());
     int status = 0;
 
-    // 1. The latest frame, relay beside nginx.
+    // The latest frame, relay beside nginx.
     if (have(kWrk)) {
         const fs::path phase = dir / "latest";
         fs::create_directories(phase / "www");
@@ -644,7 +644,7 @@ int main(int argc, char** argv) {
         std::printf("1. latest frame: not run, %s missing\n", kWrk);
     }
 
-    // 2. Streams, pollers and stations together.
+    // Streams, pollers and stations together.
     if (have(kWrk)) {
         const fs::path phase = dir / "mixed";
         fs::create_directories(phase);
@@ -690,7 +690,7 @@ int main(int argc, char** argv) {
         status |= pollers.p99ms > 50 || pollers.errors > 0 ? 1 : 0;
     }
 
-    // 3. Slowloris while the stations upload.
+    // Slowloris while the stations upload.
     {
         const fs::path phase = dir / "slowloris";
         fs::create_directories(phase);
@@ -719,7 +719,7 @@ int main(int argc, char** argv) {
         status |= percentile(uploads.millis, 1.0) > 100 || uploads.failed > 0 ? 1 : 0;
     }
 
-    // 4. Large frames for many cameras.
+    // Large frames for many cameras.
     {
         const fs::path phase = dir / "large";
         fs::create_directories(phase);
