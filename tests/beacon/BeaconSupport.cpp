@@ -133,19 +133,6 @@ std::optional<std::string> FindField(const std::string& text, const std::string&
 
 // ---- files, waits, ports ----
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "beacon-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary folder");
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

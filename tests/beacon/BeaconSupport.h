@@ -3,6 +3,8 @@
 // hosts. Shared by the helper's tests and its benchmark; no test framework needed.
 #pragma once
 
+#include "common/TempDir.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -19,18 +21,7 @@ namespace beacon::test {
 
 using Clock = std::chrono::steady_clock;
 
-// A temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using kestrova::test::TempDir;
 
 std::string ReadFile(const std::filesystem::path& path);
 

@@ -2,23 +2,8 @@
 
 #include <random>
 #include <stdexcept>
-#include <stdlib.h>
 
 namespace reflector::test {
-
-TempDir::TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "reflector-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary folder");
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
 
 std::string fakeJpeg(std::size_t size, unsigned seed) {
     if (size < 8) {
