@@ -29,22 +29,8 @@ cleanup() {
 trap cleanup EXIT
 
 # A relay of its own on a free port, with empty data, so the station registers and uploads.
-# The station keeps relay ports in 16 signed bits: the port is below 32768.
-port="$(python3 - <<'PY'
-import random, socket
-for _ in range(200):
-    candidate = random.randint(20000, 32000)
-    s = socket.socket()
-    try:
-        s.bind(("127.0.0.1", candidate))
-    except OSError:
-        continue
-    finally:
-        s.close()
-    print(candidate)
-    break
-PY
-)"
+. scripts/free-port.sh
+port="$(free_port)"
 build/station/reflector --host 127.0.0.1 --port "$port" --data "$work/relay" >"$work/relay.log" 2>&1 &
 relay_pid=$!
 for _ in $(seq 50); do grep -q listening "$work/relay.log" 2>/dev/null && break; sleep 0.1; done

@@ -21,22 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A free port below 32768 (the station keeps relay ports in 16 signed bits).
-port="$(python3 - <<'PY'
-import random, socket
-for _ in range(200):
-    candidate = random.randint(20000, 32000)
-    s = socket.socket()
-    try:
-        s.bind(("127.0.0.1", candidate))
-    except OSError:
-        continue
-    finally:
-        s.close()
-    print(candidate)
-    break
-PY
-)"
+. scripts/free-port.sh
+port="$(free_port)"
 base="http://127.0.0.1:$port"
 build/station/reflector --host 127.0.0.1 --port "$port" --data "$work/relay" >"$work/relay.log" 2>&1 &
 relay_pid=$!
