@@ -31,12 +31,14 @@ void checkCamera(const std::string& camera) {
 } // namespace
 
 ArchiveStore::ArchiveStore(Database& db, std::filesystem::path dir, TimeSource now,
-                           std::size_t maxFrames, int maxDays)
+                           std::size_t maxFrames, int maxDays, bool readOnly)
     : db_(db), dir_(std::move(dir)), incoming_(dir_ / ".incoming"), now_(std::move(now)),
       maxFrames_(maxFrames), maxDays_(maxDays) {
     std::error_code ec;
-    std::filesystem::remove_all(incoming_, ec);
-    std::filesystem::create_directories(incoming_, ec);
+    if (!readOnly) {
+        std::filesystem::remove_all(incoming_, ec);
+        std::filesystem::create_directories(incoming_, ec);
+    }
     if (ec) {
         throw FrameStoreError("cannot create " + incoming_.string() + ": " + ec.message());
     }
@@ -49,7 +51,9 @@ ArchiveStore::ArchiveStore(Database& db, std::filesystem::path dir, TimeSource n
         db_.execute("CREATE INDEX IF NOT EXISTS archive_by_camera ON archive (camera, taken_at)");
         db_.execute("CREATE INDEX IF NOT EXISTS archive_by_time ON archive (taken_at)");
     }
-    removeOld();
+    if (!readOnly) {
+        removeOld();
+    }
 }
 
 std::filesystem::path ArchiveStore::fileFor(const std::string& camera, std::int64_t id) const {
@@ -140,6 +144,21 @@ std::size_t ArchiveStore::removeOld() {
     }
     removeFiles(gone);
     return gone.size();
+}
+
+void ArchiveStore::forget(const std::string& camera) {
+    checkCamera(camera);
+    {
+        auto lock = db_.lock();
+        Statement remove(db_, "DELETE FROM archive WHERE camera = ?1");
+        remove.bind(1, camera);
+        remove.run();
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir_ / camera, ec);
+    if (ec) {
+        throw FrameStoreError("cannot remove " + (dir_ / camera).string() + ": " + ec.message());
+    }
 }
 
 void ArchiveStore::removeFiles(const std::vector<Gone>& gone) {

@@ -35,9 +35,10 @@ struct ArchiveDay {
 class ArchiveStore {
   public:
     // Creates the folder when needed, clears what an interrupted upload left and removes the
-    // frames older than the days kept. Throws FrameStoreError or DatabaseError.
+    // frames older than the days kept (`readOnly`: none of this, only the index is set up).
+    // Throws FrameStoreError or DatabaseError.
     ArchiveStore(Database& db, std::filesystem::path dir, TimeSource now, std::size_t maxFrames,
-                 int maxDays);
+                 int maxDays, bool readOnly = false);
 
     // Keeps `jpeg` as the camera's frame of now, then lets go of what the limits no longer
     // keep. Throws FrameStoreError or DatabaseError (nothing is kept then).
@@ -52,6 +53,8 @@ class ArchiveStore {
 
     // Removes the frames of every camera that are older than the days kept; returns how many.
     std::size_t removeOld();
+    // Removes every frame of the camera, its folder too.
+    void forget(const std::string& camera);
 
   private:
     struct Gone {

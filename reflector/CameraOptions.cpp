@@ -206,4 +206,13 @@ bool OptionStore::verifyViewerPassword(const std::string& camera, std::string_vi
     return verifyPassword(hash, password);
 }
 
+void OptionStore::forget(const std::string& camera) {
+    auto lock = db_.lock();
+    Statement s(db_, "DELETE FROM camera_options WHERE camera = ?1");
+    s.bind(1, camera);
+    s.run();
+    std::lock_guard keptLock(mutex_);
+    kept_.erase(camera);
+}
+
 } // namespace reflector

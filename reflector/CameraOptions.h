@@ -61,6 +61,8 @@ class OptionStore {
     // True when `password` is the camera's viewer password. A camera without options takes as
     // long to say no as a wrong password does.
     bool verifyViewerPassword(const std::string& camera, std::string_view password);
+    // Forgets the camera's options.
+    void forget(const std::string& camera);
 
   private:
     struct Kept {

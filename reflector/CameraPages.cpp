@@ -181,4 +181,19 @@ std::string PageStore::stationAddress(const std::string& camera) {
     return it == stations_.end() ? std::string() : it->second;
 }
 
+void PageStore::forget(const std::string& camera) {
+    auto lock = db_.lock();
+    Transaction t(db_);
+    for (const char* sql :
+         {"DELETE FROM presets WHERE camera = ?1", "DELETE FROM camera_pages WHERE camera = ?1",
+          "DELETE FROM station_addresses WHERE camera = ?1"}) {
+        Statement s(db_, sql);
+        s.bind(1, camera);
+        s.run();
+    }
+    t.commit();
+    std::lock_guard stationsLock(mutex_);
+    stations_.erase(camera);
+}
+
 } // namespace reflector

@@ -74,6 +74,9 @@ class PageStore {
     // The address the camera's station last spoke from; empty when unknown.
     std::string stationAddress(const std::string& camera);
 
+    // Forgets everything kept for the camera.
+    void forget(const std::string& camera);
+
   private:
     Database& db_;
     TimeSource now_;

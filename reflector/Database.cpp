@@ -26,6 +26,35 @@ Database::Database(const std::filesystem::path& file) {
     }
 }
 
+std::unique_ptr<Database> Database::snapshotOf(const std::filesystem::path& file) {
+    std::unique_ptr<Database> copy(new Database());
+    if (sqlite3_open_v2(":memory:", &copy->db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        throw DatabaseError("cannot make a database in memory");
+    }
+    // Read-only, then, when even that needs a file it cannot make (the write-ahead log's
+    // index on a read-only disk), as a file nobody changes.
+    for (const char* how : {"?mode=ro", "?immutable=1"}) {
+        sqlite3* source = nullptr;
+        const std::string uri = "file:" + file.string() + how;
+        const int opened =
+            sqlite3_open_v2(uri.c_str(), &source, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+        bool copied = false;
+        if (opened == SQLITE_OK) {
+            sqlite3_backup* backup = sqlite3_backup_init(copy->db_, "main", source, "main");
+            if (backup != nullptr) {
+                copied = sqlite3_backup_step(backup, -1) == SQLITE_DONE;
+                sqlite3_backup_finish(backup);
+            }
+        }
+        sqlite3_close(source);
+        if (copied) {
+            break;
+        }
+    }
+    return copy;
+}
+
 Database::~Database() {
     sqlite3_close(db_);
 }

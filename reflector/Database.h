@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,10 @@ class Database {
   public:
     // Opens or creates the file (write-ahead logging, 5 s busy wait); throws DatabaseError.
     explicit Database(const std::filesystem::path& file);
+    // A copy in memory of what the file holds (an empty database when there is none or it
+    // cannot be read), for a relay that cannot write its data folder: it serves what it has.
+    // Stores may set up their tables in the copy; then `PRAGMA query_only` stops all writes.
+    static std::unique_ptr<Database> snapshotOf(const std::filesystem::path& file);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -39,6 +44,8 @@ class Database {
     int changes() const;
 
   private:
+    Database() = default;
+
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
 };

@@ -85,8 +85,11 @@ std::string frameTag(const std::string& jpeg) {
     return tag;
 }
 
-FrameStore::FrameStore(std::filesystem::path dir, std::size_t cacheBytes)
+FrameStore::FrameStore(std::filesystem::path dir, std::size_t cacheBytes, bool readOnly)
     : dir_(std::move(dir)), capacity_(cacheBytes) {
+    if (readOnly) {
+        return;
+    }
     std::error_code ec;
     std::filesystem::create_directories(dir_, ec);
     if (ec) {
@@ -179,6 +182,18 @@ std::size_t FrameStore::cachedFrames() const {
 std::size_t FrameStore::cachedBytes() const {
     std::lock_guard lock(cacheMutex_);
     return bytes_;
+}
+
+void FrameStore::remove(const std::string& id) {
+    const std::filesystem::path target = fileFor(id);
+    std::lock_guard writeLock(writeMutex_);
+    std::error_code ec;
+    std::filesystem::remove(target, ec);
+    if (ec) {
+        throw FrameStoreError("cannot remove " + target.string() + ": " + ec.message());
+    }
+    std::lock_guard cacheLock(cacheMutex_);
+    forget(id);
 }
 
 void FrameStore::forget(const std::string& id) {

@@ -50,10 +50,11 @@ class FrameStore {
     // Bytes of frames kept in memory unless the constructor is told otherwise.
     static constexpr std::size_t kDefaultCacheBytes = 128 * 1024 * 1024;
 
-    // Creates the folder when needed and removes temporary files left by an interrupted write.
-    // Frames of at most `cacheBytes` in all stay in memory (a larger frame never does); the
-    // others are read from disk when asked for.
-    explicit FrameStore(std::filesystem::path dir, std::size_t cacheBytes = kDefaultCacheBytes);
+    // Creates the folder when needed and removes temporary files left by an interrupted write;
+    // `readOnly`: only reads what the folder holds. Frames of at most `cacheBytes` in all stay
+    // in memory (a larger frame never does); the others are read from disk when asked for.
+    explicit FrameStore(std::filesystem::path dir, std::size_t cacheBytes = kDefaultCacheBytes,
+                        bool readOnly = false);
 
     // Stores `jpeg` as the camera's latest frame; throws FrameStoreError when the file cannot be
     // written (the previous frame then stays in place). Then tells the camera's subscribers.
@@ -64,6 +65,8 @@ class FrameStore {
     std::shared_ptr<const Frame> frame(const std::string& id);
     // Its bytes only.
     std::shared_ptr<const std::string> latest(const std::string& id);
+    // Removes the camera's frame from disk and memory.
+    void remove(const std::string& id);
 
     // `function` is called after every frame put for the camera (see Notifier).
     Notifier::Subscription subscribe(const std::string& id, std::function<void()> function) {

@@ -3,9 +3,11 @@
 
 #include "CameraId.h"
 #include "Routes.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <optional>
 
 namespace reflector {
@@ -46,6 +48,15 @@ std::string field(const Fields& fields, const char* name) {
 
 HttpAnswer listingRefusal(int status, const std::string& reason) {
     return textAnswer(status, "Listing: false - " + reason);
+}
+
+// True when two "host:port" texts name the same relay (host names compared without regard to
+// case).
+bool sameRelay(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 HttpAnswer commandsAnswer(const std::vector<std::string>& commands) {
@@ -183,6 +194,11 @@ HttpAnswer RelayService::moveRouterProxy(const HttpRequest& req) {
     if (!registry_.isRegistered(id)) {
         return textAnswer(404, "Unknown camera");
     }
+    const KeyStanding standing = keyStandingOf(req, id);
+    if (const std::string why = keyRefusal(standing, id); !why.empty()) {
+        return textAnswer(403, sentence(why));
+    }
+    registry_.heard(id, unixMillis(config_.clock()));
     std::vector<std::string> commands = moves_.take(id);
     if (commands.empty() && *wait > 0 && !closing_) {
         // Beyond the bound of held requests the poll is answered at once, as if without wait.
@@ -216,6 +232,11 @@ HttpAnswer RelayService::visitorStatus(const HttpRequest& req) {
     if (!registry_.isRegistered(id)) {
         return textAnswer(404, "Unknown camera");
     }
+    const KeyStanding standing = keyStandingOf(req, id);
+    if (const std::string why = keyRefusal(standing, id); !why.empty()) {
+        return textAnswer(403, sentence(why));
+    }
+    registry_.heard(id, unixMillis(config_.clock()));
     const bool status = visitors_.hasVisitors(id);
     if (known && status == *known && *wait > 0 && !closing_) {
         if (HoldLimit::Permit permit = holds_.tryHold(req.clientAddress)) {
@@ -236,11 +257,29 @@ HttpAnswer RelayService::listingPost(const HttpRequest& req) {
     if (!parsed.error.empty()) {
         return listingRefusal(400, parsed.error);
     }
+    // Only the station that holds a camera's key lists it, and only on the relay that serves
+    // it: the live list links to the entry's relay and loads its thumbnail from there.
+    const std::string& id = parsed.entry.camera;
+    if (!registry_.isRegistered(id)) {
+        return listingRefusal(404, "camera " + id + " is not registered here");
+    }
+    const KeyStanding standing = keyStandingOf(req, id);
+    if (standing == KeyStanding::Open) {
+        return listingRefusal(403, "camera " + id +
+                                       " is bound to no station key: its station "
+                                       "must register with its key first");
+    }
+    if (const std::string why = keyRefusal(standing, id); !why.empty()) {
+        return listingRefusal(403, why);
+    }
+    if (const std::string self = thisRelay(req); !sameRelay(parsed.entry.relay, self)) {
+        return listingRefusal(400, "relay must be this relay (" + self + ")");
+    }
     const auto result = listing_.post(parsed.entry, parsed.token);
     switch (result.outcome) {
     case ListingStore::Outcome::Created:
     case ListingStore::Outcome::Replaced:
-        noteStation(req, parsed.entry.camera);
+        noteStation(req, id, standing);
         return textAnswer(200, "Listing: true token=" + result.token);
     case ListingStore::Outcome::Full:
         return listingRefusal(503, "the listing is full");
@@ -278,9 +317,15 @@ HttpAnswer RelayService::listingRefresh(const HttpRequest& req) {
     if (auto refused = readListingForm(req, id, token)) {
         return std::move(*refused);
     }
+    const KeyStanding standing = keyStandingOf(req, id);
+    if (standing != KeyStanding::Holder && registry_.isRegistered(id)) {
+        return listingRefusal(403, standing == KeyStanding::Open
+                                       ? "camera " + id + " is bound to no station key"
+                                       : keyRefusal(standing, id));
+    }
     switch (listing_.refresh(id, token).outcome) {
     case ListingStore::Outcome::Refreshed:
-        noteStation(req, id);
+        noteStation(req, id, standing);
         return textAnswer(200, "Listing: true");
     case ListingStore::Outcome::NotListed:
         return listingRefusal(404, "not listed");
@@ -294,6 +339,11 @@ HttpAnswer RelayService::listingRemove(const HttpRequest& req) {
     std::string token;
     if (auto refused = readListingForm(req, id, token)) {
         return std::move(*refused);
+    }
+    const KeyStanding standing = keyStandingOf(req, id);
+    if (const std::string why = keyRefusal(standing, id);
+        !why.empty() && registry_.isRegistered(id)) {
+        return listingRefusal(403, why);
     }
     if (listing_.remove(id, token).outcome == ListingStore::Outcome::Removed) {
         return textAnswer(200, "Listing: true");

@@ -276,4 +276,11 @@ std::vector<ListingEntry> ListingStore::current() {
     return entries;
 }
 
+void ListingStore::forget(const std::string& camera) {
+    auto lock = db_.lock();
+    Statement s(db_, "DELETE FROM listings WHERE camera = ?1");
+    s.bind(1, camera);
+    s.run();
+}
+
 } // namespace reflector

@@ -69,6 +69,8 @@ class ListingStore {
     Result refresh(const std::string& camera, const std::string& token);
     Result remove(const std::string& camera, const std::string& token);
     bool isListed(const std::string& camera);
+    // Removes the camera's entry, whatever its token.
+    void forget(const std::string& camera);
     // The live entries, by camera identifier, each without its e-mail address.
     std::vector<ListingEntry> current();
 

@@ -82,6 +82,10 @@ const NumberOption kNumberOptions[] = {
      [](Options& o, long v) { o.archiveMaxFrames = static_cast<std::size_t>(v); }},
     {"--archive-max-days", 1, 3650,
      [](Options& o, long v) { o.archiveMaxDays = static_cast<int>(v); }},
+    {"--registrations-per-hour", 1, 1000000,
+     [](Options& o, long v) { o.registrationsPerHour = static_cast<std::size_t>(v); }},
+    {"--camera-expiry-days", 1, 36500,
+     [](Options& o, long v) { o.cameraExpiryDays = static_cast<int>(v); }},
 };
 
 const NumberOption* findNumberOption(const std::string& name) {
@@ -113,6 +117,18 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
         if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
+        }
+        // The one switch: alone, or with "=yes" / "=no" (as a configuration file writes it).
+        if (name == "--allow-keyless") {
+            if (!value || *value == "yes" || *value == "true") {
+                o.allowKeyless = true;
+            } else if (*value == "no" || *value == "false") {
+                o.allowKeyless = false;
+            } else {
+                result.error = "--allow-keyless takes yes or no, not '" + *value + "'";
+                return result;
+            }
+            continue;
         }
         const NumberOption* number = findNumberOption(name);
         if (number == nullptr && name != "--host" && name != "--data" && name != "--public-host" &&
@@ -205,7 +221,8 @@ std::string usageText(const std::string& programName) {
            " [--keep-alive S] [--command-ttl S] [--visitor-window S] [--listing-ttl S]\n" + indent +
            " [--archive-max-frames N] [--archive-max-days D]\n" + indent +
            " [--relays HOST:PORT[=URL],...] [--admin-password-file FILE]\n" + indent +
-           " [--trusted-proxy ADDRESS,...] [--config FILE]\n"
+           " [--trusted-proxy ADDRESS,...] [--allow-keyless]\n" + indent +
+           " [--registrations-per-hour N] [--camera-expiry-days D] [--config FILE]\n"
            "\n"
            "Serves the camera directory, the camera relay and its viewer pages.\n"
            "\n"
@@ -237,6 +254,13 @@ std::string usageText(const std::string& programName) {
            "                          camera's management page and profile\n"
            "  --trusted-proxy LIST    addresses of reverse proxies in front of the relay, whose\n"
            "                          X-Forwarded-For names the viewer (comma-separated)\n"
+           "  --allow-keyless         take registrations without a station key (for trying\n"
+           "                          other clients); the first keyed registration claims\n"
+           "                          such a camera\n"
+           "  --registrations-per-hour N  new cameras one client address may register in an\n"
+           "                          hour (default 10)\n"
+           "  --camera-expiry-days D  forget a camera, with all its data, when its station has\n"
+           "                          not been heard from for D days (default 90)\n"
            "  --config FILE           read options from FILE, one \"name = value\" a line\n"
            "                          (options of the command line win)\n"
            "  --version               show the version\n"

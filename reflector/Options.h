@@ -33,6 +33,9 @@ struct Options {
     std::filesystem::path adminPasswordFile;
     // Reverse proxies whose X-Forwarded-For names the viewer.
     std::vector<std::string> trustedProxies;
+    bool allowKeyless = false;             // registrations without a station key are taken
+    std::size_t registrationsPerHour = 10; // new cameras per client address and hour
+    int cameraExpiryDays = 90;             // days after which a silent camera is forgotten
     bool help = false;
 };
 

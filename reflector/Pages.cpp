@@ -244,8 +244,22 @@ std::string adminPage(const AdminView& v) {
              "<button type=\"submit\" name=\"action\" value=\"skin\">Use this skin</button>\n"
              "</form>\n</section>\n";
 
+    // Only where an administrator's password exists: releasing needs it, wherever it comes from.
+    std::string release;
+    if (v.adminPassword) {
+        release = "<section id=\"station-key\">\n<h2>Station key</h2>\n"
+                  "<p>The camera is bound to the key of the station that registered it. When that "
+                  "station has lost its key (a new computer, a lost data folder), release the "
+                  "camera: the next station that registers it with a key claims it.</p>\n"
+                  "<form method=\"post\" action=\"/webcams/admin/index.jsp\">\n"
+                  "<input type=\"hidden\" name=\"id\" value=\"" +
+                  id + "\">\n" + adminPasswordField(false) +
+                  "<button type=\"submit\" name=\"action\" value=\"release-key\">Release the "
+                  "camera</button>\n</form>\n</section>\n";
+    }
+
     return fillAll(webFile("admin.html"),
-                   {{"SECTIONS", v.skinsFirst ? skins + presets : presets + skins},
+                   {{"SECTIONS", (v.skinsFirst ? skins + presets : presets + skins) + release},
                     {"WHO", whoMayChange(v.visitor, v.fromStation, v.adminPassword)},
                     {"MESSAGE", messageLine(v.message, v.error)},
                     {"ID", id},

@@ -1,5 +1,10 @@
 #include "Registry.h"
 
+#include "StationKey.h"
+#include "Time.h"
+
+#include <mutex>
+
 namespace reflector {
 
 namespace {
@@ -15,13 +20,34 @@ Camera readCamera(const Statement& s) {
 
 constexpr const char* kNow = "strftime('%Y-%m-%dT%H:%M:%SZ', 'now')";
 
+bool hasColumn(Database& db, const char* table, const std::string& column) {
+    Statement s(db, (std::string("SELECT name FROM pragma_table_info('") + table + "')").c_str());
+    while (s.step()) {
+        if (s.text(0) == column) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void createTable(Database& db) {
     auto lock = db.lock();
     db.execute("CREATE TABLE IF NOT EXISTS cameras ("
                " id TEXT PRIMARY KEY NOT NULL,"
                " ptz INTEGER NOT NULL DEFAULT 0,"
                " registered_at TEXT NOT NULL,"
-               " last_frame_at TEXT)");
+               " last_frame_at TEXT,"
+               " key_hash TEXT,"
+               " heard_at INTEGER)");
+    // Cameras registered before stations had keys: bound to none, heard from now, so that they
+    // get the whole time before they expire.
+    if (!hasColumn(db, "cameras", "key_hash")) {
+        Transaction t(db);
+        db.execute("ALTER TABLE cameras ADD COLUMN key_hash TEXT");
+        db.execute("ALTER TABLE cameras ADD COLUMN heard_at INTEGER");
+        db.execute("UPDATE cameras SET heard_at = CAST(unixepoch('now') AS INTEGER) * 1000");
+        t.commit();
+    }
 }
 
 } // namespace
@@ -39,31 +65,48 @@ Registry::Registry(Database& db) : db_(db) {
 
 void Registry::loadKnown() {
     auto lock = db_.lock();
-    Statement s(db_, "SELECT id FROM cameras");
+    Statement s(db_, "SELECT id, key_hash, heard_at FROM cameras");
     std::unique_lock knownLock(knownMutex_);
     while (s.step()) {
-        known_.insert(s.text(0));
+        known_[s.text(0)] = Known{s.text(1), s.integer(2)};
     }
 }
 
-bool Registry::registerCamera(const std::string& id, bool ptz, std::size_t maxCameras) {
+Enrolment Registry::enrol(const std::string& id, bool ptz, const std::string& keyHash,
+                          std::int64_t nowMillis, std::size_t maxCameras) {
     auto lock = db_.lock();
-    // Counted and inserted under the one lock, so concurrent registrations cannot pass the
-    // limit together.
-    Statement known(db_, "SELECT 1 FROM cameras WHERE id = ?1");
+    Statement known(db_, "SELECT key_hash FROM cameras WHERE id = ?1");
     known.bind(1, id);
-    if (!known.step() && countLocked() >= maxCameras) {
-        return false;
+    const bool isNew = !known.step();
+    const std::string bound = isNew ? std::string() : known.text(0);
+    if (isNew && countLocked() >= maxCameras) {
+        return Enrolment::Full;
     }
-    Statement s(db_, (std::string("INSERT INTO cameras (id, ptz, registered_at) VALUES (?1, ?2, ") +
-                      kNow + ") ON CONFLICT(id) DO UPDATE SET ptz = excluded.ptz")
+    if (!bound.empty() && !sameKeyHash(bound, keyHash)) {
+        return Enrolment::Wrong;
+    }
+    const std::string kept = bound.empty() ? keyHash : bound;
+    Statement s(db_, (std::string("INSERT INTO cameras (id, ptz, registered_at, key_hash, "
+                                  "heard_at) VALUES (?1, ?2, ") +
+                      kNow +
+                      ", NULLIF(?3, ''), ?4) ON CONFLICT(id) DO UPDATE SET ptz = excluded.ptz,"
+                      " key_hash = excluded.key_hash, heard_at = excluded.heard_at")
                          .c_str());
     s.bind(1, id);
     s.bind(2, ptz);
+    s.bind(3, kept);
+    s.bind(4, nowMillis);
     s.run();
     std::unique_lock knownLock(knownMutex_);
-    known_.insert(id);
-    return true;
+    known_[id] = Known{kept, nowMillis};
+    if (isNew) {
+        return Enrolment::Added;
+    }
+    return bound.empty() && !keyHash.empty() ? Enrolment::Claimed : Enrolment::Updated;
+}
+
+bool Registry::registerCamera(const std::string& id, bool ptz, std::size_t maxCameras) {
+    return enrol(id, ptz, {}, unixMillis(WallClock::now()), maxCameras) != Enrolment::Full;
 }
 
 std::size_t Registry::count() {
@@ -80,6 +123,28 @@ std::size_t Registry::countLocked() {
 bool Registry::isRegistered(const std::string& id) {
     std::shared_lock knownLock(knownMutex_);
     return known_.count(id) != 0;
+}
+
+std::optional<std::string> Registry::keyHash(const std::string& id) {
+    std::shared_lock knownLock(knownMutex_);
+    const auto it = known_.find(id);
+    if (it == known_.end()) {
+        return std::nullopt;
+    }
+    return it->second.keyHash;
+}
+
+bool Registry::release(const std::string& id) {
+    auto lock = db_.lock();
+    Statement s(db_, "UPDATE cameras SET key_hash = NULL WHERE id = ?1");
+    s.bind(1, id);
+    s.run();
+    if (db_.changes() == 0) {
+        return false;
+    }
+    std::unique_lock knownLock(knownMutex_);
+    known_[id].keyHash.clear();
+    return true;
 }
 
 std::optional<Camera> Registry::find(const std::string& id) {
@@ -109,6 +174,71 @@ void Registry::noteFrame(const std::string& id) {
         (std::string("UPDATE cameras SET last_frame_at = ") + kNow + " WHERE id = ?1").c_str());
     s.bind(1, id);
     s.run();
+}
+
+void Registry::heard(const std::string& id, std::int64_t nowMillis) {
+    std::unique_lock knownLock(knownMutex_);
+    if (const auto it = known_.find(id); it != known_.end() && it->second.heardAt < nowMillis) {
+        it->second.heardAt = nowMillis;
+        it->second.heardSaved = false;
+    }
+}
+
+void Registry::saveHeard() {
+    std::vector<std::pair<std::string, std::int64_t>> unsaved;
+    {
+        std::unique_lock knownLock(knownMutex_);
+        for (auto& [id, known] : known_) {
+            if (!known.heardSaved) {
+                unsaved.emplace_back(id, known.heardAt);
+                known.heardSaved = true;
+            }
+        }
+    }
+    if (unsaved.empty()) {
+        return;
+    }
+    try {
+        auto lock = db_.lock();
+        Transaction t(db_);
+        for (const auto& [id, at] : unsaved) {
+            Statement s(db_, "UPDATE cameras SET heard_at = MAX(COALESCE(heard_at, 0), ?2)"
+                             " WHERE id = ?1");
+            s.bind(1, id);
+            s.bind(2, at);
+            s.run();
+        }
+        t.commit();
+    } catch (...) {
+        // Written next time.
+        std::unique_lock knownLock(knownMutex_);
+        for (const auto& [id, at] : unsaved) {
+            if (const auto it = known_.find(id); it != known_.end()) {
+                it->second.heardSaved = false;
+            }
+        }
+        throw;
+    }
+}
+
+std::vector<std::string> Registry::silentSince(std::int64_t beforeMillis) {
+    std::shared_lock knownLock(knownMutex_);
+    std::vector<std::string> silent;
+    for (const auto& [id, known] : known_) {
+        if (known.heardAt < beforeMillis) {
+            silent.push_back(id);
+        }
+    }
+    return silent;
+}
+
+void Registry::forget(const std::string& id) {
+    auto lock = db_.lock();
+    Statement s(db_, "DELETE FROM cameras WHERE id = ?1");
+    s.bind(1, id);
+    s.run();
+    std::unique_lock knownLock(knownMutex_);
+    known_.erase(id);
 }
 
 } // namespace reflector

@@ -3,7 +3,10 @@
 #include "Routes.h"
 #include "Transport.h"
 
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
 namespace reflector {
 
@@ -44,6 +47,29 @@ struct Relay::Impl {
     explicit Impl(RelayConfig config)
         : log(config.requestLog), service(config), transport(transportConfig(config), hooks()) {
         service.setFetcher(transport.fetcher());
+        upkeepThread = std::thread([this] {
+            std::unique_lock lock(upkeepMutex);
+            while (!upkeepStop.wait_for(lock, std::chrono::hours(1), [this] { return stopping; })) {
+                lock.unlock();
+                service.upkeep();
+                lock.lock();
+            }
+        });
+    }
+
+    ~Impl() { stopUpkeep(); }
+
+    void stopUpkeep() {
+        {
+            std::lock_guard lock(upkeepMutex);
+            if (stopping) {
+                return;
+            }
+            stopping = true;
+        }
+        upkeepStop.notify_all();
+        upkeepThread.join();
+        service.upkeep();
     }
 
     TransportHooks hooks() {
@@ -71,6 +97,11 @@ struct Relay::Impl {
     // use the service.
     Transport transport;
     int port = -1;
+    // The hourly upkeep of the service.
+    std::mutex upkeepMutex;
+    std::condition_variable upkeepStop;
+    bool stopping = false;
+    std::thread upkeepThread;
 };
 
 Relay::Relay(RelayConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}

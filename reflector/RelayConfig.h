@@ -96,8 +96,27 @@ struct RelayConfig {
     double chatMessagesPerSecond = 0.5;
     // How long a viewer's session of a password-protected camera lasts.
     std::chrono::milliseconds sessionLifetime{std::chrono::hours(24)};
-    // Wrong passwords from one address before each further try must wait (1 s, doubling).
+    // Wrong passwords from one address before each further try must wait (1 s, doubling, up
+    // to 5 minutes).
     int freeLoginTries = 5;
+    // Wrong passwords for one camera, from any addresses, before each further try must wait
+    // (1 s, doubling, up to a minute): guessing from many addresses gets as slow.
+    int freeLoginTriesPerCamera = 20;
+    // Threads that hash passwords, and hashes that may wait for them; a further password is
+    // answered 503 with Retry-After.
+    std::size_t passwordThreads = 1;
+    std::size_t passwordQueue = 8;
+    // Registrations without a station key are taken (for trying other clients); such a camera
+    // is bound to no key until a registration with a key claims it.
+    bool allowKeyless = false;
+    // New cameras one client address may register in an hour.
+    std::size_t registrationsPerHour = 10;
+    // A camera whose station has not been heard from for this many days is forgotten with all
+    // its data.
+    int cameraExpiryDays = 90;
+    // The data folder cannot be written (a read-only or full disk at start): serve what it
+    // holds and refuse every change, instead of not starting at all.
+    bool readOnly = false;
     // The wall clock for commands, visits, listing entries and archive frames; empty: the
     // system clock. Waits for events always run on real time.
     TimeSource clock;

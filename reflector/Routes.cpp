@@ -6,6 +6,9 @@
 #include "Options.h"
 #include "Pages.h"
 #include "PasswordHash.h"
+#include "Text.h"
+
+#include <sodium.h>
 
 #include <algorithm>
 #include <exception>
@@ -46,17 +49,6 @@ std::string hostOfHeader(const std::string& header) {
         return header.substr(0, colon);
     }
     return header;
-}
-
-// A text as a sentence: first letter upper case, a full stop at the end.
-std::string sentence(std::string text) {
-    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
-        text.front() = static_cast<char>(text.front() - 'a' + 'A');
-    }
-    if (!text.empty() && text.back() != '.') {
-        text += '.';
-    }
-    return text;
 }
 
 // What one kind of camera request answers to an identifier or a folder it cannot take.
@@ -147,7 +139,7 @@ RelayConfig prepared(RelayConfig config) {
     }
     std::error_code ec;
     std::filesystem::create_directories(config.dataDir, ec);
-    if (ec) {
+    if (ec && !config.readOnly) {
         throw FrameStoreError("cannot create " + config.dataDir.string() + ": " + ec.message());
     }
     return config;
@@ -265,24 +257,33 @@ std::string directoryHost(const std::string& publicHost, const std::string& list
 
 RelayService::RelayService(RelayConfig config)
     : config_(prepared(std::move(config))),
-      db_(std::make_unique<Database>(config_.dataDir / "reflector.db")), registry_(*db_),
-      frames_(config_.dataDir / "frames", config_.frameCacheBytes), options_(*db_),
-      archive_(*db_, config_.dataDir / "archive", config_.clock, config_.archiveMaxFrames,
-               config_.archiveMaxDays),
+      db_(config_.readOnly ? Database::snapshotOf(config_.dataDir / "reflector.db")
+                           : std::make_unique<Database>(config_.dataDir / "reflector.db")),
+      registry_(*db_),
+      frames_(config_.dataDir / "frames", config_.frameCacheBytes, config_.readOnly),
+      options_(*db_), archive_(*db_, config_.dataDir / "archive", config_.clock,
+                               config_.archiveMaxFrames, config_.archiveMaxDays, config_.readOnly),
       archiveAnswers_(config_.archiveAnswerBytes),
       listing_(*db_, config_.clock, config_.listingTimeToLive, config_.maxCameras),
       moves_(config_.clock, config_.commandTimeToLive),
       visitors_(config_.clock, config_.visitorWindow), pages_(*db_, config_.clock),
       chat_(*db_, config_.clock), sessions_(config_.clock, config_.sessionLifetime),
       logins_(config_.clock, config_.freeLoginTries),
+      cameraLogins_(config_.clock, config_.freeLoginTriesPerCamera, std::chrono::minutes(1)),
       commandRate_(config_.clock, config_.commandsPerSecond, config_.commandBurst),
       chatRate_(config_.clock, config_.chatMessagesPerSecond, config_.chatBurst),
+      registrations_(config_.clock, static_cast<double>(config_.registrationsPerHour) / 3600.0,
+                     static_cast<double>(config_.registrationsPerHour)),
       holds_(config_.maxLongPolls,
              config_.maxConnectionsPerAddress == 0 ? 0 : config_.maxLongPollsPerAddress),
-      streams_(config_.maxStreams, 0) {
-    {
+      streams_(config_.maxStreams, 0), passwords_(config_.passwordThreads, config_.passwordQueue) {
+    randombytes_buf(digestKey_, sizeof digestKey_);
+    if (config_.readOnly) {
+        // Everything above read what the folder holds; from now on nothing is written.
         auto lock = db_->lock();
-        db_->execute("PRAGMA user_version=2");
+        db_->execute("PRAGMA query_only=ON");
+    } else {
+        upkeep();
     }
     if (!config_.relays.empty()) {
         locator_ = std::make_unique<CameraLocator>(
@@ -426,7 +427,12 @@ HttpAnswer RelayService::checkFolder(const HttpRequest& req) {
     if (auto refused = refuseCamera(id, req.param("path"), kCheckRefusals)) {
         return *refused;
     }
-    return textAnswer(200, registry_.isRegistered(id) ? "Exists: true" : "Exists: false");
+    // A station whose key is not the camera's (or a keyed station at a camera bound to no key)
+    // goes on to register: that claims the camera, or tells it why not.
+    const auto bound = registry_.keyHash(id);
+    const bool exists =
+        bound && (bearerKey(req) ? keyStandingOf(req, id) == KeyStanding::Holder : true);
+    return textAnswer(200, exists ? "Exists: true" : "Exists: false");
 }
 
 HttpAnswer RelayService::registerCamera(const HttpRequest& req) {
@@ -438,12 +444,48 @@ HttpAnswer RelayService::registerCamera(const HttpRequest& req) {
     if (ptz != "true" && ptz != "false") {
         return textAnswer(400, "Registration refused: ptz must be true or false.");
     }
-    if (!registry_.registerCamera(id, ptz == "true", config_.maxCameras)) {
+    const auto refuse = [](int status, const std::string& reason) {
+        return textAnswer(status, "Registration refused: " + reason + ".");
+    };
+    const auto key = bearerKey(req);
+    const auto bound = registry_.keyHash(id);
+    const KeyStanding standing = keyStanding(key, bound.value_or(""), config_.allowKeyless);
+    if (standing != KeyStanding::Holder && standing != KeyStanding::Open) {
+        return refuse(403, keyRefusal(standing, id));
+    }
+    // New cameras are limited per client address, so that nobody fills the relay.
+    if (!bound && !registrations_.allow(clientOf(req))) {
+        HttpAnswer slow = refuse(429, "too many new cameras from your address; try again in an "
+                                      "hour");
+        slow.headers.emplace_back("Retry-After", "3600");
+        return slow;
+    }
+    const std::string hash = key ? stationKeyHash(*key) : std::string();
+    Enrolment enrolment = Enrolment::Full;
+    try {
+        enrolment = registry_.enrol(id, ptz == "true", hash, unixMillis(config_.clock()),
+                                    config_.maxCameras);
+    } catch (const DatabaseError& e) {
+        storageFailed("registration of camera " + id + " not stored", e);
+        return refuse(500, "the relay could not store the registration");
+    }
+    switch (enrolment) {
+    case Enrolment::Full:
         return textAnswer(
             503, "Registration refused: this relay already serves as many cameras as it takes (" +
                      std::to_string(config_.maxCameras) + ").");
+    case Enrolment::Wrong:
+        // Another station claimed the camera between the check and now.
+        return refuse(403, keyRefusal(KeyStanding::Wrong, id));
+    case Enrolment::Claimed:
+        std::cerr << "reflector: camera " << id << " is now bound to the key of the station at "
+                  << loggable(clientOf(req)) << std::endl;
+        break;
+    case Enrolment::Added:
+    case Enrolment::Updated:
+        break;
     }
-    noteStation(req, id);
+    noteStation(req, id, hash.empty() ? KeyStanding::Open : KeyStanding::Holder);
     return textAnswer(200, kRegistered);
 }
 
@@ -453,10 +495,14 @@ HttpAnswer RelayService::upload(const HttpRequest& req) {
             readFrameUpload(req, registry_, config_.maxFrameBytes, kFrameRefused, upload)) {
         return *refused;
     }
+    const KeyStanding standing = keyStandingOf(req, upload.id);
+    if (const std::string why = keyRefusal(standing, upload.id); !why.empty()) {
+        return textAnswer(403, kFrameRefused + why);
+    }
     try {
         frames_.put(upload.id, std::move(upload.frame));
     } catch (const FrameStoreError& e) {
-        std::cerr << "reflector: " << e.what() << std::endl;
+        storageFailed("frame of camera " + upload.id + " not stored", e);
         return textAnswer(500, std::string(kFrameRefused) + "could not store the frame");
     }
     // The frame is stored and served from now on: a time stamp that cannot be written (the
@@ -464,10 +510,9 @@ HttpAnswer RelayService::upload(const HttpRequest& req) {
     try {
         registry_.noteFrame(upload.id);
     } catch (const DatabaseError& e) {
-        std::cerr << "reflector: frame of camera " << upload.id
-                  << " accepted, its time not recorded: " << e.what() << std::endl;
+        storageFailed("frame of camera " + upload.id + " accepted, its time not recorded", e);
     }
-    noteStation(req, upload.id);
+    noteStation(req, upload.id, standing);
     return textAnswer(200, kFrameAccepted);
 }
 
@@ -477,14 +522,17 @@ HttpAnswer RelayService::archiveUpload(const HttpRequest& req) {
             readFrameUpload(req, registry_, config_.maxFrameBytes, kArchiveRefused, upload)) {
         return *refused;
     }
+    const KeyStanding standing = keyStandingOf(req, upload.id);
+    if (const std::string why = keyRefusal(standing, upload.id); !why.empty()) {
+        return textAnswer(403, kArchiveRefused + why);
+    }
     try {
         archive_.add(upload.id, upload.frame);
     } catch (const std::runtime_error& e) {
-        std::cerr << "reflector: archive frame of camera " << upload.id << " not kept: " << e.what()
-                  << std::endl;
+        storageFailed("archive frame of camera " + upload.id + " not kept", e);
         return textAnswer(500, std::string(kArchiveRefused) + "could not store the frame");
     }
-    noteStation(req, upload.id);
+    noteStation(req, upload.id, standing);
     return textAnswer(200, kArchiveAccepted);
 }
 
@@ -492,32 +540,133 @@ HttpAnswer RelayService::syncOptions(const HttpRequest& req) {
     const auto refuse = [](int status, const std::string& reason) {
         return textAnswer(status, kSettingsFailed + reason);
     };
+    // The station never sends these; a browser does, on behalf of whatever page it shows.
+    const std::string fetchSite = req.header("Sec-Fetch-Site");
+    if (!sameOrigin(req) ||
+        (!fetchSite.empty() && fetchSite != "same-origin" && fetchSite != "none")) {
+        return refuse(403, "Refused: sent from a page of another site.");
+    }
     if (!hasMediaType(req.header("Content-Type"), "application/x-www-form-urlencoded")) {
         return refuse(415, "Expected a form (application/x-www-form-urlencoded).");
     }
-    const ParsedSync parsed = parseSyncForm(req.body);
+    ParsedSync parsed = parseSyncForm(req.body);
     if (!parsed.error.empty()) {
         return refuse(400, parsed.error);
     }
-    const CameraOptions& options = parsed.form.options;
-    if (!registry_.isRegistered(options.camera)) {
+    const std::string id = parsed.form.options.camera;
+    if (!registry_.isRegistered(id)) {
         return refuse(404, "Unknown camera.");
     }
-    try {
-        // The hash is kept while the password stays the same: it is what viewers' sessions
-        // were opened with, so they end only when the password changes.
-        const std::string kept = options_.passwordHash(options.camera);
-        const std::string hash = !kept.empty() && verifyPassword(kept, parsed.form.password)
-                                     ? kept
-                                     : hashPassword(parsed.form.password);
-        options_.store(options, hash, unixMillis(config_.clock()));
-    } catch (const std::runtime_error& e) {
-        std::cerr << "reflector: options of camera " << options.camera
-                  << " not stored: " << e.what() << std::endl;
-        return refuse(500, "The options could not be stored.");
+    const KeyStanding standing = keyStandingOf(req, id);
+    if (const std::string why = keyRefusal(standing, id); !why.empty()) {
+        return refuse(403, sentence(why));
     }
-    noteStation(req, options.camera);
-    return textAnswer(200, kSettingsWritten);
+    noteStation(req, id, standing);
+    // Stores the options with `hash` as the password's; on the password pool when it hashed.
+    const auto store = [this, refuse, id](const CameraOptions& options, const std::string& hash,
+                                          const std::string& digest) {
+        try {
+            options_.store(options, hash, unixMillis(config_.clock()));
+        } catch (const std::runtime_error& e) {
+            storageFailed("options of camera " + id + " not stored", e);
+            return refuse(500, "The options could not be stored.");
+        }
+        std::lock_guard lock(syncedMutex_);
+        syncedPasswords_[id] = digest;
+        return textAnswer(200, kSettingsWritten);
+    };
+    // The hash is kept while the password stays the same: it is what viewers' sessions were
+    // opened with, so they end only when the password changes. A password synchronised as it
+    // was before needs no hash at all.
+    const std::string digest = syncedPasswordDigest(parsed.form.password);
+    const std::string kept = options_.passwordHash(id);
+    bool unchanged = false;
+    {
+        std::lock_guard lock(syncedMutex_);
+        const auto it = syncedPasswords_.find(id);
+        unchanged = !kept.empty() && it != syncedPasswords_.end() &&
+                    it->second.size() == digest.size() &&
+                    sodium_memcmp(it->second.data(), digest.data(), digest.size()) == 0;
+    }
+    if (unchanged) {
+        return store(parsed.form.options, kept, digest);
+    }
+    return passwords_.answer(
+        [store, kept, digest, parsed = std::move(parsed)] {
+            const std::string& password = parsed.form.password;
+            const std::string hash =
+                !kept.empty() && verifyPassword(kept, password) ? kept : hashPassword(password);
+            return store(parsed.form.options, hash, digest);
+        },
+        refuse(503, "The relay is busy, try again shortly."), std::chrono::seconds(30), true);
+}
+
+std::string RelayService::thisRelay(const HttpRequest& req) const {
+    return directoryHost(config_.publicHost, listenHost_, req.header("Host")) + ":" +
+           std::to_string(port_);
+}
+
+KeyStanding RelayService::keyStandingOf(const HttpRequest& req, const std::string& id) {
+    return keyStanding(bearerKey(req), registry_.keyHash(id).value_or(""), config_.allowKeyless);
+}
+
+bool RelayService::fromKeyHolder(const HttpRequest& req, const std::string& id) {
+    const auto bound = registry_.keyHash(id);
+    if (!bound || bound->empty()) {
+        return false;
+    }
+    const std::string station = pages_.stationAddress(id);
+    return !station.empty() && station == clientOf(req);
+}
+
+std::string RelayService::syncedPasswordDigest(std::string_view password) const {
+    unsigned char digest[32];
+    crypto_generichash(digest, sizeof digest,
+                       reinterpret_cast<const unsigned char*>(password.data()), password.size(),
+                       digestKey_, sizeof digestKey_);
+    return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
+void RelayService::storageFailed(const std::string& what, const std::exception& e) {
+    storageLog_.write(what + ": " + e.what());
+}
+
+void RelayService::upkeep() {
+    if (config_.readOnly) {
+        return;
+    }
+    try {
+        registry_.saveHeard();
+        expireCameras();
+    } catch (const std::runtime_error& e) {
+        storageFailed("the cameras' last contact not kept up", e);
+    }
+}
+
+std::size_t RelayService::expireCameras() {
+    const auto before =
+        config_.clock() - std::chrono::hours(24) * std::max(config_.cameraExpiryDays, 1);
+    const std::vector<std::string> silent = registry_.silentSince(unixMillis(before));
+    for (const std::string& id : silent) {
+        forgetCamera(id);
+        std::cerr << "reflector: camera " << id << " forgotten: its station was not heard from for "
+                  << config_.cameraExpiryDays << " days" << std::endl;
+    }
+    return silent.size();
+}
+
+void RelayService::forgetCamera(const std::string& id) {
+    // The camera goes first, so that nothing is stored for it again meanwhile.
+    registry_.forget(id);
+    listing_.forget(id);
+    options_.forget(id);
+    pages_.forget(id);
+    archive_.forget(id);
+    frames_.remove(id);
+    {
+        std::lock_guard lock(syncedMutex_);
+        syncedPasswords_.erase(id);
+    }
 }
 
 ViewerAccess RelayService::viewerAccess(const HttpRequest& req, const std::string& camera) {
@@ -632,12 +781,15 @@ std::string RelayService::clientOf(const HttpRequest& req) const {
     return isValidHostName(last) ? last : req.clientAddress;
 }
 
-void RelayService::noteStation(const HttpRequest& req, const std::string& id) {
+void RelayService::noteStation(const HttpRequest& req, const std::string& id,
+                               KeyStanding standing) {
     try {
-        pages_.noteStation(id, clientOf(req));
+        registry_.heard(id, unixMillis(config_.clock()));
+        if (standing == KeyStanding::Holder) {
+            pages_.noteStation(id, clientOf(req));
+        }
     } catch (const DatabaseError& e) {
-        std::cerr << "reflector: the station address of camera " << id
-                  << " not recorded: " << e.what() << std::endl;
+        storageFailed("the station of camera " + id + " not recorded", e);
     }
 }
 

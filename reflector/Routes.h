@@ -15,14 +15,19 @@
 #include "Http.h"
 #include "Listing.h"
 #include "MoveQueue.h"
+#include "PasswordPool.h"
 #include "Registry.h"
 #include "RelayConfig.h"
+#include "StationKey.h"
+#include "ThrottledLog.h"
 #include "ViewerGuard.h"
 #include "Visitors.h"
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -91,6 +96,15 @@ class RelayService {
     // may keep only the pictures of cameras without a password.
     ViewerAccess viewerAccess(const HttpRequest& request, const std::string& camera);
 
+    // Forgets the cameras whose station has not been heard from for the expiry time, with all
+    // their data; returns how many.
+    std::size_t expireCameras();
+    // The relay's upkeep, at start, every hour and when it stops: writes when each camera was
+    // last heard from, then lets the silent ones expire. Failures are logged.
+    void upkeep();
+    // Forgets a camera with all its data.
+    void forgetCamera(const std::string& id);
+
     // Ends every long poll at once, now and later (the relay is stopping).
     void shutdown();
     std::size_t heldRequests() const { return holds_.held(); }
@@ -156,15 +170,29 @@ class RelayService {
     // The client's address: the connection's, or behind a trusted proxy the last address of
     // its X-Forwarded-For header (the one the proxy added).
     std::string clientOf(const HttpRequest& req) const;
-    // The station of a camera spoke from the request's address.
-    void noteStation(const HttpRequest& req, const std::string& id);
-    // The answer when the request may not change the camera's pages: the request's address is
-    // not the address the camera's station last spoke from, and `adminPassword` is not the
-    // relay administrator's password; nullopt when it may.
-    std::optional<HttpAnswer>
-    refuseManagement(const HttpRequest& req, const std::string& id,
-                     const std::string& adminPassword,
-                     const std::function<HttpAnswer(int, std::string)>& page);
+    // This relay as the directory names it to the client of the request: "host:port".
+    std::string thisRelay(const HttpRequest& req) const;
+    // How the request stands with the key of the camera `id` (registered).
+    KeyStanding keyStandingOf(const HttpRequest& req, const std::string& id);
+    // The camera's station (or its helper) was heard from: a request that its key allowed. A
+    // key holder's address becomes the camera's station address.
+    void noteStation(const HttpRequest& req, const std::string& id, KeyStanding standing);
+    // True when the request comes from the address of the station that holds the camera's key.
+    bool fromKeyHolder(const HttpRequest& req, const std::string& id);
+    // Runs `change` when the request may change the camera's pages: at once when it comes from
+    // the key holder's address (unless `adminOnly`); otherwise once the relay administrator's
+    // password (`adminPassword`) has been checked on the password pool. `page` makes the
+    // refusal; both may run later, on the pool.
+    HttpAnswer manage(const HttpRequest& req, const std::string& id,
+                      const std::string& adminPassword,
+                      std::function<HttpAnswer(int, std::string)> page,
+                      std::function<HttpAnswer()> change, bool adminOnly = false);
+    // Logs a failure to store something: at most one line a minute (a full or read-only disk
+    // fails every request until it is mended).
+    void storageFailed(const std::string& what, const std::exception& e);
+    // A keyed digest of a password as last synchronised for a camera, so that a sync that does
+    // not change it needs no Argon2id hash. Kept in memory only, under a key of this process.
+    std::string syncedPasswordDigest(std::string_view password) const;
     // The name to show for a camera: its profile's name, its listing's name, or its identifier.
     std::string shownName(const std::string& id);
     // The answer for a viewer's request about a camera not registered here: as a directory,
@@ -185,8 +213,10 @@ class RelayService {
     ChatStore chat_;
     ViewerSessions sessions_;
     LoginThrottle logins_;
+    LoginThrottle cameraLogins_;
     RateLimiter commandRate_;
     RateLimiter chatRate_;
+    RateLimiter registrations_;
     HoldLimit holds_;
     HoldLimit streams_;
     Fetcher fetcher_;
@@ -195,6 +225,12 @@ class RelayService {
     Router router_;
     std::string listenHost_;
     int port_ = -1;
+    ThrottledLog storageLog_;
+    unsigned char digestKey_[32];
+    std::mutex syncedMutex_;
+    std::map<std::string, std::string> syncedPasswords_; // camera: syncedPasswordDigest
+    // Last: its jobs use everything above, so it goes first.
+    PasswordPool passwords_;
 };
 
 } // namespace reflector

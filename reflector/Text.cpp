@@ -120,4 +120,14 @@ std::string cutUtf8(std::string_view text, std::size_t maxBytes) {
     return std::string(text.substr(0, end));
 }
 
+std::string sentence(std::string text) {
+    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
+        text.front() = static_cast<char>(text.front() - 'a' + 'A');
+    }
+    if (!text.empty() && text.back() != '.') {
+        text += '.';
+    }
+    return text;
+}
+
 } // namespace reflector

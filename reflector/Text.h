@@ -28,4 +28,7 @@ std::string urlEncode(std::string_view text);
 // Text of at most `maxBytes`, cut at a character boundary (the text must be UTF-8).
 std::string cutUtf8(std::string_view text, std::size_t maxBytes);
 
+// A text as a sentence: first letter upper case, a full stop at the end.
+std::string sentence(std::string text);
+
 } // namespace reflector

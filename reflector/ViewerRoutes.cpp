@@ -99,10 +99,15 @@ HttpAnswer tooManyTries(std::chrono::seconds wait, HttpAnswer answer) {
     return answer;
 }
 
-std::string waitText(std::chrono::seconds wait) {
-    return "Too many wrong passwords from your address: try again in " +
+std::string waitText(std::chrono::seconds wait, const char* from = "from your address") {
+    return std::string("Too many wrong passwords ") + from + ": try again in " +
            std::to_string(wait.count()) + (wait.count() == 1 ? " second." : " seconds.");
 }
+
+// What a password waits for the pool at most, and what it is told when the pool is full.
+constexpr std::chrono::seconds kHashingLimit{10};
+constexpr const char* kHashingBusy =
+    "The relay is busy checking passwords: try again in a few seconds.";
 
 HttpAnswer jpegAnswer(std::shared_ptr<const std::string> jpeg, bool shared, int maxAge) {
     HttpAnswer answer;
@@ -167,29 +172,36 @@ std::string RelayService::shownName(const std::string& id) {
     return id;
 }
 
-std::optional<HttpAnswer>
-RelayService::refuseManagement(const HttpRequest& req, const std::string& id,
-                               const std::string& adminPassword,
-                               const std::function<HttpAnswer(int, std::string)>& page) {
-    const std::string station = pages_.stationAddress(id);
-    if (!station.empty() && station == clientOf(req)) {
-        return std::nullopt;
+HttpAnswer RelayService::manage(const HttpRequest& req, const std::string& id,
+                                const std::string& adminPassword,
+                                std::function<HttpAnswer(int, std::string)> page,
+                                std::function<HttpAnswer()> change, bool adminOnly) {
+    if (!adminOnly && fromKeyHolder(req, id)) {
+        return change();
     }
     if (adminPassword.empty() || config_.adminPasswordHash.empty()) {
-        return page(403, "Not changed: changes are accepted only from the network the camera's "
-                         "station uploads from, or with the relay administrator's password.");
+        return page(403, adminOnly ? "Not changed: only the relay administrator's password "
+                                     "allows this."
+                                   : "Not changed: changes are accepted only from the network "
+                                     "the camera's station uploads from, or with the relay "
+                                     "administrator's password.");
     }
-    if (const auto wait = logins_.waitFor(clientOf(req))) {
+    const std::string client = clientOf(req);
+    if (const auto wait = logins_.waitFor(client)) {
         return tooManyTries(*wait, page(429, "Not changed. " + waitText(*wait)));
     }
-    if (!verifyPassword(config_.adminPasswordHash, adminPassword)) {
-        logins_.failed(clientOf(req));
-        std::cerr << "reflector: wrong administrator's password from " << loggable(clientOf(req))
-                  << " for camera " << id << std::endl;
-        return page(403, "Not changed: wrong administrator's password.");
-    }
-    logins_.succeeded(clientOf(req));
-    return std::nullopt;
+    return passwords_.answer(
+        [this, id, adminPassword, page, change = std::move(change), client] {
+            if (!verifyPassword(config_.adminPasswordHash, adminPassword)) {
+                logins_.failed(client);
+                std::cerr << "reflector: wrong administrator's password from " << loggable(client)
+                          << " for camera " << id << std::endl;
+                return page(403, "Not changed: wrong administrator's password.");
+            }
+            logins_.succeeded(client);
+            return change();
+        },
+        hashingBusy(page(503, kHashingBusy)), kHashingLimit);
 }
 
 HttpAnswer RelayService::cameraPage(const HttpRequest& req, const std::string& id) {
@@ -267,25 +279,42 @@ HttpAnswer RelayService::login(const HttpRequest& req) {
     if (!options || !options->secure) {
         return redirect(next); // nothing to open
     }
-    if (const auto wait = logins_.waitFor(clientOf(req))) {
-        return tooManyTries(*wait,
-                            htmlAnswer(429, loginPage(id, name, skin, next, waitText(*wait))));
+    // Wrong passwords slow down per address and, for guesses from many addresses, per camera.
+    const std::string client = clientOf(req);
+    const auto addressWait = logins_.waitFor(client);
+    const auto cameraWait = cameraLogins_.waitFor(id);
+    if (addressWait || cameraWait) {
+        const bool byAddress = addressWait && (!cameraWait || *addressWait >= *cameraWait);
+        const std::chrono::seconds wait = byAddress ? *addressWait : *cameraWait;
+        return tooManyTries(
+            wait, htmlAnswer(429, loginPage(id, name, skin, next,
+                                            byAddress ? waitText(wait)
+                                                      : waitText(wait, "for this camera"))));
     }
-    if (!options_.verifyViewerPassword(id, formField(fields, "password"))) {
-        logins_.failed(clientOf(req));
-        std::cerr << "reflector: wrong viewer password from " << loggable(clientOf(req))
-                  << " for camera " << id << std::endl;
-        return htmlAnswer(401, loginPage(id, name, skin, next, "Wrong password."));
-    }
-    logins_.succeeded(clientOf(req));
-    const std::string token = sessions_.open(id, options_.passwordHash(id));
-    HttpAnswer answer = redirect(next);
-    const auto seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(sessions_.lifetime()).count();
-    answer.headers.emplace_back("Set-Cookie", sessionCookieName(id) + "=" + token +
-                                                  "; Path=/; Max-Age=" + std::to_string(seconds) +
-                                                  "; HttpOnly; SameSite=Strict");
-    return answer;
+    const auto page = [id, name, skin, next](int status, const std::string& message) {
+        return htmlAnswer(status, loginPage(id, name, skin, next, message));
+    };
+    return passwords_.answer(
+        [this, id, next, client, page, password = formField(fields, "password")] {
+            if (!options_.verifyViewerPassword(id, password)) {
+                logins_.failed(client);
+                cameraLogins_.failed(id);
+                std::cerr << "reflector: wrong viewer password from " << loggable(client)
+                          << " for camera " << id << std::endl;
+                return page(401, "Wrong password.");
+            }
+            logins_.succeeded(client);
+            const std::string token = sessions_.open(id, options_.passwordHash(id));
+            HttpAnswer answer = redirect(next);
+            const auto seconds =
+                std::chrono::duration_cast<std::chrono::seconds>(sessions_.lifetime()).count();
+            answer.headers.emplace_back("Set-Cookie",
+                                        sessionCookieName(id) + "=" + token +
+                                            "; Path=/; Max-Age=" + std::to_string(seconds) +
+                                            "; HttpOnly; SameSite=Strict");
+            return answer;
+        },
+        hashingBusy(page(503, kHashingBusy)), kHashingLimit);
 }
 
 HttpAnswer RelayService::snapshot(const HttpRequest& req) {
@@ -425,8 +454,7 @@ HttpAnswer RelayService::adminPage(const HttpRequest& req) {
     v.skin = pages_.skin(id);
     v.presets = pages_.presets(id);
     v.visitor = clientOf(req);
-    const std::string station = pages_.stationAddress(id);
-    v.fromStation = !station.empty() && station == clientOf(req);
+    v.fromStation = fromKeyHolder(req, id);
     v.adminPassword = !config_.adminPasswordHash.empty();
     v.skinsFirst = req.param("skins") == "true";
     if (req.param("sphere") == "True") {
@@ -436,10 +464,12 @@ HttpAnswer RelayService::adminPage(const HttpRequest& req) {
         v.motorHint = "This camera's pan-tilt base reads only a preset's pan and tilt.";
     }
     const std::string done = req.param("done");
-    v.message = done == "saved"     ? "The preset is saved."
-                : done == "deleted" ? "The preset is deleted."
-                : done == "skin"    ? "The skin is chosen."
-                                    : "";
+    v.message = done == "saved"      ? "The preset is saved."
+                : done == "deleted"  ? "The preset is deleted."
+                : done == "skin"     ? "The skin is chosen."
+                : done == "released" ? "The camera is released from its station key: the next "
+                                       "station that registers it with a key claims it."
+                                     : "";
     return htmlAnswer(200, reflector::adminPage(v));
 }
 
@@ -453,20 +483,18 @@ HttpAnswer RelayService::adminChange(const HttpRequest& req) {
     v.camera = id;
     v.visitor = clientOf(req);
     v.adminPassword = !config_.adminPasswordHash.empty();
-    const auto page = [this, &v](int status, std::string message) {
-        v.skin = pages_.skin(v.camera);
-        v.presets = pages_.presets(v.camera);
-        const std::string station = pages_.stationAddress(v.camera);
-        v.fromStation = !station.empty() && station == v.visitor;
-        v.message = std::move(message);
-        v.error = true;
-        return htmlAnswer(status, reflector::adminPage(v));
+    v.fromStation = fromKeyHolder(req, id);
+    const auto page = [this, v](int status, std::string message) {
+        AdminView shown = v;
+        shown.skin = pages_.skin(v.camera);
+        shown.presets = pages_.presets(v.camera);
+        shown.message = std::move(message);
+        shown.error = true;
+        return htmlAnswer(status, reflector::adminPage(shown));
     };
-    if (auto refused = refuseManagement(req, id, formField(fields, "adminpw"), page)) {
-        return *refused;
-    }
     const std::string action = formField(fields, "action");
     const std::string back = "/webcams/admin/index.jsp?id=" + id;
+    std::function<HttpAnswer()> change;
     if (action == "save-preset" || action == "delete-preset") {
         const std::string name = trimmed(formField(fields, "name"));
         if (name.empty()) {
@@ -477,33 +505,51 @@ HttpAnswer RelayService::adminChange(const HttpRequest& req) {
             return page(400, "Not saved: " + why + ".");
         }
         if (action == "delete-preset") {
-            if (!pages_.deletePreset(id, name)) {
-                return page(404, "There is no preset " + name + ".");
+            change = [this, page, id, name, back] {
+                if (!pages_.deletePreset(id, name)) {
+                    return page(404, "There is no preset " + name + ".");
+                }
+                return redirect(back + "&done=deleted");
+            };
+        } else {
+            const auto command =
+                presetCommand(trimmed(formField(fields, "pan")), trimmed(formField(fields, "tilt")),
+                              trimmed(formField(fields, "zoom")));
+            if (!command) {
+                return page(400, "Not saved: pan, tilt and zoom are whole numbers of at most 7 "
+                                 "digits.");
             }
-            return redirect(back + "&done=deleted");
+            change = [this, page, id, preset = Preset{name, *command}, back] {
+                if (!pages_.savePreset(id, preset)) {
+                    return page(409, "Not saved: a camera keeps at most " +
+                                         std::to_string(kMaxPresets) + " presets.");
+                }
+                return redirect(back + "&done=saved");
+            };
         }
-        const auto command =
-            presetCommand(trimmed(formField(fields, "pan")), trimmed(formField(fields, "tilt")),
-                          trimmed(formField(fields, "zoom")));
-        if (!command) {
-            return page(400, "Not saved: pan, tilt and zoom are whole numbers of at most 7 "
-                             "digits.");
-        }
-        if (!pages_.savePreset(id, Preset{name, *command})) {
-            return page(409, "Not saved: a camera keeps at most " + std::to_string(kMaxPresets) +
-                                 " presets.");
-        }
-        return redirect(back + "&done=saved");
-    }
-    if (action == "skin") {
+    } else if (action == "skin") {
         const std::string skin = formField(fields, "skin");
         if (!isSkin(skin)) {
             return page(400, "Not changed: choose one of the skins.");
         }
-        pages_.setSkin(id, skin);
-        return redirect(back + "&skins=true&done=skin");
+        change = [this, id, skin, back] {
+            pages_.setSkin(id, skin);
+            return redirect(back + "&skins=true&done=skin");
+        };
+    } else if (action == "release-key") {
+        change = [this, page, id, back, client = v.visitor] {
+            if (!registry_.release(id)) {
+                return page(404, "No camera " + id + " is registered here.");
+            }
+            std::cerr << "reflector: camera " << id << " released from its station key by the "
+                      << "administrator at " << loggable(client) << std::endl;
+            return redirect(back + "&done=released");
+        };
+        return manage(req, id, formField(fields, "adminpw"), page, std::move(change), true);
+    } else {
+        return page(400, "Not changed: unknown action.");
     }
-    return page(400, "Not changed: unknown action.");
+    return manage(req, id, formField(fields, "adminpw"), page, std::move(change));
 }
 
 namespace {
@@ -613,8 +659,7 @@ HttpAnswer RelayService::profilePage(const HttpRequest& req) {
             cameraAddress(relayBase(*entry, req.header("Host"), config_.relays), *entry, v.name);
     }
     v.visitor = clientOf(req);
-    const std::string station = pages_.stationAddress(id);
-    v.fromStation = !station.empty() && station == clientOf(req);
+    v.fromStation = fromKeyHolder(req, id);
     v.adminPassword = !config_.adminPasswordHash.empty();
     if (req.param("done") == "saved") {
         v.message = "The profile is saved.";
@@ -637,19 +682,19 @@ HttpAnswer RelayService::profileChange(const HttpRequest& req) {
         std::remove(profile.description.begin(), profile.description.end(), '\r'),
         profile.description.end());
     profile.description = trimmed(profile.description);
-    const auto page = [&](int status, std::string message) {
-        ProfileView v;
-        v.camera = id;
-        v.name = profile.name.empty() ? id : profile.name;
-        v.profileName = profile.name;
-        v.description = profile.description;
-        v.visitor = clientOf(req);
-        const std::string station = pages_.stationAddress(id);
-        v.fromStation = !station.empty() && station == clientOf(req);
-        v.adminPassword = !config_.adminPasswordHash.empty();
-        v.message = std::move(message);
-        v.error = true;
-        return htmlAnswer(status, reflector::profilePage(v));
+    ProfileView v;
+    v.camera = id;
+    v.name = profile.name.empty() ? id : profile.name;
+    v.profileName = profile.name;
+    v.description = profile.description;
+    v.visitor = clientOf(req);
+    v.fromStation = fromKeyHolder(req, id);
+    v.adminPassword = !config_.adminPasswordHash.empty();
+    const auto page = [v](int status, std::string message) {
+        ProfileView shown = v;
+        shown.message = std::move(message);
+        shown.error = true;
+        return htmlAnswer(status, reflector::profilePage(shown));
     };
     for (const auto& [text, max, lines, what] :
          {std::tuple<const std::string&, std::size_t, bool, const char*>{
@@ -659,11 +704,10 @@ HttpAnswer RelayService::profileChange(const HttpRequest& req) {
             return page(400, "Not saved: " + why + ".");
         }
     }
-    if (auto refused = refuseManagement(req, id, formField(fields, "adminpw"), page)) {
-        return *refused;
-    }
-    pages_.setProfile(id, profile);
-    return redirect("/description.php?id=" + id + "&done=saved");
+    return manage(req, id, formField(fields, "adminpw"), page, [this, id, profile] {
+        pages_.setProfile(id, profile);
+        return redirect("/description.php?id=" + id + "&done=saved");
+    });
 }
 
 HttpAnswer RelayService::chatPage(const HttpRequest& req) {

@@ -114,6 +114,9 @@ int main(int argc, char** argv) {
     config.archiveMaxDays = options.archiveMaxDays;
     config.requestLog = [](const std::string& line) { printLine(stderr, line); };
     config.trustedProxies = options.trustedProxies;
+    config.allowKeyless = options.allowKeyless;
+    config.registrationsPerHour = options.registrationsPerHour;
+    config.cameraExpiryDays = options.cameraExpiryDays;
     if (!options.adminPasswordFile.empty()) {
         std::ifstream file(options.adminPasswordFile);
         std::string line;
@@ -148,13 +151,24 @@ int main(int argc, char** argv) {
                               std::to_string(config.maxConnections) + " connections");
     }
 
+    // A data folder that cannot be written (a read-only or full disk) still serves what it
+    // holds: a relay that would not start is restarted by its service manager over and over,
+    // and nobody sees even the pictures it has.
     std::unique_ptr<reflector::Relay> relay;
     try {
         relay = std::make_unique<reflector::Relay>(config);
     } catch (const std::exception& e) {
-        printLine(stderr, program + ": cannot use the data folder " + options.dataDir.string() +
-                              ": " + e.what());
-        return 1;
+        printLine(stderr, program + ": cannot write to the data folder " +
+                              options.dataDir.string() + ": " + e.what() +
+                              "; serving what it holds and refusing every change");
+        config.readOnly = true;
+        try {
+            relay = std::make_unique<reflector::Relay>(config);
+        } catch (const std::exception& again) {
+            printLine(stderr, program + ": cannot use the data folder " + options.dataDir.string() +
+                                  ": " + again.what());
+            return 1;
+        }
     }
     errno = 0;
     const int port = relay->bind(options.host, options.port);

@@ -1,6 +1,7 @@
 // The live listing as the posting helper keeps it: post, refresh, remove, check.
 
 #include "RelaySupport.h"
+#include "StationKey.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -14,11 +15,10 @@ using namespace test;
 using namespace std::chrono_literals;
 
 // The fields the helper posts, from the station's listing data string.
-std::string entry(const std::string& id = "cam", const std::string& extra = "") {
-    return "id=" + id +
-           "&name=My%20Garden%20%C3%A9&email=ana%40example%2Eorg&relay=relay.example.org:8080"
-           "&folder=webcams&type=3&ptz=1&password=0&listed=1&hidethumb=0&archive=1" +
-           extra;
+std::string entry(const std::string& id = "cam", const std::string& extra = "",
+                  const std::string& relay = "relay.example.org:8080") {
+    return "id=" + id + "&name=My%20Garden%20%C3%A9&email=ana%40example%2Eorg&relay=" + relay +
+           "&folder=webcams&type=3&ptz=1&password=0&listed=1&hidethumb=0&archive=1" + extra;
 }
 
 // The token of a "Listing: true token=..." answer; empty for any other.
@@ -62,9 +62,10 @@ TEST(Listing, TokenHoldsTheEntryAgainstOtherStations) {
          "Listing: false - held by another station"},
         {"refresh", formPost("/live/refresh", "id=cam&token=" + token), 200, "Listing: true"},
         {"post with the token",
-         formPost("/live/post", "id=cam&name=Renamed&email=%20&relay=[::1]:8080&folder=webcams"
-                                "&type=-2&ptz=0&password=1&listed=0&hidethumb=1&archive=0&token=" +
-                                    token),
+         formPost("/live/post",
+                  "id=cam&name=Renamed&email=%20&relay=RELAY.example.org:8080&folder=webcams"
+                  "&type=-2&ptz=0&password=1&listed=0&hidethumb=1&archive=0&token=" +
+                      token),
          200, "Listing: true token=" + token},
     };
     for (const auto& c : cases) {
@@ -75,7 +76,7 @@ TEST(Listing, TokenHoldsTheEntryAgainstOtherStations) {
     const auto entries = relay.service->listing().current();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "Renamed") << "the values were replaced";
-    EXPECT_EQ(entries[0].relay, "[::1]:8080");
+    EXPECT_EQ(entries[0].relay, "RELAY.example.org:8080");
     EXPECT_EQ(entries[0].type, -2);
     EXPECT_TRUE(entries[0].password && entries[0].hideThumbnail);
     EXPECT_FALSE(entries[0].ptz || entries[0].listed || entries[0].archive);
@@ -112,9 +113,12 @@ TEST(Listing, EntriesExpireUnlessRefreshed) {
 std::string
 changed(const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
     std::vector<std::pair<std::string, std::string>> fields = {
-        {"id", "cam"},         {"name", "n"},      {"email", "%20"}, {"relay", "h:1"},
-        {"folder", "webcams"}, {"type", "1"},      {"ptz", "0"},     {"password", "0"},
-        {"listed", "1"},       {"hidethumb", "0"}, {"archive", "0"}};
+        {"id", "cam"},         {"name", "n"},
+        {"email", "%20"},      {"relay", "relay.example.org:8080"},
+        {"folder", "webcams"}, {"type", "1"},
+        {"ptz", "0"},          {"password", "0"},
+        {"listed", "1"},       {"hidethumb", "0"},
+        {"archive", "0"}};
     for (const auto& [name, value] : changes) {
         auto it = std::find_if(fields.begin(), fields.end(),
                                [&name = name](const auto& f) { return f.first == name; });
@@ -176,6 +180,7 @@ TEST(Listing, RefusesFieldsItCannotUse) {
 
 TEST(Listing, KeepsNamesAsTextAndHasRoomForAsManyEntriesAsCameras) {
     Handlers relay([](RelayConfig& c) { c.maxCameras = 1; });
+    relay.service->registry().enrol("other", false, stationKeyHash(kStationKey), 0);
     ASSERT_EQ(relay(formPost("/live/post", changed({{"name", "caf%E9"}}))).status, 200);
     EXPECT_EQ(relay.service->listing().current().at(0).name, "caf\xEF\xBF\xBD")
         << "a byte that is not UTF-8 is replaced";
@@ -193,7 +198,10 @@ TEST(Listing, EntriesSurviveARestartUntilTheyExpire) {
     std::string token;
     {
         RunningRelay relay(configWithClock(dir.path(), clock));
-        const WireAnswer posted = postForm(relay.port(), "/live/post", entry());
+        ASSERT_EQ(registerCamera(relay.port(), "cam").status, 200);
+        const WireAnswer posted =
+            postForm(relay.port(), "/live/post",
+                     entry("cam", "", "127.0.0.1:" + std::to_string(relay.port())));
         ASSERT_EQ(posted.status, 200);
         token = posted.body.substr(std::string("Listing: true token=").size());
     }

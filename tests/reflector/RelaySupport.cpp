@@ -1,5 +1,7 @@
 #include "RelaySupport.h"
 
+#include "StationKey.h"
+
 #include <arpa/inet.h>
 #include <cctype>
 #include <netinet/in.h>
@@ -239,7 +241,8 @@ std::string stationGet(const std::string& uri, const std::string& host) {
            host +
            "\r\n"
            "Connection: Close\r\n"
-           "Cache-Control: no-cache\r\n\r\n";
+           "Cache-Control: no-cache\r\n" +
+           kKeyLine + "\r\n\r\n";
 }
 
 std::string uploadBody(const char* id, const char* path, const std::string* frame,
@@ -279,8 +282,8 @@ std::string multipartRequest(const std::string& path, const std::string& body, i
            std::to_string(body.size()) +
            "\r\n"
            "Connection: Close\r\n"
-           "Cache-Control: no-cache\r\n\r\n" +
-           body;
+           "Cache-Control: no-cache\r\n" +
+           kKeyLine + "\r\n\r\n" + body;
 }
 
 constexpr const char* kBoundary = "Qm8xT3zV9kL2pR7sW4nY6bC1dF5gH0jA";
@@ -311,22 +314,31 @@ Handlers::Handlers(const std::function<void(RelayConfig&)>& adjust) {
         adjust(config);
     }
     service = std::make_unique<RelayService>(config);
-    service->registry().registerCamera("cam", true);
+    service->setListenAddress("relay.example.org", 8080);
+    service->registry().enrol("cam", true, stationKeyHash(kStationKey),
+                              unixMillis(clock.source()()));
 }
 
+namespace {
+
+const std::pair<std::string, std::string> kKeyHeader{"Authorization",
+                                                     std::string("Bearer ") + kStationKey};
+
+} // namespace
+
 HttpRequest getRequest(const std::string& target, const std::string& client) {
-    return makeRequest("GET", target, {}, {}, client);
+    return makeRequest("GET", target, {}, {kKeyHeader}, client);
 }
 
 HttpRequest formPost(const std::string& path, const std::string& body, const std::string& client) {
-    return makeRequest("POST", path, body, {{"Content-Type", "application/x-www-form-urlencoded"}},
-                       client);
+    return makeRequest("POST", path, body,
+                       {{"Content-Type", "application/x-www-form-urlencoded"}, kKeyHeader}, client);
 }
 
 HttpRequest framePost(const std::string& path, const std::string& id, const std::string& frame) {
     return makeRequest(
         "POST", path, uploadBody(id.c_str(), "webcams", &frame, kBoundary),
-        {{"Content-Type", std::string("multipart/form-data; boundary=") + kBoundary}});
+        {{"Content-Type", std::string("multipart/form-data; boundary=") + kBoundary}, kKeyHeader});
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
@@ -349,8 +361,8 @@ WireAnswer postForm(int port, const std::string& path, const std::string& body) 
                                        " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                                        "Content-Type: application/x-www-form-urlencoded\r\n"
                                        "Content-Length: " +
-                                       std::to_string(body.size()) +
-                                       "\r\nConnection: Close\r\n\r\n" + body)
+                                       std::to_string(body.size()) + "\r\nConnection: Close\r\n" +
+                                       kKeyLine + "\r\n\r\n" + body)
                      .bytes);
 }
 

@@ -22,8 +22,8 @@ std::string stationSync(int port, const std::string& body) {
            std::to_string(body.size()) +
            "\r\n"
            "Connection: Close\r\n"
-           "Cache-Control: no-cache\r\n\r\n" +
-           body;
+           "Cache-Control: no-cache\r\n" +
+           std::string(test::kKeyLine) + "\r\n\r\n" + body;
 }
 
 // A motorised camera with presets on; the password "a&b c d" as the station encodes it
