@@ -77,11 +77,6 @@ PasswordPool::~PasswordPool() {
     }
 }
 
-std::size_t PasswordPool::load() const {
-    std::lock_guard lock(mutex_);
-    return jobs_.size() + running_;
-}
-
 HttpAnswer PasswordPool::answer(std::function<HttpAnswer()> work, HttpAnswer busy,
                                 std::chrono::milliseconds limit, bool station) {
     auto outcome = std::make_shared<Outcome>();
@@ -107,11 +102,12 @@ HttpAnswer PasswordPool::answer(std::function<HttpAnswer()> work, HttpAnswer bus
         std::lock_guard lock(mutex_);
         if (station) {
             jobs_.push_front(std::move(job));
-        } else if (jobs_.size() >= queued_) {
+        } else if (accepted_ >= threads_.size() + queued_) {
             return busy;
         } else {
             jobs_.push_back(std::move(job));
         }
+        ++accepted_;
     }
     wake_.notify_one();
     HttpAnswer later;
@@ -131,11 +127,10 @@ void PasswordPool::serve() {
             }
             job = std::move(jobs_.front());
             jobs_.pop_front();
-            ++running_;
         }
         job();
         std::lock_guard lock(mutex_);
-        --running_;
+        --accepted_;
     }
 }
 

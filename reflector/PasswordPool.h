@@ -34,17 +34,14 @@ class PasswordPool {
     HttpAnswer answer(std::function<HttpAnswer()> work, HttpAnswer busy,
                       std::chrono::milliseconds limit, bool station = false);
 
-    // Jobs waiting or running now.
-    std::size_t load() const;
-
   private:
     void serve();
 
     std::size_t queued_;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
-    std::size_t running_ = 0;
+    std::size_t accepted_ = 0; // waiting or running
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

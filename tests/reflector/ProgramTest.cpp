@@ -27,7 +27,9 @@ using namespace test;
 // read through pipes.
 class Program {
   public:
-    explicit Program(const std::vector<std::string>& args) {
+    // `wrapper`: a command that runs the program (setpriv ... --), found on the PATH.
+    explicit Program(const std::vector<std::string>& args,
+                     const std::vector<std::string>& wrapper = {}) {
         int out[2];
         int err[2];
         if (::pipe(out) != 0 || ::pipe(err) != 0) {
@@ -39,15 +41,15 @@ class Program {
         posix_spawn_file_actions_adddup2(&actions, err[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         posix_spawn_file_actions_addclose(&actions, err[0]);
-        std::vector<std::string> all{REFLECTOR_PROGRAM};
+        std::vector<std::string> all = wrapper;
+        all.push_back(REFLECTOR_PROGRAM);
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& a : all) {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
-        const int rc =
-            posix_spawn(&pid_, REFLECTOR_PROGRAM, &actions, nullptr, argv.data(), environ);
+        const int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         ::close(err[1]);
@@ -221,6 +223,73 @@ TEST(Program, TakesItsOptionsFromAConfigurationFileButTheCommandLineWins) {
     Program bad({"--config", config.string()});
     EXPECT_EQ(bad.wait(), 2);
     EXPECT_NE(bad.readLine().find("line 2: unknown name 'prot'"), std::string::npos);
+}
+
+// Permissions of every folder and file under `top` (and of `top`): readable by all, writable
+// by nobody, or back to writable by the owner.
+void setWritable(const std::filesystem::path& top, bool writable) {
+    using std::filesystem::perms;
+    const auto set = [writable](const std::filesystem::path& p) {
+        const bool folder = std::filesystem::is_directory(p);
+        perms mode = perms::owner_read | perms::group_read | perms::others_read;
+        if (folder) {
+            mode |= perms::owner_exec | perms::group_exec | perms::others_exec;
+        }
+        if (writable) {
+            mode |= perms::owner_write;
+        }
+        std::filesystem::permissions(p, mode);
+    };
+    set(top);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(top)) {
+        set(entry.path());
+    }
+}
+
+TEST(Program, ServesWhatItHoldsFromADataFolderItCannotWrite) {
+    TempDir dir;
+    const std::string frame = fakeJpeg(400, 5);
+    {
+        RunningRelay relay(dir.path());
+        ASSERT_EQ(registerCamera(relay.port(), "cam").status, 200);
+        ASSERT_EQ(upload(relay.port(), "cam", frame).status, 200);
+    }
+    setWritable(dir.path(), false);
+    // Permissions do not bind root: then the relay runs as the unprivileged user "nobody".
+    std::vector<std::string> wrapper;
+    if (::geteuid() == 0) {
+        wrapper = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+    Program program({"--port", "0", "--data", dir.path().string()}, wrapper);
+    program.readLine(); // the version
+    EXPECT_NE(program.readLine().find("serving what it holds and refusing every change"),
+              std::string::npos);
+    const std::string marker = "listening on 127.0.0.1 port ";
+    std::string listening = program.readLine();
+    if (listening.find(marker) == std::string::npos) {
+        listening = program.readLine(); // after the warning about a port above 32767
+    }
+    ASSERT_NE(listening.find(marker), std::string::npos) << listening;
+    const int port = std::stoi(listening.substr(listening.find(marker) + marker.size()));
+
+    const WireAnswer live = get(port, "/webcams/live?id=cam");
+    EXPECT_EQ(live.status, 200);
+    EXPECT_EQ(live.body, frame);
+    const WireAnswer refused = upload(port, "cam", fakeJpeg(400, 6));
+    EXPECT_EQ(refused.status, 500);
+    EXPECT_EQ(refused.body, "Reflector: false - could not store the frame");
+    EXPECT_EQ(registerCamera(port, "new").body,
+              "Registration refused: the relay could not store the registration.");
+    EXPECT_EQ(upload(port, "cam", fakeJpeg(400, 7)).status, 500);
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0);
+    // The cause is logged for the first refusal, not for each one within the minute.
+    int causes = 0;
+    for (std::string line = program.readLine(); !line.empty(); line = program.readLine()) {
+        causes += line.find(" not stored: ") != std::string::npos;
+    }
+    EXPECT_EQ(causes, 1);
+    setWritable(dir.path(), true);
 }
 
 TEST(Program, ReportsAPortInUse) {
