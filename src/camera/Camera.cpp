@@ -24,7 +24,7 @@ bool Contains(const QString& name, const char* text) {
 }
 
 void EnablePtzControls(bool on) {
-    Ui().cmdPtzEdit.setEnabled(on);
+    Ui().cmdPtuAdmin.setEnabled(on);
     Ui().chkEnablePresets.setEnabled(on);
 }
 

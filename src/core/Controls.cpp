@@ -6,7 +6,7 @@ Controls::Controls()
     : lblReflectorStatus(QStringLiteral("Reflector service not activated")),
       txtStatus(QStringLiteral("Waiting to upload images")),
       cmdDebug(QStringLiteral("Debug Server")), cmdChangeCam(QStringLiteral("Change Camera")),
-      cmdCamSource(QStringLiteral("Advanced Camera Settings")), cmdPtzEdit(QStringLiteral("Edit")),
+      cmdCamSource(QStringLiteral("Advanced Camera Settings")), cmdPtuAdmin(QStringLiteral("Edit")),
       chkThumb(1), chkEnableZoom(1), chkEnableSnap(1), chkEnablePresets(1),
       lblJPEGQuality(QStringLiteral("JPEG Image Quality")),
       butMove{Button(QStringLiteral("\u2190")), Button(QStringLiteral("\u2192")),

@@ -246,7 +246,7 @@ struct Controls {
     Button cmdDebug;
     Button cmdChangeCam;
     Button cmdCamSource;
-    Button cmdPtzEdit;
+    Button cmdPtuAdmin;
 
     CheckBox chkPublic;
     CheckBox chkThumb;
@@ -283,7 +283,7 @@ struct Controls {
     // Broadcast panel.
     Button cmdEditCamName;
     Button cmdSetProfile;
-    // Options panel: "Skin ", "Password", "Presets" (cmdPtzEdit) and "Chat" sub-tabs.
+    // Options panel: "Skin ", "Password", "Presets" (cmdPtuAdmin) and "Chat" sub-tabs.
     Button cmdSkin;
     Label lblPassword;
     Button cmdEditPasswords;

@@ -272,7 +272,7 @@ TEST_F(ChangeCameraTest, ChangeCameraConnectsTheNewChoiceAndClassifiesIt) {
     EXPECT_TRUE(camera().CamSrc().Preview());
     EXPECT_EQ(kFalse, App().IsPtzCamera);
     EXPECT_EQ(kFalse, App().IsLogitechPtz);
-    EXPECT_FALSE(Ui().cmdPtzEdit.enabled());
+    EXPECT_FALSE(Ui().cmdPtuAdmin.enabled());
     EXPECT_EQ(QStringLiteral("TIME"), camera().CamSrc().Overlay().text);
     EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage(camera().CamSrc())).size());
     // The relay was started again: its directory was asked for it once.
