@@ -9,7 +9,6 @@
 #include <QImage>
 #include <QTimer>
 
-#include <cstdlib>
 #include <ctime>
 
 namespace kestrova::test {
@@ -154,18 +153,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RangesCase{BackEnd::MotionLibrary, {320, 192, 0, 1, 2, 3}},
                       RangesCase{BackEnd::CameraControl, {3600, 3600, 0, 1, 3, 2}},
                       RangesCase{BackEnd::Pantilt, {5, 10, 0, 1, 3, 2}}));
-
-// Mean absolute difference per channel of two pictures of the same size.
-double MeanDifference(const QImage& first, const QImage& second) {
-    const QImage a = first.convertToFormat(QImage::Format_RGB888);
-    const QImage b = second.convertToFormat(QImage::Format_RGB888);
-    double sum = 0;
-    for (int y = 0; y < a.height() && a.size() == b.size(); ++y) {
-        for (int x = 0; x < a.width() * 3; ++x)
-            sum += std::abs(a.constScanLine(y)[x] - b.constScanLine(y)[x]);
-    }
-    return sum / (a.width() * a.height() * 3.0);
-}
 
 // The camera control back-end on the virtual Creative camera.
 class CameraControlTest : public PtzTest {
