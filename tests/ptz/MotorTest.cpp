@@ -5,6 +5,7 @@
 #include "core/AppError.h"
 #include "core/Controls.h"
 #include "core/StationState.h"
+#include "ptz/MotorBackEnd.h"
 
 #include <QImage>
 #include <QTimer>
@@ -112,8 +113,7 @@ class LvResultTest : public PtzTest, public ::testing::WithParamInterface<LvResu
 
 TEST_P(LvResultTest, TheResultIsLogged) {
     const LvResultCase& c = GetParam();
-    const bool ok =
-        c.preset ? PtzControl::CheckLvPresetResult(c.result) : PtzControl::CheckLvResult(c.result);
+    const bool ok = c.preset ? CheckLvPresetResult(c.result) : CheckLvResult(c.result);
     EXPECT_EQ(c.line == nullptr, ok);
     EXPECT_EQ(c.line ? QStringList{QString::fromLatin1(c.line)} : QStringList(), log());
 }
