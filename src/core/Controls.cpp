@@ -12,6 +12,8 @@ Controls::Controls()
       butMove{Button(QStringLiteral("\u2190")), Button(QStringLiteral("\u2192")),
               Button(QStringLiteral("\u2191")), Button(QStringLiteral("\u2193")), Button()} {
     cmdDebug.setVisible(false);
+    // The zoom slider's range until a camera reports its own.
+    sldFocus.setRange(0, 200);
 
     // ---- The main window's views, tabs and feature options ----
     // The window opens on the settings area: the toolbar button offers the camera.

@@ -191,5 +191,15 @@ TEST_F(CameraControlTest, APresetMovesThePicture) {
     EXPECT_LT(MeanDifference(before, camSrc_.CurrentFrame(QSize(320, 240))), 3);
 }
 
+TEST_F(CameraControlTest, APresetZoomBeyondTheRangeStopsAtItsEndAndZoomingOutWorksAtOnce) {
+    ptz_->ProcessPacket(QStringLiteral("Preset_0:0:900"));
+    EXPECT_EQ((std::vector<int>{500, 500}),
+              (std::vector<int>{Ui().sldFocus.value(), App().ZoomPos}));
+    ptz_->ProcessPacket(QStringLiteral("ZOOM_OUT"));
+    EXPECT_EQ((std::vector<int>{490, 490, 490}),
+              (std::vector<int>{Ui().sldFocus.value(), App().ZoomPos,
+                                cameraValue(CameraProperty::Zoom)}));
+}
+
 } // namespace
 } // namespace kestrova::test
