@@ -151,7 +151,7 @@ TEST_P(RangesTest, EachBackEndHasItsStepsAndDirectionCodesAndTheCamerasZoom) {
 INSTANTIATE_TEST_SUITE_P(
     BackEnds, RangesTest,
     ::testing::Values(RangesCase{BackEnd::MotionLibrary, {320, 192, 0, 1, 2, 3}},
-                      RangesCase{BackEnd::CameraControl, {3600, 3600, 0, 1, 3, 2}},
+                      RangesCase{BackEnd::CameraControl, {320, 240, 0, 1, 3, 2}},
                       RangesCase{BackEnd::Pantilt, {5, 10, 0, 1, 3, 2}}));
 
 // The camera control back-end on the virtual Creative camera.
@@ -159,7 +159,7 @@ class CameraControlTest : public PtzTest {
   protected:
     void SetUp() override {
         connectCamera("Creative WebCam Live! Motion");
-        camSrc_.SetCameraControl(CameraProperty::Pan, 32400);
+        camSrc_.SetCameraControl(CameraProperty::Pan, 2880);
         camSrc_.SetCameraControl(CameraProperty::Tilt, 0);
         camSrc_.SetCameraControl(CameraProperty::Zoom, 490);
         useBackEnd(BackEnd::CameraControl);
@@ -184,7 +184,7 @@ TEST_F(CameraControlTest, ZoomInAtTheMaximumStillWritesItAndRestoreGoesFullyOut)
 TEST_F(CameraControlTest, APresetMovesThePicture) {
     ptz_->ProcessPacket(QStringLiteral("Preset_0:0:100"));
     const QImage before = camSrc_.CurrentFrame(QSize(320, 240));
-    ptz_->ProcessPacket(QStringLiteral("Preset_-36000:18000:200"));
+    ptz_->ProcessPacket(QStringLiteral("Preset_-3200:1200:200"));
     EXPECT_GT(MeanDifference(before, camSrc_.CurrentFrame(QSize(320, 240))), 10);
     // Back where it was, the picture is the same but for the clock's hand.
     ptz_->ProcessPacket(QStringLiteral("Preset_0:0:100"));
@@ -199,6 +199,22 @@ TEST_F(CameraControlTest, APresetZoomBeyondTheRangeStopsAtItsEndAndZoomingOutWor
     EXPECT_EQ((std::vector<int>{490, 490, 490}),
               (std::vector<int>{Ui().sldFocus.value(), App().ZoomPos,
                                 cameraValue(CameraProperty::Zoom)}));
+}
+
+// The camera's own step and the fixed far move, as the picture shows them: a step visibly, a
+// far move about twice as far.
+TEST_F(CameraControlTest, AFarPanMovesThePictureAboutTwiceAsFarAsAStep) {
+    int shift[2] = {};
+    for (const int i : {0, 1}) {
+        ptz_->ProcessPacket(QStringLiteral("Preset_0:0:100"));
+        const QImage before = camSrc_.CurrentFrame(QSize(320, 240));
+        ptz_->ProcessPacket(i == 0 ? QStringLiteral("pan_right")
+                                   : QStringLiteral("pan_double_right"));
+        shift[i] = -BestShift(before, camSrc_.CurrentFrame(QSize(320, 240)), 80).first;
+    }
+    EXPECT_GE(shift[0], 10);
+    EXPECT_GE(shift[1] * 2, shift[0] * 3);
+    EXPECT_LE(shift[1], shift[0] * 3);
 }
 
 } // namespace
