@@ -4,7 +4,7 @@
 #include "Options.h"
 #include "PasswordHash.h"
 #include "Relay.h"
-#include "Version.h"
+#include "RelayVersion.h"
 
 #include <cerrno>
 #include <chrono>

@@ -51,9 +51,9 @@ post() { curl -sf -o /dev/null -X POST --data "$2" "$base$1"; }
 # The options an owner would switch on (the station sends its own again when one changes).
 post /webcams/SyncWebcams "id=$camera&path=webcams&zoom=true&snapshot=true&chat=true&secure=false&password=vorda&ptz=true&presets=true&archive=true&chatID=Garden%20Chat:0"
 # Presets and the profile, from the station's own machine.
-post /webcams/admin/index.jsp "id=$camera&action=save-preset&name=Garden%20gate&pan=-21600&tilt=3600&zoom=100"
-post /webcams/admin/index.jsp "id=$camera&action=save-preset&name=Pond&pan=18000&tilt=-7200&zoom=200"
-post /webcams/admin/index.jsp "id=$camera&action=save-preset&name=Rooftops&pan=0&tilt=14400&zoom=100"
+post /webcams/admin/index.jsp "id=$camera&action=save-preset&name=Garden%20gate&pan=-1920&tilt=240&zoom=100"
+post /webcams/admin/index.jsp "id=$camera&action=save-preset&name=Pond&pan=1600&tilt=-480&zoom=200"
+post /webcams/admin/index.jsp "id=$camera&action=save-preset&name=Rooftops&pan=0&tilt=960&zoom=100"
 post /description.php "id=$camera&name=Garden%20Camera&description=The%20back%20garden%2C%20the%20pond%20and%20the%20hills%20beyond."
 # Archive pictures: the camera's picture now and then, as the station's archive would send it.
 for i in 1 2 3 4 5 6; do

@@ -60,7 +60,6 @@ class Station : public QObject, public CloseGate {
     // and its motor, and starts the broadcast again.
     void ChangeCamera();
 
-    bool startupRunning() const { return startupRunning_; }
     bool unloaded() const override { return unloaded_; }
     int exitCode() const { return exitCode_; }
     QString debugWord() const { return debugWord_; }

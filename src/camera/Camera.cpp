@@ -24,7 +24,7 @@ bool Contains(const QString& name, const char* text) {
 }
 
 void EnablePtzControls(bool on) {
-    Ui().cmdPtzEdit.setEnabled(on);
+    Ui().cmdPtuAdmin.setEnabled(on);
     Ui().chkEnablePresets.setEnabled(on);
 }
 
@@ -34,12 +34,11 @@ CameraModule::CameraModule() : camSrc_(std::make_unique<CaptureControl>()) {
     QObject::connect(
         camSrc_.get(), &CaptureControl::pictureLost, camSrc_.get(),
         [](const QString& name) { WriteLog(QStringLiteral("Camera: Picture lost: ") + name); });
-    QObject::connect(camSrc_.get(), &CaptureControl::pictureBack, camSrc_.get(),
-                     [](const QString& name, int index) {
-                         WriteLog(QStringLiteral("Camera: Picture back: ") + name);
-                         // The same camera may now have another place in the device list.
-                         App().Settings.CameraIndex = static_cast<std::int16_t>(index);
-                     });
+    // The camera may come back at another place of the device list; CameraIndex keeps the
+    // place the user chose.
+    QObject::connect(
+        camSrc_.get(), &CaptureControl::pictureBack, camSrc_.get(),
+        [](const QString& name) { WriteLog(QStringLiteral("Camera: Picture back: ") + name); });
     Controls& ui = Ui();
     ui.chkTimeStamp.onChange(alive_, [this] { chkTimeStamp_Click(*camSrc_); });
     ui.sldJPEGQuality.onChange(alive_, [] { sldJPEGQuality_Change(); });
@@ -110,9 +109,13 @@ bool CameraModule::DetectAndConnectCamera() {
         return false;
     }
 
-    // No device chosen yet, or the chosen one is no longer there: the user chooses.
-    if (s.Settings.CameraIndex < 0 || s.Settings.CameraIndex >= count)
+    // No device chosen yet: the user chooses. A chosen one that is not there now stays chosen.
+    if (s.Settings.CameraIndex == -1)
         ShowCameraChooser(window_);
+    else if (s.Settings.CameraIndex >= count || s.Settings.CameraIndex < 0)
+        WriteLog(QStringLiteral("Launching Software: No webcam at index %1; \"Change Camera\" "
+                                "chooses another")
+                     .arg(s.Settings.CameraIndex));
 
     CheckCamera();
     SaveSettingsFile();

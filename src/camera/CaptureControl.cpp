@@ -38,13 +38,6 @@ QString CaptureControl::DeviceName(int index) const {
     return devices_[static_cast<std::size_t>(index)].name;
 }
 
-QStringList CaptureControl::DeviceNames() const {
-    QStringList names;
-    for (const CaptureDeviceInfo& info : devices_)
-        names << info.name;
-    return names;
-}
-
 void CaptureControl::SetDevice(int index) {
     device_ = index;
     if (connected_) {

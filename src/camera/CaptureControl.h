@@ -33,7 +33,6 @@ class CaptureControl : public QObject {
     int DeviceCount();
     // The name of a device of the list last read; empty for an index outside it.
     QString DeviceName(int index) const;
-    QStringList DeviceNames() const;
 
     // The device that Connected(true) connects; -1 none.
     int Device() const { return device_; }

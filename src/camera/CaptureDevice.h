@@ -27,8 +27,8 @@ enum class CameraProperty { Pan, Tilt, Zoom };
 // The V4L2 control that stands for a camera property (virtual cameras use the same ids).
 std::uint32_t V4l2ControlId(CameraProperty property);
 
-// Range of a camera-control property. Pan and tilt are in arc seconds, as UVC cameras
-// report them; zoom is the camera's own unit.
+// Range of a camera-control property, in the camera's own units (UVC cameras report pan and
+// tilt in arc seconds; the virtual cameras in tenths of a pixel of their world).
 struct ControlRange {
     std::int32_t min = 0;
     std::int32_t max = 0;

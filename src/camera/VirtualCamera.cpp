@@ -23,8 +23,14 @@ constexpr int kWorldHeight = 960;
 constexpr int kHorizon = 520;
 constexpr double kPanReach = 320.0;  // world pixels from the centre at full pan
 constexpr double kTiltReach = 240.0; // world pixels from the centre at full tilt
-constexpr std::int32_t kPanTiltLimit = 36000;
-constexpr std::int32_t kPanTiltStep = 3600;
+// Pan and tilt count tenths of a world pixel, and ten steps take the view from the middle to
+// the world's edge. The station's fixed moves are made for motors of such steps: a "pre_" move
+// (320) is one pan step, a far pan (640) two; at zoom 100 a pan step moves the 320-pixel
+// picture by 16 pixels.
+constexpr std::int32_t kPanLimit = 3200;
+constexpr std::int32_t kTiltLimit = 2400;
+constexpr std::int32_t kPanStep = kPanLimit / 10;
+constexpr std::int32_t kTiltStep = kTiltLimit / 10;
 constexpr std::int32_t kZoomMin = 100;
 constexpr std::int32_t kZoomMax = 500;
 constexpr int kMinSide = 16;
@@ -138,9 +144,10 @@ ControlRange VirtualRange(CameraProperty property) {
         r.step = 1;
         r.def = kZoomMin;
     } else {
-        r.min = -kPanTiltLimit;
-        r.max = kPanTiltLimit;
-        r.step = kPanTiltStep;
+        const bool pan = property == CameraProperty::Pan;
+        r.min = pan ? -kPanLimit : -kTiltLimit;
+        r.max = pan ? kPanLimit : kTiltLimit;
+        r.step = pan ? kPanStep : kTiltStep;
         r.def = 0;
     }
     return r;
@@ -149,13 +156,13 @@ ControlRange VirtualRange(CameraProperty property) {
 QImage RenderVirtualScene(const VirtualView& view, qint64 ms, QSize size) {
     if (!ValidSide(size.width()) || !ValidSide(size.height()))
         return {};
-    const std::int32_t pan = std::clamp(view.pan, -kPanTiltLimit, kPanTiltLimit);
-    const std::int32_t tilt = std::clamp(view.tilt, -kPanTiltLimit, kPanTiltLimit);
+    const std::int32_t pan = std::clamp(view.pan, -kPanLimit, kPanLimit);
+    const std::int32_t tilt = std::clamp(view.tilt, -kTiltLimit, kTiltLimit);
     const double zoom = std::clamp(view.zoom, kZoomMin, kZoomMax) / 100.0;
     const double viewWidth = kWorldWidth / 2.0 / zoom;
     const double viewHeight = kWorldHeight / 2.0 / zoom;
-    const double centreX = kWorldWidth / 2.0 + pan * kPanReach / kPanTiltLimit;
-    const double centreY = kWorldHeight / 2.0 - tilt * kTiltReach / kPanTiltLimit;
+    const double centreX = kWorldWidth / 2.0 + pan * kPanReach / kPanLimit;
+    const double centreY = kWorldHeight / 2.0 - tilt * kTiltReach / kTiltLimit;
     const QRectF source(centreX - viewWidth / 2, centreY - viewHeight / 2, viewWidth, viewHeight);
 
     QImage image(size, QImage::Format_RGB32);

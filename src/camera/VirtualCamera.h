@@ -8,8 +8,8 @@ namespace kestrova {
 
 // Where a virtual camera looks, and which of its inputs is selected.
 struct VirtualView {
-    std::int32_t pan = 0;  // arc seconds, positive to the right
-    std::int32_t tilt = 0; // arc seconds, positive upwards
+    std::int32_t pan = 0;  // tenths of a world pixel, positive to the right
+    std::int32_t tilt = 0; // tenths of a world pixel, positive upwards
     std::int32_t zoom = 100;
     int input = 0;
 };

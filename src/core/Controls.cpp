@@ -6,12 +6,14 @@ Controls::Controls()
     : lblReflectorStatus(QStringLiteral("Reflector service not activated")),
       txtStatus(QStringLiteral("Waiting to upload images")),
       cmdDebug(QStringLiteral("Debug Server")), cmdChangeCam(QStringLiteral("Change Camera")),
-      cmdCamSource(QStringLiteral("Advanced Camera Settings")), cmdPtzEdit(QStringLiteral("Edit")),
+      cmdCamSource(QStringLiteral("Advanced Camera Settings")), cmdPtuAdmin(QStringLiteral("Edit")),
       chkThumb(1), chkEnableZoom(1), chkEnableSnap(1), chkEnablePresets(1),
       lblJPEGQuality(QStringLiteral("JPEG Image Quality")),
       butMove{Button(QStringLiteral("\u2190")), Button(QStringLiteral("\u2192")),
               Button(QStringLiteral("\u2191")), Button(QStringLiteral("\u2193")), Button()} {
     cmdDebug.setVisible(false);
+    // The zoom slider's range until a camera reports its own.
+    sldFocus.setRange(0, 200);
 
     // ---- The main window's views, tabs and feature options ----
     // The window opens on the settings area: the toolbar button offers the camera.

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <functional>
@@ -120,16 +121,22 @@ struct Button : ControlValue<QString> {
     std::vector<std::function<void()>> clickHandlers_;
 };
 
+// A slider keeps its value within its range, as a track-bar does: a value outside it is taken to
+// the nearer end, and a range whose maximum lies below its minimum holds the minimum only.
 struct Slider : ControlValue<int> {
     int minimum() const { return minimum_; }
     int maximum() const { return maximum_; }
     void setRange(int minimum, int maximum) {
         minimum_ = minimum;
-        maximum_ = maximum;
+        maximum_ = std::max(minimum, maximum);
         setQuietly(value());
     }
+    void set(int v) { ControlValue<int>::set(Clamped(v)); }
+    void force(int v) { ControlValue<int>::force(Clamped(v)); }
+    void setQuietly(int v) { ControlValue<int>::setQuietly(Clamped(v)); }
 
   private:
+    int Clamped(int v) const { return std::clamp(v, minimum_, maximum_); }
     int minimum_ = 0;
     int maximum_ = 100;
 };
@@ -246,7 +253,7 @@ struct Controls {
     Button cmdDebug;
     Button cmdChangeCam;
     Button cmdCamSource;
-    Button cmdPtzEdit;
+    Button cmdPtuAdmin;
 
     CheckBox chkPublic;
     CheckBox chkThumb;
@@ -283,7 +290,7 @@ struct Controls {
     // Broadcast panel.
     Button cmdEditCamName;
     Button cmdSetProfile;
-    // Options panel: "Skin ", "Password", "Presets" (cmdPtzEdit) and "Chat" sub-tabs.
+    // Options panel: "Skin ", "Password", "Presets" (cmdPtuAdmin) and "Chat" sub-tabs.
     Button cmdSkin;
     Label lblPassword;
     Button cmdEditPasswords;

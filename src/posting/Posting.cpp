@@ -40,21 +40,8 @@ bool IsLoopbackHost(const QString& host) {
     return !address.isNull() && address.isLoopback();
 }
 
-// Whether the system says it is connected: its own network information where a backend loads,
-// else any interface other than the loopback that is up and has an address.
-bool SystemOnline() {
-    if (QNetworkInformation::instance() || QNetworkInformation::loadDefaultBackend()) {
-        switch (QNetworkInformation::instance()->reachability()) {
-        case QNetworkInformation::Reachability::Online:
-            return true;
-        case QNetworkInformation::Reachability::Disconnected:
-        case QNetworkInformation::Reachability::Local:
-            return false;
-        case QNetworkInformation::Reachability::Site:
-        case QNetworkInformation::Reachability::Unknown:
-            break;
-        }
-    }
+// Whether an interface other than the loopback is up and has an address.
+bool NetworkInterfaceUp() {
     for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
         const auto flags = interface.flags();
         if (!flags.testFlag(QNetworkInterface::IsUp) ||
@@ -65,6 +52,14 @@ bool SystemOnline() {
             return true;
     }
     return false;
+}
+
+bool SystemOnline() {
+    const bool informed =
+        QNetworkInformation::instance() || QNetworkInformation::loadDefaultBackend();
+    return HasNetworkConnection(informed ? QNetworkInformation::instance()->reachability()
+                                         : QNetworkInformation::Reachability::Unknown,
+                                NetworkInterfaceUp);
 }
 
 PostedValues CurrentValues() {
@@ -186,6 +181,22 @@ void PostingClient::OnChannelError(const QString& description) {
 
 void PostingClient::CloseClientSocket() {
     clientSocket_->closeQuietly();
+}
+
+bool HasNetworkConnection(QNetworkInformation::Reachability reachability,
+                          const std::function<bool()>& interfaceUp) {
+    switch (reachability) {
+    case QNetworkInformation::Reachability::Online:
+    case QNetworkInformation::Reachability::Site:
+        return true;
+    case QNetworkInformation::Reachability::Disconnected:
+        return false;
+    case QNetworkInformation::Reachability::Local:
+    case QNetworkInformation::Reachability::Unknown:
+        break;
+    }
+    // A local network counts, a loopback alone does not.
+    return interfaceUp();
 }
 
 bool PostingClient::IsOnline() const {

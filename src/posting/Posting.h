@@ -8,6 +8,7 @@
 #include "core/Wait.h"
 
 #include <QByteArray>
+#include <QNetworkInformation>
 #include <QString>
 
 #include <cstdint>
@@ -24,6 +25,14 @@ constexpr std::uint16_t kPostingHelperPort = 11111;
 // The port this station's helper uses: kPostingHelperPort, unless KESTROVA_POSTING_PORT names
 // another (so that stations under test on one machine keep out of each other's way).
 std::uint16_t PostingHelperPort();
+
+// Whether the machine has a network connection, from what the system's network information
+// says: the Internet, a site and a local network without the Internet all count; a machine
+// with only its loopback does not. Where the information knows nothing, or says "local" (which
+// a loopback alone may be), `interfaceUp` decides: whether an interface other than the
+// loopback is up with an address.
+bool HasNetworkConnection(QNetworkInformation::Reachability reachability,
+                          const std::function<bool()>& interfaceUp);
 
 // The bounds of one request: the connection, and the helper's answer.
 struct ChannelTimeouts {

@@ -4,6 +4,7 @@
 #include "core/AppError.h"
 #include "core/AppState.h"
 #include "core/EventLog.h"
+#include "ptz/MotorBackEnd.h"
 #include "ptz/PtzValues.h"
 
 namespace kestrova {
@@ -70,29 +71,29 @@ void PtzControl::RunPacket(const QString& packet) {
         const bool motor = IsSet(s.IsPtzCamera);
         if (motor) {
             if (Has(packet, "tilt_up"))
-                MoveStep(s.DirTiltUp, s.TiltStep);
+                Motor()->MoveStep(s.DirTiltUp, s.TiltStep);
             if (Has(packet, "tilt_down"))
-                MoveStep(s.DirTiltDown, s.TiltStep);
+                Motor()->MoveStep(s.DirTiltDown, s.TiltStep);
             if (Has(packet, "pan_left"))
-                MoveStep(s.DirPanLeft, s.PanStep);
+                Motor()->MoveStep(s.DirPanLeft, s.PanStep);
             if (Has(packet, "pan_right"))
-                MoveStep(s.DirPanRight, s.PanStep);
+                Motor()->MoveStep(s.DirPanRight, s.PanStep);
             if (Has(packet, "pan_double_left"))
-                MoveStep(s.DirPanLeft, 640);
+                Motor()->MoveStep(s.DirPanLeft, 640);
             if (Has(packet, "pan_double_right"))
-                MoveStep(s.DirPanRight, 640);
+                Motor()->MoveStep(s.DirPanRight, 640);
             if (Has(packet, "set_motor_home"))
-                MoveHome();
+                Motor()->MoveHome();
             if (Has(packet, "Preset_"))
                 ParsePreset(packet);
             if (Has(packet, "pre_up"))
-                MoveStep(s.DirTiltUp, 320);
+                Motor()->MoveStep(s.DirTiltUp, 320);
             if (Has(packet, "pre_down"))
-                MoveStep(s.DirTiltDown, 320);
+                Motor()->MoveStep(s.DirTiltDown, 320);
             if (Has(packet, "pre_left"))
-                MoveStep(s.DirPanLeft, 320);
+                Motor()->MoveStep(s.DirPanLeft, 320);
             if (Has(packet, "pre_right"))
-                MoveStep(s.DirPanRight, 320);
+                Motor()->MoveStep(s.DirPanRight, 320);
         }
         // A plain webcam zooms too when its capture control has a zoom.
         const std::int32_t step = motor ? s.ZoomStep : 10;
@@ -110,24 +111,7 @@ void PtzControl::RunPacket(const QString& packet) {
 }
 
 void PtzControl::ParsePreset(const QString& packet) {
-    const AppState& s = App();
-    const QStringList pieces = PresetPieces(packet);
-    if (IsSet(s.IsLogitechPtz)) {
-        const std::int32_t pan = ParseLong(PresetPiece(pieces, 0));
-        const std::int32_t tilt = ParseLong(PresetPiece(pieces, 1));
-        const std::int32_t zoom = ParseLong(PresetPiece(pieces, 2));
-        ParsePresetLv(pan, tilt, zoom);
-    } else if (!IsSet(s.IsPantiltCamera)) {
-        const std::int32_t pan = ParseLong(PresetPiece(pieces, 0));
-        const std::int32_t tilt = ParseLong(PresetPiece(pieces, 1));
-        const std::int32_t zoom = ParseLong(PresetPiece(pieces, 2));
-        MovePresetCameraControl(pan, tilt, zoom);
-    } else {
-        // The unit has no preset zoom: only pan and tilt are read.
-        const std::int16_t x = ParseInteger(PresetPiece(pieces, 0));
-        const std::int16_t y = ParseInteger(PresetPiece(pieces, 1));
-        ParsePresetPantilt(x, y);
-    }
+    Motor()->MovePreset(PresetPieces(packet));
 }
 
 void PtzControl::butMove_Click(int index) {

@@ -1,6 +1,7 @@
 #include "ptz/Ptz.h"
 
 #include "core/Controls.h"
+#include "ptz/MotorBackEnd.h"
 #include "ptz/MotorLibrary.h"
 
 namespace kestrova {
@@ -12,6 +13,7 @@ PtzControl::PtzControl(CaptureControl& camSrc, QObject* parent)
     for (int i = 0; i < static_cast<int>(ui.butMove.size()); ++i)
         ui.butMove[static_cast<std::size_t>(i)].onClick(alive_, [this, i] { butMove_Click(i); });
     ui.sldFocus.onChange(alive_, [this] { sldFocus_Change(); });
+    ChooseMotorBackEnd();
 }
 
 PtzControl::~PtzControl() {

@@ -30,6 +30,7 @@ namespace kestrova {
 
 class CaptureControl;
 class LvCamLibrary;
+class MotorBackEnd;
 class PantiltLibrary;
 
 // The ports of the command listener: the one it prefers, and the range it scans when that one
@@ -72,9 +73,10 @@ class PtzControl : public QObject {
     // the camera has a motor.
     void butMove_Click(int index);
 
-    // --- Motor back-ends, presets and zoom ---
+    // --- The motor back-end and zoom ---
 
-    // Step sizes, ranges and direction codes of the camera's motor; the zoom slider's range.
+    // Chooses the camera's motor back-end; its step sizes, ranges and direction codes; the zoom
+    // slider's range.
     void ReadMotorRanges();
 
     // Connects the motor library of the camera's back-end at start-up. A library that cannot be
@@ -82,26 +84,12 @@ class PtzControl : public QObject {
     // "Failed to connect to pantilt.dll".
     void ConnectMotorAtStartup();
 
-    // A relative move: direction code (see ReadMotorRanges) and amount. Throws AppError.
-    void MoveStep(std::int16_t direction, std::int32_t amount);
-    void MoveHome();
-
-    // Preset moves of the three back-ends. Throw AppError.
-    void ParsePresetLv(std::int32_t pan, std::int32_t tilt, std::int32_t zoom);
-    void MovePresetCameraControl(std::int32_t pan, std::int32_t tilt, std::int32_t zoom);
-    void ParsePresetPantilt(std::int16_t x, std::int16_t y);
-
     // Zoom: operation 0 in, 1 out, 2 fully out ("RESTORE"), by `step`. Throws AppError.
     void StepZoom(std::int16_t operation, std::int32_t step);
-    void MovePresetZoom(std::int32_t z);
     // Writes ZoomPos to the camera's zoom (the pantilt Z axis for that back-end).
     void ApplyZoom();
     // The zoom slider's change handler: ZoomPos follows the slider and goes to the camera.
     void sldFocus_Change();
-
-    // The motion library's results, logged: true for success.
-    static bool CheckLvResult(std::int32_t result);
-    static bool CheckLvPresetResult(std::int32_t result);
 
     // The motor libraries; the fuzz entry binds functions linked into it instead of loading.
     PantiltLibrary& pantilt() { return *pantilt_; }
@@ -144,10 +132,10 @@ class PtzControl : public QObject {
     void Dispatch(QString packet, std::function<void()> done);
     void RunPacket(const QString& packet);
 
-    void MoveCameraControl(std::int16_t direction, std::int32_t amount);
-    void MoveAxisRelative(std::int16_t direction, std::int32_t amount);
-    void MoveZoomAxis();
-    void ReadAxisStatus(int axis);
+    void ChooseMotorBackEnd();
+    // The back-end, kept alive by the caller for as long as its operation runs: a camera change
+    // during a preset's waits chooses another one meanwhile.
+    std::shared_ptr<MotorBackEnd> Motor() const { return backEnd_; }
     // Sets the zoom slider's value and runs its change handler, as a command does: an error of
     // the handler comes back to the command.
     void SetZoomSlider(std::int32_t value);
@@ -163,6 +151,7 @@ class PtzControl : public QObject {
     CaptureControl& camSrc_;
     std::unique_ptr<PantiltLibrary> pantilt_;
     std::unique_ptr<LvCamLibrary> lvcam_;
+    std::shared_ptr<MotorBackEnd> backEnd_;
 
     std::deque<Pending> pending_;
     bool dispatching_ = false;

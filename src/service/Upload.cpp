@@ -184,10 +184,6 @@ void Uploader::UploadImage(bool override) {
     answerTimer_.start(timeouts_.answerMs);
 }
 
-bool Uploader::UploaderConnect() {
-    return ConnectUploader() == ConnectResult::Connected;
-}
-
 void Uploader::CloseReflectorSocket() {
     const bool busy = stage_ != Stage::None;
     CloseQuietly();

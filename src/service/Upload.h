@@ -40,11 +40,6 @@ class Uploader {
     // the relay is not active or a camera change is under way (then the local image is sent).
     void UploadImage(bool override);
 
-    // Connects ReflectorSocket to ReflectorHost and ReflectorPort; true when connected. False
-    // too when the socket was closed or reconnected by an event that ran during the wait; the
-    // socket is then left as that event left it.
-    bool UploaderConnect();
-
     // Closes ReflectorSocket. An upload that was connecting or waiting for the relay's answer
     // counts as ended.
     void CloseReflectorSocket();

@@ -387,7 +387,7 @@ QWidget* MainWindow::BuildOptionsPanel() {
     auto* presetRows = new QVBoxLayout(presets);
     presetRows->addWidget(
         Check("chkEnablePresets", QStringLiteral("Presets On/Off"), ui.chkEnablePresets));
-    QPushButton* admin = Push("cmdPtzEdit", ui.cmdPtzEdit);
+    QPushButton* admin = Push("cmdPtuAdmin", ui.cmdPtuAdmin);
     admin->setToolTip(QStringLiteral("Edit the camera's presets on its web page"));
     presetRows->addLayout(Row({admin}));
     presetRows->addStretch();

@@ -134,7 +134,7 @@ void InstallWebPageHandlers(const HandlerOwner& owner, const std::shared_ptr<UiH
             open(HelpPageAddress());
         }
     });
-    ui.cmdPtzEdit.onClick(owner, [open] {
+    ui.cmdPtuAdmin.onClick(owner, [open] {
         if (ReflectorGuard())
             open(CameraAdminAddress());
     });

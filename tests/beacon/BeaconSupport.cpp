@@ -160,26 +160,6 @@ int FreePort() {
     return port;
 }
 
-RefusingPort::RefusingPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = Loopback(0);
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("cannot hold a port");
-    }
-    port_ = BoundPort(fd_);
-}
-
-RefusingPort::~RefusingPort() {
-    release();
-}
-
-void RefusingPort::release() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
 // ---- processes ----
 
 Process::Process(const std::vector<std::string>& argv, const std::filesystem::path& workDir,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/TempDir.h"
+#include "support/RefusingPort.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +22,7 @@ namespace beacon::test {
 
 using Clock = std::chrono::steady_clock;
 
+using kestrova::test::RefusingPort;
 using kestrova::test::TempDir;
 
 std::string ReadFile(const std::filesystem::path& path);
@@ -30,22 +32,6 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 // A port on 127.0.0.1 that was free a moment ago.
 int FreePort();
-
-// A port on 127.0.0.1 that refuses connections while the object lives: a socket is bound to it
-// but does not listen. release() frees the port for something else.
-class RefusingPort {
-  public:
-    RefusingPort();
-    ~RefusingPort();
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-    int port() const { return port_; }
-    void release();
-
-  private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 // A child process whose standard output and error go to a file; killed when still running at
 // destruction.

@@ -11,28 +11,8 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace kestrova::test {
-
-ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)
-    : name_(name), old_(qgetenv(name)), hadOld_(qEnvironmentVariableIsSet(name)) {
-    set(value);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (hadOld_)
-        qputenv(name_, old_);
-    else
-        qunsetenv(name_);
-}
-
-void ScopedEnv::set(const QByteArray& value) {
-    if (value.isNull())
-        qunsetenv(name_);
-    else
-        qputenv(name_, value);
-}
 
 CameraTest::CameraTest() = default;
 
@@ -53,48 +33,8 @@ QString CameraTest::prepareStartup() {
     return folder;
 }
 
-double MeanDifference(const QImage& first, const QImage& second, int dx, int dy) {
-    const QImage a = first.convertToFormat(QImage::Format_RGB888);
-    const QImage b = second.convertToFormat(QImage::Format_RGB888);
-    double sum = 0;
-    long count = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        const int by = y + dy;
-        if (by < 0 || by >= b.height())
-            continue;
-        const uchar* rowA = a.constScanLine(y);
-        const uchar* rowB = b.constScanLine(by);
-        for (int x = 0; x < a.width(); ++x) {
-            const int bx = x + dx;
-            if (bx < 0 || bx >= b.width())
-                continue;
-            for (int c = 0; c < 3; ++c)
-                sum += std::abs(rowA[x * 3 + c] - rowB[bx * 3 + c]);
-            count += 3;
-        }
-    }
-    return count ? sum / count : 255.0;
-}
-
 QImage DecodeWithQt(const QByteArray& jpeg) {
     return QImage::fromData(jpeg, "JPG");
-}
-
-WindowWatch::WindowWatch(const QString& objectName, std::function<void(QWidget*)> action)
-    : objectName_(objectName), action_(std::move(action)) {
-    timer_.setInterval(20);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (w->objectName() != objectName_ || !w->isVisible())
-                continue;
-            if (std::find(handled_.begin(), handled_.end(), w) != handled_.end())
-                continue;
-            handled_.emplace_back(w);
-            if (action_)
-                action_(w);
-        }
-    });
-    timer_.start();
 }
 
 int VisibleWindows(const QString& objectName) {

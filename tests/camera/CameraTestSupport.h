@@ -7,10 +7,8 @@
 
 #include <QByteArray>
 #include <QImage>
-#include <QPointer>
 #include <QString>
 #include <QTcpServer>
-#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -20,19 +18,6 @@
 #include <gtest/gtest.h>
 
 namespace kestrova::test {
-
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const QByteArray& value);
-    ~ScopedEnv();
-    void set(const QByteArray& value);
-
-  private:
-    const char* name_;
-    QByteArray old_;
-    bool hadOld_;
-};
 
 class CameraTest : public ::testing::Test {
   protected:
@@ -52,27 +37,8 @@ class CameraTest : public ::testing::Test {
     ScopedEnv unattended_{"KESTROVA_UNATTENDED", QByteArray()};
 };
 
-// Mean absolute difference per channel of two equally sized images over a rectangle of the
-// first, compared with the second shifted by (dx, dy).
-double MeanDifference(const QImage& a, const QImage& b, int dx = 0, int dy = 0);
-
 // A JPEG decoded by Qt's own reader, independent of the station's codec.
 QImage DecodeWithQt(const QByteArray& jpeg);
-
-// Watches for windows of one object name while the event loop runs (also inside a modal
-// dialog's loop): each one seen is counted and handed once to the action, which may answer and
-// close it.
-class WindowWatch {
-  public:
-    WindowWatch(const QString& objectName, std::function<void(QWidget*)> action);
-    int seen() const { return static_cast<int>(handled_.size()); }
-
-  private:
-    QString objectName_;
-    std::function<void(QWidget*)> action_;
-    std::vector<QPointer<QWidget>> handled_;
-    QTimer timer_;
-};
 
 // The number of visible top-level windows of this object name, now.
 int VisibleWindows(const QString& objectName);

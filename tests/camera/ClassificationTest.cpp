@@ -14,7 +14,7 @@ void Apply(Flag flags, bool controls) {
     AppState& s = App();
     s.IsPtzCamera = s.IsLogitechPtz = s.IsCreativeMotion = s.IsPantiltCamera = flags;
     s.Settings.PresetsEnabled = 1;
-    Ui().cmdPtzEdit.setEnabled(controls);
+    Ui().cmdPtuAdmin.setEnabled(controls);
     Ui().chkEnablePresets.setEnabled(controls);
 }
 
@@ -67,7 +67,7 @@ TEST_F(ClassificationTest, TheModelNameDecidesTheBackEnd) {
         EXPECT_EQ(c.creative, App().IsCreativeMotion);
         EXPECT_EQ(c.pantilt, App().IsPantiltCamera);
         EXPECT_EQ(c.presets, App().Settings.PresetsEnabled);
-        EXPECT_EQ(c.ptz == kTrue, Ui().cmdPtzEdit.enabled());
+        EXPECT_EQ(c.ptz == kTrue, Ui().cmdPtuAdmin.enabled());
         EXPECT_EQ(c.ptz == kTrue, Ui().chkEnablePresets.enabled());
     }
 }
@@ -83,7 +83,7 @@ TEST_F(ClassificationTest, ChangesBetweenCamerasKeepWhatTheTableLeavesAlone) {
     EXPECT_EQ(kTrue, App().IsPtzCamera);
     EXPECT_EQ(kTrue, App().IsLogitechPtz);
     EXPECT_EQ(kFalse, App().IsCreativeMotion);
-    EXPECT_TRUE(Ui().cmdPtzEdit.enabled());
+    EXPECT_TRUE(Ui().cmdPtuAdmin.enabled());
 
     // The pan-tilt base, then a plain webcam: IsPantiltCamera survives, nothing else does.
     Apply(kFalse, false);
@@ -92,7 +92,7 @@ TEST_F(ClassificationTest, ChangesBetweenCamerasKeepWhatTheTableLeavesAlone) {
     EXPECT_EQ(kTrue, App().IsPantiltCamera);
     EXPECT_EQ(kFalse, App().IsPtzCamera);
     EXPECT_EQ(0, App().Settings.PresetsEnabled);
-    EXPECT_FALSE(Ui().cmdPtzEdit.enabled());
+    EXPECT_FALSE(Ui().cmdPtuAdmin.enabled());
     EXPECT_FALSE(Ui().chkEnablePresets.enabled());
 }
 
@@ -106,7 +106,7 @@ TEST_F(ClassificationTest, AnIndexOutsideTheListCountsAsAPlainWebcam) {
         EXPECT_EQ(kFalse, App().IsPtzCamera);
         EXPECT_EQ(kFalse, App().IsLogitechPtz);
         EXPECT_EQ(0, App().Settings.PresetsEnabled);
-        EXPECT_FALSE(Ui().cmdPtzEdit.enabled());
+        EXPECT_FALSE(Ui().cmdPtuAdmin.enabled());
     }
 }
 

@@ -94,17 +94,19 @@ TEST_F(DetectTest, WithNoCameraChosenYetTheChooserDecides) {
     EXPECT_TRUE(LogMessages(folder).contains(kConnecting + QStringLiteral("Bravo Cam")));
 }
 
-TEST_F(DetectTest, ACameraIndexBeyondTheListOpensTheChooserInsteadOfFailing) {
+TEST_F(DetectTest, AChosenCameraThatIsNotThereStaysChosenWithoutTheChooser) {
     const QString folder = prepareStartup();
     useCameras("Alpha Cam;Bravo Cam");
-    App().Settings.CameraIndex = 4; // a camera removed since the last run
-    unattended_.set("1");
+    App().Settings.CameraIndex = 4; // a camera unplugged since the last run
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), [](QWidget* w) { w->close(); });
 
     ASSERT_TRUE(camera().DetectAndConnectCamera());
-    EXPECT_EQ(0, App().Settings.CameraIndex);
-    EXPECT_EQ(0, SavedSettings(folder).CameraIndex);
-    EXPECT_EQ(QStringLiteral("Alpha Cam"), camera().CamSrc().ConnectedName());
-    EXPECT_TRUE(LogMessages(folder).contains(kConnecting + QStringLiteral("Alpha Cam")));
+    EXPECT_EQ(0, chooser.seen());
+    EXPECT_EQ(4, App().Settings.CameraIndex);
+    EXPECT_EQ(4, SavedSettings(folder).CameraIndex);
+    EXPECT_FALSE(camera().CamSrc().HasDevice());
+    EXPECT_TRUE(LogMessages(folder).contains(QStringLiteral(
+        "Launching Software: No webcam at index 4; \"Change Camera\" chooses another")));
 }
 
 TEST_F(DetectTest, ACameraThatRefusesTheFormatIsLoggedAndStillUsed) {
@@ -272,7 +274,7 @@ TEST_F(ChangeCameraTest, ChangeCameraConnectsTheNewChoiceAndClassifiesIt) {
     EXPECT_TRUE(camera().CamSrc().Preview());
     EXPECT_EQ(kFalse, App().IsPtzCamera);
     EXPECT_EQ(kFalse, App().IsLogitechPtz);
-    EXPECT_FALSE(Ui().cmdPtzEdit.enabled());
+    EXPECT_FALSE(Ui().cmdPtuAdmin.enabled());
     EXPECT_EQ(QStringLiteral("TIME"), camera().CamSrc().Overlay().text);
     EXPECT_EQ(QSize(320, 240), DecodeWithQt(GetLatestImage(camera().CamSrc())).size());
     // The relay was started again: its directory was asked for it once.

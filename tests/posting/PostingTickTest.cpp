@@ -108,6 +108,22 @@ TEST_F(PostingTickTest, AFailedCheckOrGoingOfflineStopsPostingAndItComesBack) {
     EXPECT_EQ(tick(), (Words{"check_posting"}));
 }
 
+TEST(OnlineCheckTest, ALocalNetworkCountsButALoopbackAloneDoesNot) {
+    using R = QNetworkInformation::Reachability;
+    const struct {
+        R reachability;
+        bool interfaceUp; // an interface other than the loopback
+        bool online;
+    } cases[] = {{R::Online, false, true},      {R::Site, false, true},
+                 {R::Local, true, true},        {R::Local, false, false},
+                 {R::Unknown, true, true},      {R::Unknown, false, false},
+                 {R::Disconnected, true, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.online, HasNetworkConnection(c.reachability, [&c] { return c.interfaceUp; }))
+            << static_cast<int>(c.reachability) << " " << c.interfaceUp;
+    }
+}
+
 TEST_F(PostingTickTest, TheListingDataHasItsFourteenFields) {
     EXPECT_EQ(PostingClient::ListingData(),
               QStringLiteral("listing.example.org:8080&relay.example.org&8080&&webcams&"

@@ -17,8 +17,9 @@ struct PacketCase {
 
 class PacketTest : public PtzTest, public ::testing::WithParamInterface<PacketCase> {};
 
-// The camera starts at pan 0, tilt 0, zoom 100 (range 100 to 500; pan and tilt -36000 to 36000
-// in steps of 3600), the pantilt unit at X 100, Y 90, Z 55 (limits 210 and 330).
+// The camera starts at pan 0, tilt 0, zoom 100 (range 100 to 500; pan -3200 to 3200 in steps of
+// 320, tilt -2400 to 2400 in steps of 240), the pantilt unit at X 100, Y 90, Z 55 (limits 210
+// and 330).
 TEST_P(PacketTest, ThePacketMovesTheBackEnd) {
     const PacketCase& c = GetParam();
     connectCamera(c.backEnd == BackEnd::CameraControl ? "Creative WebCam Live! Motion"
@@ -56,19 +57,19 @@ INSTANTIATE_TEST_SUITE_P(
                    0},
         PacketCase{BackEnd::None, "", "ZOOM_IN", "0,0,110", 0},
         // The camera control: steps within the camera's ranges, presets as they come.
-        PacketCase{kCc, "", "pan_right tilt_up", "3600,3600,100", 0},
-        PacketCase{kCc, "Preset_34000:0:100", "pan_right", "36000,0,100", 0},
-        PacketCase{kCc, "", "Preset_-3600:7200:150", "-3600,7200,150", 0},
-        PacketCase{kCc, "", "Preset_ -3600 : +7200 :150\r\n", "-3600,7200,150", 0},
+        PacketCase{kCc, "", "pan_right tilt_up", "320,240,100", 0},
+        PacketCase{kCc, "Preset_3000:0:100", "pan_right", "3200,0,100", 0},
+        PacketCase{kCc, "", "Preset_-320:480:150", "-320,480,150", 0},
+        PacketCase{kCc, "", "Preset_ -320 : +480 :150\r\n", "-320,480,150", 0},
         PacketCase{kCc, "", "Preset_1:2:300:more:pieces", "1,2,300", 0},
-        PacketCase{kCc, "", "GET /Preset_3600:-3600:200 HTTP/1.1", "3600,-3600,200", 0},
+        PacketCase{kCc, "", "GET /Preset_320:-240:200 HTTP/1.1", "320,-240,200", 0},
         // "GET" anywhere: the preset is read from the 13th character, up to a blank.
         PacketCase{kCc, "", "XGET_Preset_5:6:300", "5,6,300", 0},
-        PacketCase{kCc, "", "Preset_GET_3600:-3600:200", "600,-3600,200", 0},
+        PacketCase{kCc, "", "Preset_GET_3240:-240:200", "240,-240,200", 0},
         PacketCase{kCc, "", "Preset_1200:2400:300 GET", "0,0,100", 1},
         PacketCase{kCc, "", "Preset_1200:2400", "0,0,100", 1}, // the zoom is missing
-        PacketCase{kCc, "", "Preset_99999:-99999:900", "36000,-36000,500", 0},
-        PacketCase{kCc, "Preset_-2147483648:0:100", "pan_left", "-36000,0,100", 1},
+        PacketCase{kCc, "", "Preset_99999:-99999:900", "3200,-2400,500", 0},
+        PacketCase{kCc, "Preset_-2147483648:0:100", "pan_left", "-3200,0,100", 1},
         PacketCase{kCc, "Preset_0:0:500", "RESTORE", "0,0,100", 0},
         // The pantilt unit: every report carries X, Y and Z.
         PacketCase{kPt, "Preset_3:320", "pan_left", "0,320,55", 0},

@@ -5,11 +5,11 @@
 #include "core/AppError.h"
 #include "core/Controls.h"
 #include "core/StationState.h"
+#include "ptz/MotorBackEnd.h"
 
 #include <QImage>
 #include <QTimer>
 
-#include <cstdlib>
 #include <ctime>
 
 namespace kestrova::test {
@@ -113,8 +113,7 @@ class LvResultTest : public PtzTest, public ::testing::WithParamInterface<LvResu
 
 TEST_P(LvResultTest, TheResultIsLogged) {
     const LvResultCase& c = GetParam();
-    const bool ok =
-        c.preset ? PtzControl::CheckLvPresetResult(c.result) : PtzControl::CheckLvResult(c.result);
+    const bool ok = c.preset ? CheckLvPresetResult(c.result) : CheckLvResult(c.result);
     EXPECT_EQ(c.line == nullptr, ok);
     EXPECT_EQ(c.line ? QStringList{QString::fromLatin1(c.line)} : QStringList(), log());
 }
@@ -152,27 +151,15 @@ TEST_P(RangesTest, EachBackEndHasItsStepsAndDirectionCodesAndTheCamerasZoom) {
 INSTANTIATE_TEST_SUITE_P(
     BackEnds, RangesTest,
     ::testing::Values(RangesCase{BackEnd::MotionLibrary, {320, 192, 0, 1, 2, 3}},
-                      RangesCase{BackEnd::CameraControl, {3600, 3600, 0, 1, 3, 2}},
+                      RangesCase{BackEnd::CameraControl, {320, 240, 0, 1, 3, 2}},
                       RangesCase{BackEnd::Pantilt, {5, 10, 0, 1, 3, 2}}));
-
-// Mean absolute difference per channel of two pictures of the same size.
-double MeanDifference(const QImage& first, const QImage& second) {
-    const QImage a = first.convertToFormat(QImage::Format_RGB888);
-    const QImage b = second.convertToFormat(QImage::Format_RGB888);
-    double sum = 0;
-    for (int y = 0; y < a.height() && a.size() == b.size(); ++y) {
-        for (int x = 0; x < a.width() * 3; ++x)
-            sum += std::abs(a.constScanLine(y)[x] - b.constScanLine(y)[x]);
-    }
-    return sum / (a.width() * a.height() * 3.0);
-}
 
 // The camera control back-end on the virtual Creative camera.
 class CameraControlTest : public PtzTest {
   protected:
     void SetUp() override {
         connectCamera("Creative WebCam Live! Motion");
-        camSrc_.SetCameraControl(CameraProperty::Pan, 32400);
+        camSrc_.SetCameraControl(CameraProperty::Pan, 2880);
         camSrc_.SetCameraControl(CameraProperty::Tilt, 0);
         camSrc_.SetCameraControl(CameraProperty::Zoom, 490);
         useBackEnd(BackEnd::CameraControl);
@@ -197,11 +184,37 @@ TEST_F(CameraControlTest, ZoomInAtTheMaximumStillWritesItAndRestoreGoesFullyOut)
 TEST_F(CameraControlTest, APresetMovesThePicture) {
     ptz_->ProcessPacket(QStringLiteral("Preset_0:0:100"));
     const QImage before = camSrc_.CurrentFrame(QSize(320, 240));
-    ptz_->ProcessPacket(QStringLiteral("Preset_-36000:18000:200"));
+    ptz_->ProcessPacket(QStringLiteral("Preset_-3200:1200:200"));
     EXPECT_GT(MeanDifference(before, camSrc_.CurrentFrame(QSize(320, 240))), 10);
     // Back where it was, the picture is the same but for the clock's hand.
     ptz_->ProcessPacket(QStringLiteral("Preset_0:0:100"));
     EXPECT_LT(MeanDifference(before, camSrc_.CurrentFrame(QSize(320, 240))), 3);
+}
+
+TEST_F(CameraControlTest, APresetZoomBeyondTheRangeStopsAtItsEndAndZoomingOutWorksAtOnce) {
+    ptz_->ProcessPacket(QStringLiteral("Preset_0:0:900"));
+    EXPECT_EQ((std::vector<int>{500, 500}),
+              (std::vector<int>{Ui().sldFocus.value(), App().ZoomPos}));
+    ptz_->ProcessPacket(QStringLiteral("ZOOM_OUT"));
+    EXPECT_EQ((std::vector<int>{490, 490, 490}),
+              (std::vector<int>{Ui().sldFocus.value(), App().ZoomPos,
+                                cameraValue(CameraProperty::Zoom)}));
+}
+
+// The camera's own step and the fixed far move, as the picture shows them: a step visibly, a
+// far move about twice as far.
+TEST_F(CameraControlTest, AFarPanMovesThePictureAboutTwiceAsFarAsAStep) {
+    int shift[2] = {};
+    for (const int i : {0, 1}) {
+        ptz_->ProcessPacket(QStringLiteral("Preset_0:0:100"));
+        const QImage before = camSrc_.CurrentFrame(QSize(320, 240));
+        ptz_->ProcessPacket(i == 0 ? QStringLiteral("pan_right")
+                                   : QStringLiteral("pan_double_right"));
+        shift[i] = -BestShift(before, camSrc_.CurrentFrame(QSize(320, 240)), 80).first;
+    }
+    EXPECT_GE(shift[0], 10);
+    EXPECT_GE(shift[1] * 2, shift[0] * 3);
+    EXPECT_LE(shift[1], shift[0] * 3);
 }
 
 } // namespace

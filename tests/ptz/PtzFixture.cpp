@@ -9,18 +9,6 @@
 
 namespace kestrova::test {
 
-ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)
-    : name_(name), old_(qgetenv(name)), hadOld_(qEnvironmentVariableIsSet(name)) {
-    qputenv(name_, value);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (hadOld_)
-        qputenv(name_, old_);
-    else
-        qunsetenv(name_);
-}
-
 std::vector<PantiltReport> PantiltReports(const std::vector<std::uint8_t>& written) {
     // The motor base of the fake tree has a 17-byte output report.
     constexpr std::size_t kLength = 17;

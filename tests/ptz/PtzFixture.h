@@ -22,18 +22,6 @@
 
 namespace kestrova::test {
 
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const QByteArray& value);
-    ~ScopedEnv();
-
-  private:
-    const char* name_;
-    QByteArray old_;
-    bool hadOld_;
-};
-
 enum class BackEnd { None, MotionLibrary, CameraControl, Pantilt };
 
 // One call the motion library stand-in received, with the monotonic time it came at.

@@ -3,8 +3,8 @@
 
 #include "PasswordHash.h"
 #include "RelaySupport.h"
+#include "RelayVersion.h"
 #include "TestFiles.h"
-#include "Version.h"
 
 #include <csignal>
 #include <cstdio>

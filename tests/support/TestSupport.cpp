@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "settings/Records.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,11 +15,9 @@
 #include <QTcpServer>
 #include <QThread>
 
-#include <arpa/inet.h>
+#include <algorithm>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <cstdlib>
 
 namespace kestrova::test {
 
@@ -95,33 +94,82 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-RefusingPort::RefusingPort() {
-    // Without SO_REUSEADDR, so that no other socket can be bound to the port while it is held.
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0)
-        return;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        const auto candidate =
-            static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 32768));
-        address.sin_port = htons(candidate);
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-            port_ = candidate;
-            return;
+ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)
+    : name_(name), old_(qgetenv(name)), hadOld_(qEnvironmentVariableIsSet(name)) {
+    set(value);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (hadOld_)
+        qputenv(name_, old_);
+    else
+        qunsetenv(name_);
+}
+
+void ScopedEnv::set(const QByteArray& value) {
+    if (value.isNull())
+        qunsetenv(name_);
+    else
+        qputenv(name_, value);
+}
+
+WindowWatch::WindowWatch(const QString& objectName, std::function<void(QWidget*)> action)
+    : objectName_(objectName), action_(std::move(action)) {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->objectName() != objectName_ || !w->isVisible())
+                continue;
+            if (std::find(handled_.begin(), handled_.end(), w) != handled_.end())
+                continue;
+            handled_.emplace_back(w);
+            if (action_)
+                action_(w);
+        }
+    });
+    timer_.start();
+}
+
+double MeanDifference(const QImage& first, const QImage& second, int dx, int dy) {
+    const QImage a = first.convertToFormat(QImage::Format_RGB888);
+    const QImage b = second.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    long count = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const int by = y + dy;
+        if (by < 0 || by >= b.height())
+            continue;
+        const uchar* rowA = a.constScanLine(y);
+        const uchar* rowB = b.constScanLine(by);
+        for (int x = 0; x < a.width(); ++x) {
+            const int bx = x + dx;
+            if (bx < 0 || bx >= b.width())
+                continue;
+            for (int c = 0; c < 3; ++c)
+                sum += std::abs(rowA[x * 3 + c] - rowB[bx * 3 + c]);
+            count += 3;
         }
     }
+    return count ? sum / count : 255.0;
 }
 
-RefusingPort::~RefusingPort() {
-    release();
-}
-
-void RefusingPort::release() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+std::pair<int, int> BestShift(const QImage& original, const QImage& moved, int limit) {
+    const auto best = [&](auto difference) {
+        int at = 0;
+        double lowest = 1e9;
+        for (int d = -limit; d <= limit; ++d) {
+            const double value = difference(d);
+            if (value < lowest) {
+                lowest = value;
+                at = d;
+            }
+        }
+        return at;
+    };
+    const int dx = best([&](int d) { return MeanDifference(moved, original, d, 0); });
+    const int dy = best([&](int d) { return MeanDifference(moved, original, dx, d); });
+    // moved(x, y) matches original(x + dx, y + dy): the content moved by (-dx, -dy).
+    return {-dx, -dy};
 }
 
 bool ProgramFolder::javaLaunched() const {

@@ -2,37 +2,53 @@
 #pragma once
 
 #include "core/StationState.h"
+#include "support/RefusingPort.h"
 
 #include <QByteArray>
+#include <QImage>
+#include <QPointer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace kestrova::test {
 
-// A TCP port on 127.0.0.1, below 32768 (the station keeps relay ports in 16 signed bits), that
-// refuses connections for as long as the object lives: a socket is bound to the port but does
-// not listen, so a connection to it is refused and nothing else can take the port meanwhile.
-class RefusingPort {
+// Sets an environment variable for the lifetime of the object (unsets it for a null value).
+class ScopedEnv {
   public:
-    RefusingPort();
-    ~RefusingPort();
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-
-    // 0 when no port could be had.
-    quint16 port() const { return port_; }
-    // Lets go of the port, for a server of the test's to listen on it.
-    void release();
+    ScopedEnv(const char* name, const QByteArray& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    void set(const QByteArray& value);
 
   private:
-    int fd_ = -1;
-    quint16 port_ = 0;
+    const char* name_;
+    QByteArray old_;
+    bool hadOld_;
+};
+
+// Watches for windows of one object name while the event loop runs (also inside a modal
+// dialog's loop): each one seen is counted and handed once to the action, which may answer and
+// close it.
+class WindowWatch {
+  public:
+    WindowWatch(const QString& objectName, std::function<void(QWidget*)> action);
+    int seen() const { return static_cast<int>(handled_.size()); }
+
+  private:
+    QString objectName_;
+    std::function<void(QWidget*)> action_;
+    std::vector<QPointer<QWidget>> handled_;
+    QTimer timer_;
 };
 
 // A fresh station state and a temporary data folder (XDG_DATA_HOME points into it) for one
@@ -70,6 +86,14 @@ QStringList LogMessages(const QString& dataFolder);
 // Waits, running events, until `done` is true; false when `ms` passed first. A safety net so
 // that a broken station fails the test instead of hanging it; never a measure of speed.
 bool WaitFor(const std::function<bool()>& done, int ms = 10000);
+
+// Mean absolute difference per channel of two images over the part of the first that, shifted
+// by (dx, dy), lies on the second.
+double MeanDifference(const QImage& first, const QImage& second, int dx = 0, int dy = 0);
+
+// How far the content of `original` has moved in `moved` (positive: right and down), found as
+// the shift that makes the two agree best: first along x, then along y, within +-limit pixels.
+std::pair<int, int> BestShift(const QImage& original, const QImage& moved, int limit);
 
 // A program folder laid out for a station run: kestrovaType.dat ("1"), the pictures and the
 // motor libraries of the built program folder, a deployment.conf whose directory port refuses

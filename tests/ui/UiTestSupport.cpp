@@ -3,30 +3,9 @@
 #include "core/AppState.h"
 #include "settings/Settings.h"
 
-#include <algorithm>
-
-#include <QApplication>
 #include <QDir>
 
 namespace kestrova::test {
-
-WhenShown::WhenShown(const QString& objectName, std::function<void(QWidget*)> action)
-    : objectName_(objectName), action_(std::move(action)) {
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (w->objectName() != objectName_ || !w->isVisible())
-                continue;
-            const bool known = std::any_of(handled_.begin(), handled_.end(),
-                                           [w](const QPointer<QWidget>& h) { return h == w; });
-            if (known)
-                continue;
-            handled_.emplace_back(w);
-            action_(w);
-        }
-    });
-    timer_.start();
-}
 
 UiTest::UiTest() : program_(fixture_.tempPath() + QStringLiteral("/program")) {
     QDir().mkpath(program_);

@@ -6,11 +6,8 @@
 #include "support/TestSupport.h"
 #include "ui/MainWindowLogic.h"
 
-#include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
-#include <QWidget>
 
 #include <deque>
 #include <functional>
@@ -24,20 +21,6 @@ namespace kestrova::test {
 // The hosts of the test deployment.
 inline const QString kMainHost = QStringLiteral("main.example");
 inline const QString kSecondaryHost = QStringLiteral("list.example:81");
-
-// Hands each window of this object name to `action` once, as soon as it shows (also while a
-// modal dialog's own loop runs).
-class WhenShown {
-  public:
-    WhenShown(const QString& objectName, std::function<void(QWidget*)> action);
-    int seen() const { return static_cast<int>(handled_.size()); }
-
-  private:
-    QString objectName_;
-    std::function<void(QWidget*)> action_;
-    std::vector<QPointer<QWidget>> handled_;
-    QTimer timer_;
-};
 
 class UiTest : public ::testing::Test {
   protected:

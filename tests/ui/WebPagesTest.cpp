@@ -35,7 +35,7 @@ class WebPagesTest : public UiTest {
         Controls& ui = Ui();
         ui.MenuBar2.ButtonClick(ui.MenuBar2.Buttons[0]);
         ui.MenuBar2.ButtonClick(ui.MenuBar2.Buttons[1]);
-        ui.cmdPtzEdit.click();
+        ui.cmdPtuAdmin.click();
         ui.cmdSkin.click();
         ui.cmdViewArchive.click();
         ui.cmdSetProfile.click();

@@ -115,9 +115,9 @@ TEST(FirstStart, ShowsTheCameraChooserAndTheWizardThenTheLivePicture) {
         ~Unset() { qunsetenv("KESTROVA_VIRTUAL_CAMERAS"); }
     } unset;
 
-    WhenShown chooser(QStringLiteral("frmCamWizard"), [](QWidget* w) { w->close(); });
+    WindowWatch chooser(QStringLiteral("frmCamWizard"), [](QWidget* w) { w->close(); });
     QString offered;
-    WhenShown wizard(QStringLiteral("frmWizard"), [&offered](QWidget* w) {
+    WindowWatch wizard(QStringLiteral("frmWizard"), [&offered](QWidget* w) {
         Press(*w, "cmdNext");
         offered = w->findChild<QLineEdit*>(QStringLiteral("txtCamName"))->text();
         Press(*w, "cmdNext");

@@ -137,7 +137,7 @@ TEST_F(WizardTest, LongAndOddNamesAreStoredAsTypedUpToWholeCharactersOf256Bytes)
 }
 
 TEST_F(WizardTest, UnattendedTheWizardTakesItsDefaultsWithoutShowing) {
-    WhenShown window(QStringLiteral("frmWizard"), [](QWidget* w) { w->close(); });
+    WindowWatch window(QStringLiteral("frmWizard"), [](QWidget* w) { w->close(); });
     dialogs::SetUnattended(true);
     ShowBroadcastWizard();
     EXPECT_EQ(window.seen(), 0);
@@ -148,7 +148,7 @@ TEST_F(WizardTest, UnattendedTheWizardTakesItsDefaultsWithoutShowing) {
 TEST_F(WizardTest, EditCamNameShowsTheWindowWhoseButtonsRunTheWizard) {
     App().Cam.CameraName = QStringLiteral("Old Name");
     QStringList texts;
-    WhenShown window(QStringLiteral("frmWizard"), [&texts](QWidget* w) {
+    WindowWatch window(QStringLiteral("frmWizard"), [&texts](QWidget* w) {
         texts << w->windowTitle();
         w->findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
         auto* name = w->findChild<QLineEdit*>(QStringLiteral("txtCamName"));
@@ -175,7 +175,7 @@ TEST_F(WizardTest, EditCamNameShowsTheWindowWhoseButtonsRunTheWizard) {
 TEST_F(WizardTest, ACameraNameThatCannotBeSavedIsReportedAndTheWizardCloses) {
     WriteFile(fixture_.tempPath() + QStringLiteral("/plain-file"), "x");
     App().DataFolder = fixture_.tempPath() + QStringLiteral("/plain-file/folder");
-    WhenShown window(QStringLiteral("frmWizard"), [](QWidget* w) {
+    WindowWatch window(QStringLiteral("frmWizard"), [](QWidget* w) {
         w->findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
         w->findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
     });
