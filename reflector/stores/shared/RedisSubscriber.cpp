@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -107,12 +108,12 @@ class RedisSubscriber::Session {
     Session(const RedisSubscriberOptions& options, const RedisAddress& address, int wake)
         : options_(options), wake_(wake) {
         const int fd = connectSocket(address, options.connectTimeout, wake);
-        context_ = redisConnectFd(fd);
+        owned_.reset(redisConnectFd(fd));
+        context_ = owned_.get();
+        if (context_ == nullptr) {
+            ::close(fd);
+        }
         if (context_ == nullptr || context_->err != 0) {
-            if (context_ == nullptr) {
-                ::close(fd);
-            }
-            redisFree(context_);
             throw RedisError("cannot set up the connection");
         }
         // Writes are bounded by the socket's time-out; reads wait in poll() only.
@@ -132,7 +133,6 @@ class RedisSubscriber::Session {
             throw RedisError("database " + std::to_string(address.db) + " was refused");
         }
     }
-    ~Session() { redisFree(context_); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -246,6 +246,8 @@ class RedisSubscriber::Session {
 
     const RedisSubscriberOptions& options_;
     const int wake_;
+    // Freed also when the constructor fails after connecting.
+    std::unique_ptr<redisContext, decltype(&redisFree)> owned_{nullptr, redisFree};
     redisContext* context_ = nullptr;
 };
 
