@@ -200,16 +200,27 @@ void ServerProcess::stop() {
 PostgresServer::PostgresServer() {
     // Fast shutdown: sessions are ended, then the server; on the test's death, at once.
     stopSignal_ = SIGINT;
-    // initdb takes seconds: the first server of the machine (per user) makes a template
-    // cluster in the temporary folder, which every server copies. The template appears whole
-    // or not at all (made aside, then renamed into place).
+    // initdb takes seconds: the first server of the machine (per user) leaves a template
+    // cluster in the temporary folder, which later servers copy. The template appears whole or
+    // not at all (copied beside it, then renamed into place); one that cannot be copied (gone
+    // meanwhile) is done without.
     const passwd* user = serverUser();
     const std::filesystem::path data = dir_.path() / "data";
     const std::filesystem::path model =
         std::filesystem::temp_directory_path() /
         ("kestrova-pg15-template-v1-" +
          std::to_string(user != nullptr ? user->pw_uid : ::geteuid()));
-    if (!std::filesystem::exists(model / "kestrova-password")) {
+    std::error_code ignored;
+    bool copied = false;
+    if (std::filesystem::exists(model / "kestrova-password")) {
+        try {
+            run({"/bin/cp", "-a", model.string(), data.string()}, false);
+            copied = true;
+        } catch (const std::runtime_error&) {
+            std::filesystem::remove_all(data, ignored);
+        }
+    }
+    if (!copied) {
         const std::string passwordFile = (dir_.path() / "password").string();
         std::ofstream(passwordFile) << password_ << "\n";
         if (user != nullptr) {
@@ -220,11 +231,14 @@ PostgresServer::PostgresServer() {
              "--no-sync", "--no-instructions"},
             false);
         std::filesystem::copy_file(passwordFile, data / "kestrova-password");
-        run({"/bin/cp", "-a", data.string(), (dir_.path() / "model").string()}, false);
-        std::error_code taken; // another test's template may be there first
-        std::filesystem::rename(dir_.path() / "model", model, taken);
-    } else {
-        run({"/bin/cp", "-a", model.string(), data.string()}, false);
+        const std::filesystem::path aside = model.string() + "-" + std::to_string(::getpid());
+        try {
+            run({"/bin/cp", "-a", data.string(), aside.string()}, false);
+            // Another test's template may be there first: this copy then goes.
+            std::filesystem::rename(aside, model, ignored);
+        } catch (const std::runtime_error&) {
+        }
+        std::filesystem::remove_all(aside, ignored);
     }
     std::ifstream(data / "kestrova-password") >> password_;
     startOnFreePort();
