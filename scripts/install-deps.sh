@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and running the station need. With --tests
-# also what the tests need: nginx (run by a test in front of the relay), Debian's chromium and
+# also what the tests need: nginx (run by a test in front of the relay), PostgreSQL 15,
+# redis-server and haproxy (started by the tests on ports of their own), Debian's chromium and
 # node with the pinned playwright-core that the browser tests drive it with.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,13 +13,14 @@ packages=(
     qt6-base-dev libqt6opengl6-dev
     libv4l-dev libjpeg62-turbo-dev
     libboost1.81-dev libsqlite3-dev libsodium-dev
+    libpq-dev libhiredis-dev
     openjdk-17-jdk-headless
     libgtest-dev
     openssl libssl-dev
     fonts-dejavu-core
 )
 if $tests; then
-    packages+=(nginx chromium)
+    packages+=(nginx postgresql-15 redis-server haproxy chromium)
 fi
 
 missing=()
