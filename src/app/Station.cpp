@@ -14,6 +14,7 @@
 #include "settings/Deployment.h"
 #include "settings/Password.h"
 #include "settings/Settings.h"
+#include "settings/StationKey.h"
 #include "settings/TypeNumber.h"
 #include "ui/Passwords.h"
 #include "ui/Wizard.h"
@@ -101,6 +102,7 @@ void Station::RunSequence() {
     ptz_.ConnectMotorAtStartup();
     OpenCommandListener();
     RunWizardOnFirstStart();
+    ReadStationKey();
     StartPostingHelper();
     ApplyArchiveSwitches();
     service_.reflector.StartReflector();
@@ -163,6 +165,13 @@ void Station::ReadStationIdentity() {
     App().TypeNumber = ReadTypeNumber();
     SetStartupFailureText(QStringLiteral("Failed to get the camera identifier"));
     ProvideCameraId();
+}
+
+// The station key that goes with the camera's identifier, which the posting helper and every
+// request to the relay carry.
+void Station::ReadStationKey() {
+    SetStartupFailureText(QStringLiteral("Failed to get the station key"));
+    ProvideStationKey();
 }
 
 // Nothing may tick into the rest of the sequence: the posting tick and the close timer wait

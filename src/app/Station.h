@@ -89,6 +89,7 @@ class Station : public QObject, public CloseGate {
     void EndEarly();
     void OpenCommandListener();
     void RunWizardOnFirstStart();
+    void ReadStationKey();
     void StartPostingHelper();
     void LaunchPostingService();
     void ApplyArchiveSwitches();
