@@ -176,6 +176,8 @@ struct AppState {
     Flag ArchiveDone = kFalse;
     Flag ArchiveConnected = kFalse;
     QByteArray ArchiveResponse;
+    // The relay refused the station key; cleared when it accepts a keyed request again.
+    Flag StationKeyRefused = kFalse;
 
     // Posting service and closing.
     Flag PostingActive = kFalse;
