@@ -130,7 +130,7 @@ void PostingClient::SendJavaRequest(const QString& request, const QString& param
     }
     if (connected != WaitResult::Done || socket.state() != QAbstractSocket::ConnectedState) {
         socket.closeQuietly();
-        WriteLog(QStringLiteral("Connection failed: Time out"));
+        WriteLog(socket.connectFailedLine(connected));
         return;
     }
 
@@ -153,6 +153,9 @@ void PostingClient::SendJavaRequest(const QString& request, const QString& param
     if (answered == WaitResult::TimedOut) {
         WriteLog(QStringLiteral("Connection failed: No answer to ") + request);
         socket.closeQuietly();
+    } else if (App().RequestAnswered != kTrue && !takenOver() &&
+               socket.state() == QAbstractSocket::UnconnectedState) {
+        WriteLog(ServiceSocket::closedBeforeAnswerLine());
     }
 }
 

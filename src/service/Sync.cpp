@@ -90,7 +90,7 @@ void SettingsSync::ReflectorSynchronize() {
         socket.state() != QAbstractSocket::ConnectedState) {
         if (mine())
             socket.closeQuietly();
-        WriteLog(QStringLiteral("Connection failed: Time out"));
+        WriteLog(socket.connectFailedLine(connected));
         return;
     }
 

@@ -117,7 +117,7 @@ QByteArray WebClient::GetWebRequest(const QString& host, std::uint16_t port, con
     if (connected != WaitResult::Done || !exchange->connected) {
         if (current_ == exchange)
             socket.closeQuietly();
-        WriteLog(QStringLiteral("Connection failed: Time out"));
+        WriteLog(socket.connectFailedLine(connected));
         if (current_ == exchange)
             EndExchange();
         return IoErrorAnswer();

@@ -181,7 +181,7 @@ TEST_F(ReflectorTest, AnUnreachableDirectoryLeavesTheRelayInactive) {
     ExpectInactive();
     EXPECT_TRUE(logHas(QStringLiteral(" WebSocket Error:Connection refused")))
         << log().join('\n').toStdString();
-    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Time out")));
+    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Connection refused")));
     EXPECT_EQ(relay.connections().size(), 0u);
     EXPECT_TRUE(fixture_.dialogsShown().empty());
 }
