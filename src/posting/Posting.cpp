@@ -100,7 +100,22 @@ PostingClient::PostingClient(std::uint16_t port)
                        [this](const QByteArray& piece) { HandleAnswer(piece); },
                        [this] { OnChannelClosed(); },
                        [this](const QString& description) { OnChannelError(description); }})),
-      onlineCheck_(SystemOnline) {}
+      onlineCheck_(SystemOnline) {
+    resumeTimer_.setSingleShot(true);
+    resumeTimer_.setInterval(2000);
+    QObject::connect(&resumeTimer_, &QTimer::timeout, [this] {
+        const auto closing = [] {
+            return App().ShutdownRequested == kTrue || App().AbortRequested == kTrue;
+        };
+        if (!closing() && Timers().SlowTimer.isActive())
+            SlowTimerTick();
+        if (closing() || !resumeRelaySide_ || !resumeRelaySide_())
+            return;
+        Timers().tmrCheckVisitor.start();
+        if (App().IsPtzCamera == kTrue)
+            Timers().tmrMovePoller.start();
+    });
+}
 
 PostingClient::~PostingClient() = default;
 
@@ -299,6 +314,16 @@ void PostingClient::tmrMovePoller_Timer() {
         Timers().tmrMovePoller.stop();
     else
         StartMovePolling();
+}
+
+void PostingClient::ResumeWithNewHelper(std::function<bool()> relaySideOn) {
+    AppState& s = App();
+    s.PostingActive = kFalse;
+    s.PostingCheckOK = kFalse;
+    s.PollingActive = kFalse;
+    s.ReflectorRunning = kFalse;
+    resumeRelaySide_ = std::move(relaySideOn);
+    resumeTimer_.start();
 }
 
 void PostingClient::tmrCheckVisitor_Timer() {

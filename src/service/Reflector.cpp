@@ -128,6 +128,7 @@ void ReflectorClient::StartReflector() {
     StationTimers& timers = Timers();
 
     s.CameraChanging = kFalse;
+    relaySideOn_ = false;
     uploader_.CloseReflectorSocket();
 
     if (!GetReflectorDetails()) {
@@ -154,6 +155,7 @@ void ReflectorClient::StartReflector() {
 
     s.UploadReady = kTrue;
     s.ReflectorActive = kTrue;
+    relaySideOn_ = true;
     if (jobs_.startVisitorCheck)
         jobs_.startVisitorCheck();
     timers.tmrCheckVisitor.start();
@@ -169,6 +171,7 @@ void ReflectorClient::StartReflector() {
 
 void ReflectorClient::StopReflector() {
     StationTimers& timers = Timers();
+    relaySideOn_ = false;
     if (App().IsPtzCamera == kTrue) {
         if (jobs_.stopMovePolling)
             jobs_.stopMovePolling();
