@@ -266,8 +266,17 @@ void PostingClient::CheckPosting() {
 void PostingClient::SlowTimerTick() {
     try {
         AppState& s = App();
+        // The check waits for the helper, and the station may begin to close meanwhile: a
+        // closing station asks nothing more of it.
+        const auto closing = [&s] {
+            return s.AbortRequested == kTrue || s.ShutdownRequested == kTrue;
+        };
+        if (closing())
+            return;
         if (IsOnline()) {
             CheckPosting();
+            if (closing())
+                return;
             const PostedValues now = CurrentValues();
             if (s.PostingActive == kFalse) {
                 WriteLog(QStringLiteral(

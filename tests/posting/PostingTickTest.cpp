@@ -40,8 +40,10 @@ class PostingTickTest : public ::testing::Test {
     ~PostingTickTest() override { qunsetenv("KESTROVA_CONFIG"); }
 
     QList<QByteArray> answer(const QByteArray& request) {
-        if (request == "check_posting")
+        if (request == "check_posting") {
+            App().AbortRequested = closeOnCheck_ ? kTrue : kFalse; // the station begins to close
             return {checkOk_ ? "Posting; Check OK" : "Posting; Check FAIL"};
+        }
         if (request.startsWith("begin_posting"))
             return {"Posting; Start OK"};
         if (request == "stop_posting")
@@ -70,6 +72,7 @@ class PostingTickTest : public ::testing::Test {
     bool online_ = true;
     bool checkOk_ = true;
     bool confirmPolling_ = true;
+    bool closeOnCheck_ = false;
 };
 
 using Words = QList<QByteArray>;
@@ -112,6 +115,14 @@ TEST_F(PostingTickTest, AFailedCheckOrGoingOfflineStopsPostingAndItComesBack) {
     online_ = false;
     test::WriteFile(config_, "[service]\nSecondaryHost=127.0.0.1:8080\n");
     EXPECT_EQ(tick(), (Words{"check_posting"}));
+
+    // A close that comes while the check waits ends the tick there.
+    App().PostingActive = kFalse;
+    closeOnCheck_ = true;
+    const QString connecting = QStringLiteral("Connect Posting: connecting.");
+    const qsizetype connects = test::LogMessages(folder_).count(connecting);
+    tick();
+    EXPECT_EQ(test::LogMessages(folder_).count(connecting), connects);
 }
 
 TEST_F(PostingTickTest, TheListingDataHasItsFourteenFields) {
