@@ -14,6 +14,7 @@
 #include "settings/Deployment.h"
 #include "settings/Password.h"
 #include "settings/Settings.h"
+#include "settings/StationKey.h"
 #include "settings/TypeNumber.h"
 #include "ui/Passwords.h"
 #include "ui/Wizard.h"
@@ -55,6 +56,9 @@ Station::Station(QStringList arguments, QObject* parent)
     service_.archive.setFrameSource(frames);
     service_.sync.setAnswerHandler(
         [this](const QByteArray& piece) { return posting_.HandleAnswer(piece); });
+    helper_.setOnRestarted([this] {
+        posting_.ResumeWithNewHelper([this] { return service_.reflector.relaySideOn(); });
+    });
     service_.reflector.setJobs(RelayJobs{
         [this] { posting_.StartVisitorCheck(); },
         [this] { posting_.StopVisitorCheck(); },
@@ -101,6 +105,7 @@ void Station::RunSequence() {
     ptz_.ConnectMotorAtStartup();
     OpenCommandListener();
     RunWizardOnFirstStart();
+    ReadStationKey();
     StartPostingHelper();
     ApplyArchiveSwitches();
     service_.reflector.StartReflector();
@@ -165,6 +170,13 @@ void Station::ReadStationIdentity() {
     ProvideCameraId();
 }
 
+// The station key that goes with the camera's identifier, which the posting helper and every
+// request to the relay carry.
+void Station::ReadStationKey() {
+    SetStartupFailureText(QStringLiteral("Failed to get the station key"));
+    ProvideStationKey();
+}
+
 // Nothing may tick into the rest of the sequence: the posting tick and the close timer wait
 // until start-up has ended.
 void Station::HoldTimers() {
@@ -223,21 +235,31 @@ void Station::StartPostingHelper() {
     App().PostingServerRunning = kTrue;
 }
 
-// The helper runs in the data folder (its log goes there) and is told the station's process,
-// so that it can end itself once the station has gone without a word.
+// The helper runs in the data folder (its log goes there). It is told the station's process,
+// so that it can end itself once the station has gone without a word, and the station key,
+// which it shows the relay with each request; the key is never put on a command line. A helper
+// that ends while the station runs is started again with the same command line and
+// environment.
 void Station::LaunchPostingService() {
     const AppState& s = App();
-    QProcess helper;
-    helper.setProgram(s.JavaPath);
-    helper.setArguments({QStringLiteral("-jar"), s.PostingServiceJar,
-                         QString::number(PostingHelperPort()), debugWord_});
-    helper.setWorkingDirectory(s.DataFolder);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("KESTROVA_STATION_PID"),
                        QString::number(QCoreApplication::applicationPid()));
-    helper.setProcessEnvironment(environment);
-    if (!helper.startDetached())
-        throw AppError(QStringLiteral("Cannot start ") + s.JavaPath, 53, QStringLiteral("webcam"));
+    if (!s.StationKey.isEmpty())
+        environment.insert(QStringLiteral("KESTROVA_STATION_KEY"), s.StationKey);
+    else
+        environment.remove(QStringLiteral("KESTROVA_STATION_KEY"));
+    const HelperLaunch launch{s.JavaPath,
+                              {QStringLiteral("-jar"), s.PostingServiceJar,
+                               QString::number(PostingHelperPort()), debugWord_},
+                              s.DataFolder,
+                              environment.toStringList()};
+    QString error;
+    if (!helper_.Start(launch, &error))
+        throw AppError(QStringLiteral("Cannot start ") + s.JavaPath + QStringLiteral(": ") + error,
+                       53, QStringLiteral("webcam"));
+    WriteLog(
+        QStringLiteral("Launching Software: Posting helper started (pid %1)").arg(helper_.pid()));
 }
 
 void Station::ApplyArchiveSwitches() {
@@ -331,6 +353,8 @@ bool Station::CloseCheck() {
 void Station::ShutdownServer() {
     AppState& s = App();
     s.ShutdownRequested = kTrue;
+    // The helper's end is expected from now on: it is not started again.
+    helper_.StopWatching();
     shutdownClock_.start();
     s.RequestAnswered = kFalse;
     // The request is part of the close: it goes out even when the close has already ended the
@@ -355,6 +379,7 @@ void Station::Unload() {
     StationTimers& timers = Timers();
 
     WriteLog(QStringLiteral("Shutdown: Close application called"));
+    helper_.Release();
     // A file that cannot be written is reported, and the others are still saved.
     for (const auto save : {SaveSettingsFile, SaveCamFile, SaveChatFile, SaveArchiveFile}) {
         try {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "camera/Camera.h"
+#include "posting/HelperProcess.h"
 #include "posting/Posting.h"
 #include "ptz/Ptz.h"
 #include "service/ServiceClient.h"
@@ -68,6 +69,7 @@ class Station : public QObject, public CloseGate {
     ServiceClient& service() { return service_; }
     PtzControl& ptz() { return ptz_; }
     PostingClient& posting() { return posting_; }
+    HelperProcess& postingHelper() { return helper_; }
     // The handlers of the main window's own controls and the hooks they call.
     MainWindowLogic& windowLogic() { return windowLogic_; }
 
@@ -88,6 +90,7 @@ class Station : public QObject, public CloseGate {
     void EndEarly();
     void OpenCommandListener();
     void RunWizardOnFirstStart();
+    void ReadStationKey();
     void StartPostingHelper();
     void LaunchPostingService();
     void ApplyArchiveSwitches();
@@ -102,6 +105,7 @@ class Station : public QObject, public CloseGate {
     ServiceClient service_;
     PtzControl ptz_;
     PostingClient posting_;
+    HelperProcess helper_;
     MainWindowLogic windowLogic_;
     QString debugWord_ = QStringLiteral("false");
     bool startupRunning_ = false;

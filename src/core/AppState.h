@@ -127,8 +127,10 @@ struct AppState {
     QString PostingServiceCommand;
     std::int16_t TypeNumber = 0;
 
-    // Camera identity.
+    // Camera identity: the identifier, and the station key the relay binds the camera to
+    // (station.key; never logged or shown).
     FixedText<50> CameraId;
+    QString StationKey;
 
     // Settings records; which of them were read from disk this run. A record that was
     // never loaded is never written back, so an early exit cannot wipe stored settings.
@@ -174,6 +176,8 @@ struct AppState {
     Flag ArchiveDone = kFalse;
     Flag ArchiveConnected = kFalse;
     QByteArray ArchiveResponse;
+    // The relay refused the station key; cleared when it accepts a keyed request again.
+    Flag StationKeyRefused = kFalse;
 
     // Posting service and closing.
     Flag PostingActive = kFalse;

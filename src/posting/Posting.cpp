@@ -95,7 +95,22 @@ PostingClient::PostingClient(std::uint16_t port)
                        [this](const QByteArray& piece) { HandleAnswer(piece); },
                        [this] { OnChannelClosed(); },
                        [this](const QString& description) { OnChannelError(description); }})),
-      onlineCheck_(SystemOnline) {}
+      onlineCheck_(SystemOnline) {
+    resumeTimer_.setSingleShot(true);
+    resumeTimer_.setInterval(2000);
+    QObject::connect(&resumeTimer_, &QTimer::timeout, [this] {
+        const auto closing = [] {
+            return App().ShutdownRequested == kTrue || App().AbortRequested == kTrue;
+        };
+        if (!closing() && Timers().SlowTimer.isActive())
+            SlowTimerTick();
+        if (closing() || !resumeRelaySide_ || !resumeRelaySide_())
+            return;
+        Timers().tmrCheckVisitor.start();
+        if (App().IsPtzCamera == kTrue)
+            Timers().tmrMovePoller.start();
+    });
+}
 
 PostingClient::~PostingClient() = default;
 
@@ -125,7 +140,7 @@ void PostingClient::SendJavaRequest(const QString& request, const QString& param
     }
     if (connected != WaitResult::Done || socket.state() != QAbstractSocket::ConnectedState) {
         socket.closeQuietly();
-        WriteLog(QStringLiteral("Connection failed: Time out"));
+        WriteLog(socket.connectFailedLine(connected));
         return;
     }
 
@@ -148,6 +163,9 @@ void PostingClient::SendJavaRequest(const QString& request, const QString& param
     if (answered == WaitResult::TimedOut) {
         WriteLog(QStringLiteral("Connection failed: No answer to ") + request);
         socket.closeQuietly();
+    } else if (App().RequestAnswered != kTrue && !takenOver() &&
+               socket.state() == QAbstractSocket::UnconnectedState) {
+        WriteLog(ServiceSocket::closedBeforeAnswerLine());
     }
 }
 
@@ -259,8 +277,17 @@ void PostingClient::CheckPosting() {
 void PostingClient::SlowTimerTick() {
     try {
         AppState& s = App();
+        // The check waits for the helper, and the station may begin to close meanwhile: a
+        // closing station asks nothing more of it.
+        const auto closing = [&s] {
+            return s.AbortRequested == kTrue || s.ShutdownRequested == kTrue;
+        };
+        if (closing())
+            return;
         if (IsOnline()) {
             CheckPosting();
+            if (closing())
+                return;
             const PostedValues now = CurrentValues();
             if (s.PostingActive == kFalse) {
                 WriteLog(QStringLiteral(
@@ -307,6 +334,16 @@ void PostingClient::tmrMovePoller_Timer() {
         Timers().tmrMovePoller.stop();
     else
         StartMovePolling();
+}
+
+void PostingClient::ResumeWithNewHelper(std::function<bool()> relaySideOn) {
+    AppState& s = App();
+    s.PostingActive = kFalse;
+    s.PostingCheckOK = kFalse;
+    s.PollingActive = kFalse;
+    s.ReflectorRunning = kFalse;
+    resumeRelaySide_ = std::move(relaySideOn);
+    resumeTimer_.start();
 }
 
 void PostingClient::tmrCheckVisitor_Timer() {

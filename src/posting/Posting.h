@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QNetworkInformation>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -88,6 +89,15 @@ class PostingClient {
     void tmrMovePoller_Timer();
     void tmrCheckVisitor_Timer();
 
+    // A new helper runs in place of one that ended: it holds no posting and no relay job. The
+    // flags of all three are cleared; once the helper has had time to listen, a posting tick
+    // runs (after start-up) and then, while `relaySideOn` says so, the retry timers send
+    // "start_reflector" and (motorised camera) "start_polling" again. One after the other, so
+    // that no request takes the channel over from another.
+    void ResumeWithNewHelper(std::function<bool()> relaySideOn);
+    // How long a new helper is given to listen before it is asked (2 s, as at start-up).
+    void setResumeDelay(int ms) { resumeTimer_.setInterval(ms); }
+
     // True when the live listing can be reached: its host is this machine, or the system has
     // a connection to the network.
     bool IsOnline() const;
@@ -116,6 +126,8 @@ class PostingClient {
     ChannelTimeouts timeouts_;
     PostedValues lastPosted_;
     std::function<bool()> onlineCheck_;
+    QTimer resumeTimer_;
+    std::function<bool()> resumeRelaySide_;
 };
 
 } // namespace kestrova

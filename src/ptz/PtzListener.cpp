@@ -4,8 +4,9 @@
 // the oldest one.
 //
 // Only the station's own machine can connect, but a web page in the user's browser could still
-// make the browser send a request here: a block that carries a browser's cross-site request
-// headers, or names a host other than this machine, moves nothing.
+// make the browser send a request here. Programs that move the camera send bare command words
+// (or a bare "GET /Preset_..." request line); a block with a browser's header lines moves
+// nothing, whatever else it carries.
 #include "ptz/Ptz.h"
 
 #include "core/AppError.h"
@@ -17,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -32,38 +34,19 @@ void LogSocketError(const QString& description) {
     WriteLog(StampedLine(QStringLiteral(" Pan Tilt Unit Socket Error:") + description));
 }
 
-// A host header's value names this machine: 127.x.x.x, ::1 or localhost, with or without a
-// port.
-bool IsLoopbackHost(const QByteArray& value) {
-    QByteArray host = value;
-    if (host.startsWith('[')) {
-        const qsizetype close = host.indexOf(']');
-        host = close > 0 ? host.mid(1, close - 1) : QByteArray();
-    } else if (host.count(':') == 1) {
-        host.truncate(host.indexOf(':'));
-    }
-    if (host == "localhost")
-        return true;
-    const QHostAddress address{QString::fromLatin1(host)};
-    return !address.isNull() && address.isLoopback();
-}
-
-// True for a block a browser sent on behalf of a web page: an Origin header, a Sec-Fetch-Site
-// other than "none" (typed by the user) or "same-origin", or a Host that is not this machine
-// (a page whose name was made to point here).
-bool IsCrossSiteRequest(const QByteArray& block) {
+// True for a block with a header line that every browser sends (Host, User-Agent, Accept) or
+// that its page requests carry (Origin, Referer, Cookie, Sec-Fetch-*), the name in any case.
+// Browsers too old to say where a request comes from still send the first three. No command word
+// is one of these names followed by ":".
+bool IsBrowserRequest(const QByteArray& block) {
     const QList<QByteArray> lines = block.split('\n');
-    for (const QByteArray& raw : lines) {
-        const qsizetype colon = raw.indexOf(':');
+    for (const QByteArray& line : lines) {
+        const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             continue;
-        const QByteArray name = raw.left(colon).trimmed().toLower();
-        const QByteArray value = raw.mid(colon + 1).trimmed().toLower();
-        if (name == "origin")
-            return true;
-        if (name == "sec-fetch-site" && value != "none" && value != "same-origin")
-            return true;
-        if (name == "host" && !IsLoopbackHost(value))
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        if (name == "host" || name == "user-agent" || name == "accept" || name == "origin" ||
+            name == "referer" || name == "cookie" || name.startsWith("sec-fetch-"))
             return true;
     }
     return false;
@@ -233,9 +216,9 @@ void PtzControl::OnDataArrival(int index, QTcpSocket* socket) {
     const QByteArray block = socket->readAll();
     element.served = true;
     const QPointer<QTcpSocket> guarded(socket);
-    if (IsCrossSiteRequest(block)) {
-        WriteLog(StampedLine(
-            QStringLiteral(" Pan Tilt Unit Socket Error:A web page's request was refused")));
+    if (IsBrowserRequest(block)) {
+        WriteLog(QStringLiteral("PTZ listener: a web browser's request was refused; nothing "
+                                "was moved"));
         SendAnswer(index, guarded);
         return;
     }

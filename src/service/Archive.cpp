@@ -4,6 +4,7 @@
 #include "core/EventLog.h"
 #include "core/Text.h"
 #include "core/Wait.h"
+#include "service/KeyRefusal.h"
 #include "service/Reflector.h"
 #include "service/ServiceSocket.h"
 #include "service/Sync.h"
@@ -147,6 +148,10 @@ void ArchiveUploader::UploadArchive() {
         socket.closeQuietly();
         App().ArchiveDone = kTrue;
     }
+    if (IsKeyRefusal(App().ArchiveResponse))
+        ReportKeyRefused();
+    else if (App().ArchiveResponse.contains("Archive: true"))
+        NoteKeyAccepted();
 }
 
 void ArchiveUploader::CloseArchiveSocket() {

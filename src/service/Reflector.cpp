@@ -4,6 +4,7 @@
 #include "core/Controls.h"
 #include "core/Dialogs.h"
 #include "core/EventLog.h"
+#include "service/KeyRefusal.h"
 #include "service/Sync.h"
 #include "service/Upload.h"
 #include "service/WebRequest.h"
@@ -33,7 +34,8 @@ bool IsUsableHost(const QByteArray& host) {
 QByteArray ReflectorClient::RelayExchange(const QString& uri) {
     const AppState& s = App();
     return web_.GetWebRequest(s.ReflectorHost.trimmed(),
-                              static_cast<std::uint16_t>(s.ReflectorPort), uri);
+                              static_cast<std::uint16_t>(s.ReflectorPort), uri,
+                              Credentials::StationKey);
 }
 
 QString CameraIdForRequest() {
@@ -113,7 +115,12 @@ bool ReflectorClient::RegisterCamera() {
     if (!split.ok)
         return fail();
     WriteLog(QString::fromUtf8(split.body.trimmed()));
-    return split.body.contains("User Registered Successfully.");
+    if (IsKeyRefusal(split.body))
+        ReportKeyRefused();
+    const bool registered = split.body.contains("User Registered Successfully.");
+    if (registered)
+        NoteKeyAccepted();
+    return registered;
 }
 
 void ReflectorClient::StartReflector() {
@@ -121,6 +128,7 @@ void ReflectorClient::StartReflector() {
     StationTimers& timers = Timers();
 
     s.CameraChanging = kFalse;
+    relaySideOn_ = false;
     uploader_.CloseReflectorSocket();
 
     if (!GetReflectorDetails()) {
@@ -147,6 +155,7 @@ void ReflectorClient::StartReflector() {
 
     s.UploadReady = kTrue;
     s.ReflectorActive = kTrue;
+    relaySideOn_ = true;
     if (jobs_.startVisitorCheck)
         jobs_.startVisitorCheck();
     timers.tmrCheckVisitor.start();
@@ -162,6 +171,7 @@ void ReflectorClient::StartReflector() {
 
 void ReflectorClient::StopReflector() {
     StationTimers& timers = Timers();
+    relaySideOn_ = false;
     if (App().IsPtzCamera == kTrue) {
         if (jobs_.stopMovePolling)
             jobs_.stopMovePolling();

@@ -57,6 +57,10 @@ class ReflectorClient {
     // Switches them off again; an upload under way finishes by itself.
     void StopReflector();
 
+    // True from a StartReflector that switched the relay side on until StopReflector: the
+    // relay's jobs are wanted of the posting helper (whether or not viewers are watching).
+    bool relaySideOn() const { return relaySideOn_; }
+
   private:
     QByteArray RelayExchange(const QString& uri);
 
@@ -64,6 +68,7 @@ class ReflectorClient {
     Uploader& uploader_;
     SettingsSync& sync_;
     RelayJobs jobs_;
+    bool relaySideOn_ = false;
 };
 
 } // namespace kestrova

@@ -27,6 +27,8 @@ ServiceSocket::~ServiceSocket() {
 void ServiceSocket::connectTo(const QString& host, std::uint16_t port) {
     closeQuietly();
     ++attempt_;
+    lastError_ = QAbstractSocket::UnknownSocketError;
+    lastErrorText_.clear();
     socket_->connectToHost(host, port);
 }
 
@@ -68,9 +70,28 @@ void ServiceSocket::onError(QAbstractSocket::SocketError error) {
     if (error == QAbstractSocket::RemoteHostClosedError)
         return;
     const QString description = socket_->errorString();
+    lastError_ = error;
+    lastErrorText_ = description;
     closeQuietly();
     if (handlers_.failed)
         handlers_.failed(description);
+}
+
+QString ServiceSocket::connectFailedLine(WaitResult waited) const {
+    const QString prefix = QStringLiteral("Connection failed: ");
+    if (waited != WaitResult::Done)
+        return prefix + QStringLiteral("Time out");
+    if (lastError_ == QAbstractSocket::ConnectionRefusedError)
+        return prefix + QStringLiteral("Connection refused");
+    if (lastError_ == QAbstractSocket::SocketTimeoutError)
+        return prefix + QStringLiteral("Time out");
+    if (!lastErrorText_.isEmpty())
+        return prefix + lastErrorText_;
+    return prefix + QStringLiteral("Connection closed");
+}
+
+QString ServiceSocket::closedBeforeAnswerLine() {
+    return QStringLiteral("Connection failed: Connection closed before the answer");
 }
 
 } // namespace kestrova

@@ -5,6 +5,8 @@
 // that the socket was closed or reconnected under it while events ran.
 #pragma once
 
+#include "core/Wait.h"
+
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QString>
@@ -39,6 +41,14 @@ class ServiceSocket {
     // Changes with every connect and every close, ours or the peer's.
     std::uint64_t attempt() const { return attempt_; }
 
+    // The log line of a connection that was not made, after a connect wait that ended with
+    // `waited`: "Connection failed: Time out" when the wait ran out (or the station's close cut
+    // it short), else what happened to the connection ("Connection failed: Connection
+    // refused", "... Connection closed", or the socket's own description).
+    QString connectFailedLine(WaitResult waited) const;
+    // The log line of a connection that the peer closed before it had answered.
+    static QString closedBeforeAnswerLine();
+
   private:
     void onReadyRead();
     void onDisconnected();
@@ -47,6 +57,9 @@ class ServiceSocket {
     Handlers handlers_;
     QTcpSocket* socket_;
     std::uint64_t attempt_ = 0;
+    // What ended the connection of the latest connectTo.
+    QAbstractSocket::SocketError lastError_ = QAbstractSocket::UnknownSocketError;
+    QString lastErrorText_;
 };
 
 } // namespace kestrova

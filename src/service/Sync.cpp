@@ -4,6 +4,7 @@
 #include "core/EventLog.h"
 #include "core/Text.h"
 #include "core/Wait.h"
+#include "service/KeyRefusal.h"
 #include "service/Reflector.h"
 #include "service/ServiceSocket.h"
 #include "settings/Password.h"
@@ -22,6 +23,10 @@ SettingsSync::SettingsSync()
     : socket_(std::make_unique<ServiceSocket>(ServiceSocket::Handlers{
           {},
           [this](const QByteArray& piece) {
+              if (IsKeyRefusal(piece))
+                  ReportKeyRefused();
+              else if (piece.contains("Settings written successfully."))
+                  NoteKeyAccepted();
               if (answerHandler_ && answerHandler_(piece))
                   answered_ = true;
           },
@@ -64,7 +69,8 @@ QByteArray SettingsSync::SyncHeader(qsizetype length) {
                              "Host: ") +
            s.ReflectorHost.trimmed().toUtf8() + ':' + QByteArray::number(s.ReflectorPort) +
            QByteArrayLiteral("\r\nContent-Length: ") + QByteArray::number(length) +
-           QByteArrayLiteral("\r\nConnection: Close\r\nCache-Control: no-cache\r\n\r\n");
+           QByteArrayLiteral("\r\nConnection: Close\r\nCache-Control: no-cache\r\n") +
+           StationKeyHeaderLine() + QByteArrayLiteral("\r\n");
 }
 
 void SettingsSync::ReflectorSynchronize() {
@@ -84,7 +90,7 @@ void SettingsSync::ReflectorSynchronize() {
         socket.state() != QAbstractSocket::ConnectedState) {
         if (mine())
             socket.closeQuietly();
-        WriteLog(QStringLiteral("Connection failed: Time out"));
+        WriteLog(socket.connectFailedLine(connected));
         return;
     }
 

@@ -5,6 +5,7 @@
 #include "core/EventLog.h"
 #include "core/Text.h"
 #include "core/Wait.h"
+#include "service/KeyRefusal.h"
 #include "service/Reflector.h"
 #include "service/ServiceSocket.h"
 
@@ -48,8 +49,13 @@ void Uploader::OnReflectorData(const QByteArray& piece) {
     if (!piece.contains("Reflector"))
         return;
     // The relay refused the frame: keep its answer.
-    if (piece.contains("false"))
+    if (piece.contains("false")) {
         WriteLog(QString::fromUtf8(piece));
+        if (IsKeyRefusal(piece))
+            ReportKeyRefused();
+    } else {
+        NoteKeyAccepted();
+    }
     Ui().txtStatus.force(QStringLiteral("Uploaded image at: ") + LogTime());
 }
 
@@ -131,7 +137,9 @@ MultipartPost BuildFramePost(const QByteArray& requestPath, const QString& host,
               QByteArray::number(port) + crlf;
     header += QByteArrayLiteral("Content-Length: ") + QByteArray::number(body.size()) + crlf;
     header += QByteArrayLiteral("Connection: Close\r\n");
-    header += QByteArrayLiteral("Cache-Control: no-cache\r\n\r\n");
+    header += QByteArrayLiteral("Cache-Control: no-cache\r\n");
+    header += StationKeyHeaderLine();
+    header += crlf;
     return post;
 }
 

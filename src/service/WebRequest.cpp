@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "core/EventLog.h"
 #include "core/Wait.h"
+#include "service/KeyRefusal.h"
 #include "service/ServiceSocket.h"
 
 #include <memory>
@@ -78,7 +79,8 @@ void WebClient::OnWebError(const QString& description) {
     FailExchange();
 }
 
-QByteArray WebClient::GetWebRequest(const QString& host, std::uint16_t port, const QString& uri) {
+QByteArray WebClient::GetWebRequest(const QString& host, std::uint16_t port, const QString& uri,
+                                    Credentials credentials) {
     const WebRequestTimeouts limits = timeouts_;
 
     // Busy wait: an earlier exchange is still under way.
@@ -115,20 +117,23 @@ QByteArray WebClient::GetWebRequest(const QString& host, std::uint16_t port, con
     if (connected != WaitResult::Done || !exchange->connected) {
         if (current_ == exchange)
             socket.closeQuietly();
-        WriteLog(QStringLiteral("Connection failed: Time out"));
+        WriteLog(socket.connectFailedLine(connected));
         if (current_ == exchange)
             EndExchange();
         return IoErrorAnswer();
     }
 
-    const QByteArray request = QByteArrayLiteral("GET ") + uri.toUtf8() +
-                               QByteArrayLiteral(" HTTP/1.1\r\n"
-                                                 "Accept: text/plain, text/html, */*\r\n"
-                                                 "Host: ") +
-                               host.toUtf8() +
-                               QByteArrayLiteral("\r\n"
-                                                 "Connection: Close\r\n"
-                                                 "Cache-Control: no-cache\r\n\r\n");
+    QByteArray request = QByteArrayLiteral("GET ") + uri.toUtf8() +
+                         QByteArrayLiteral(" HTTP/1.1\r\n"
+                                           "Accept: text/plain, text/html, */*\r\n"
+                                           "Host: ") +
+                         host.toUtf8() +
+                         QByteArrayLiteral("\r\n"
+                                           "Connection: Close\r\n"
+                                           "Cache-Control: no-cache\r\n");
+    if (credentials == Credentials::StationKey)
+        request += StationKeyHeaderLine();
+    request += QByteArrayLiteral("\r\n");
     socket.write(request);
 
     // Answer wait: the service closes the connection after its answer. An exchange that is cut

@@ -27,6 +27,10 @@ struct WebRequestTimeouts {
 // fails.
 constexpr int kMaxAnswerBytes = 1024 * 1024;
 
+// Whether a GET exchange carries the station key: the relay's requests do, the directory
+// look-up (which goes to the directory host) does not.
+enum class Credentials { None, StationKey };
+
 // The failure result of an exchange whose socket failed.
 inline QByteArray IoErrorAnswer() {
     return QByteArrayLiteral("IO Error");
@@ -42,6 +46,7 @@ class WebClient {
 
     // One GET exchange on WebSocket: sends
     //   GET <uri> HTTP/1.1, Accept, Host: <host> (no port), Connection: Close, Cache-Control
+    // and, with Credentials::StationKey, "Authorization: Bearer KEY" as the last header line,
     // and returns the whole raw answer (status line, headers, blank line, body) once the
     // service has closed the connection. Failures: "" when an earlier exchange did not end
     // within the busy wait (or the station is closing), "IO Error" when no connection was
@@ -49,7 +54,8 @@ class WebClient {
     // began closing before the answer had ended. `uri` and `host` are sent unchanged. A request
     // made from an event handler while another waits for its answer waits for that exchange to
     // end, then runs its own; each call returns its own exchange's answer.
-    QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString& uri);
+    QByteArray GetWebRequest(const QString& host, std::uint16_t port, const QString& uri,
+                             Credentials credentials = Credentials::None);
 
     // Closes WebSocket without running its close handler.
     void CloseWebSocket();

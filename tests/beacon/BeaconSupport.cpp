@@ -507,8 +507,14 @@ void FakeHttpHost::serve(int fd) {
         return;
     }
     HttpRequest request;
-    std::istringstream line(data.substr(0, data.find("\r\n")));
+    const std::size_t lineEnd = data.find("\r\n");
+    std::istringstream line(data.substr(0, lineEnd));
     line >> request.method >> request.target;
+    for (std::size_t at = lineEnd + 2; at < headEnd + 2;) {
+        const std::size_t end = data.find("\r\n", at);
+        request.headers.push_back(data.substr(at, end - at));
+        at = end + 2;
+    }
     request.body = data.substr(headEnd + 4, length);
     request.at = Clock::now();
     {

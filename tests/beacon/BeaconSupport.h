@@ -155,6 +155,7 @@ class FakePtzListener {
 struct HttpRequest {
     std::string method;
     std::string target;
+    std::vector<std::string> headers; // the header lines, in order, without their CR LF
     std::string body;
     Clock::time_point at;
     // A form field of the body, or a query parameter of the target, percent-decoding left out.

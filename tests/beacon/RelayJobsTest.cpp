@@ -1,9 +1,10 @@
 // Move polling and the visitor check against fake relays: what reaches the station's PTZ
-// listener, and how the helper asks.
+// listener, and how the helper asks; the station key on every request the helper makes.
 
 #include "BeaconSupport.h"
 #include "BeaconTestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
 
@@ -122,6 +123,50 @@ TEST(VisitorCheck, RelayTroubleIsLoggedAndRetried) {
     const auto requests = relay.requests();
     ASSERT_GE(requests.size(), 3u);
     EXPECT_GE(GapMs(requests[1], requests[2]), 1900) << "the delay doubles";
+}
+
+TEST(StationKey, EveryRequestCarriesItLastOnlyWhenGivenAndARefusalIsLoggedAndBackedOff) {
+    const std::string key = "AQIDBAUGBwgJCgsMDQ4PEBESExQVFhcYGRobHB0eHyA";
+    for (const std::optional<std::string>& given :
+         {std::optional(key), std::optional<std::string>()}) {
+        SCOPED_TRACE(given ? "with the key" : "without the key");
+        FakePtzListener listener;
+        // The move queue refuses the key; the others answer as the relay does.
+        FakeHttpHost relay([](const HttpRequest& r) {
+            if (r.path() == "/webcams/MoveRouterProxy")
+                return HttpReply{403, "Station key does not match"};
+            if (r.path() == "/live/post")
+                return HttpReply{200, "Listing: true token=0123456789abcdef0123456789abcdef"};
+            return r.path() == "/live/check" ? HttpReply{200, "Listed: true"}
+                                             : HttpReply{200, "false", 200};
+        });
+        Helper helper(Helper::Options{false, {{"KESTROVA_STATION_KEY", given}}});
+        const auto line = [&](const std::string& route) {
+            return RelayParameterLine(relay.port(), route, "cam1", listener.port());
+        };
+        Ask(helper.port(), "start_polling", line("MoveRouterProxy"));
+        Ask(helper.port(), "start_reflector", line("CheckVisitorStatus"));
+        Ask(helper.port(), "begin_posting",
+            ListingDataString("127.0.0.1:" + std::to_string(relay.port()), relay.port(), "cam1"));
+        ASSERT_TRUE(relay.waitForRequests("/live/post", 1, 10000));
+        EXPECT_EQ(Ask(helper.port(), "check_posting").text, "Posting; Check OK\r\n");
+        ASSERT_TRUE(relay.waitForRequests("/webcams/MoveRouterProxy", 2, 10000));
+
+        for (const HttpRequest& r : relay.requests()) {
+            SCOPED_TRACE(r.path());
+            const auto keyLines = std::count_if(r.headers.begin(), r.headers.end(), [](auto& h) {
+                return h.rfind("Authorization:", 0) == 0;
+            });
+            EXPECT_EQ(keyLines, given ? 1 : 0);
+            EXPECT_EQ(!r.headers.empty() && r.headers.back() == "Authorization: Bearer " + key,
+                      given.has_value());
+        }
+        EXPECT_TRUE(
+            helper.waitForLog("answered 403 \"Station key does not match\"; retrying in 1000 ms"));
+        const auto polls = relay.requests("/webcams/MoveRouterProxy");
+        EXPECT_GE(GapMs(polls[0], polls[1]), 900) << "the refusal is backed off";
+        EXPECT_EQ(helper.log().find(key), std::string::npos) << "the key is never logged";
+    }
 }
 
 } // namespace

@@ -88,12 +88,13 @@ TEST_F(ChannelTest, SendsTheLineThenTheParametersAndReadsTheAnswerPieceByPiece) 
     EXPECT_EQ(helper.requests(), (QList<QByteArray>{"begin_posting\na&b&&c", "stop_polling"}));
 }
 
-TEST_F(ChannelTest, AHelperThatIsNotThereOrSilentEndsTheRequestWithALogLine) {
+TEST_F(ChannelTest, AHelperThatIsNotThereSilentOrClosingEndsTheRequestWithItsLogLine) {
     const test::RefusingPort refusing;
     PostingClient client(refusing.port());
     App().PostingActive = kTrue;
     client.SendJavaRequest(QStringLiteral("check_posting"), QString());
-    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Time out")));
+    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Connection refused")));
+    EXPECT_FALSE(logHas(QStringLiteral("Connection failed: Time out")));
     const QStringList log = test::LogMessages(folder_);
     EXPECT_FALSE(log.filter(QStringLiteral(" Network Error:Connection refused")).isEmpty());
     EXPECT_TRUE(App().LastErrorText.contains(QStringLiteral(" Network Error:")));
@@ -109,6 +110,10 @@ TEST_F(ChannelTest, AHelperThatIsNotThereOrSilentEndsTheRequestWithALogLine) {
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_EQ(App().RequestAnswered, kFalse);
     EXPECT_TRUE(logHas(QStringLiteral("Connection failed: No answer to check_posting")));
+
+    test::FakeHelper closing([](const QByteArray&) { return QList<QByteArray>{""}; });
+    PostingClient(closing.port()).SendJavaRequest(QStringLiteral("check_posting"), QString());
+    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Connection closed before the answer")));
 }
 
 TEST_F(ChannelTest, OnlyTheCloseAfterShutdownEndsTheHelpersRun) {

@@ -1,13 +1,17 @@
-// The posting tick and what it tells the helper: the listing data, the relay parameter lines.
+// The posting tick and what it tells the helper: the listing data, the relay parameter lines;
+// and a helper that ends while the station runs, which comes back and is asked again.
 #include "support/FakeHelper.h"
 
 #include "core/AppState.h"
 #include "core/Controls.h"
 #include "core/EventLog.h"
+#include "posting/HelperProcess.h"
 #include "posting/Posting.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace kestrova;
 
@@ -36,8 +40,10 @@ class PostingTickTest : public ::testing::Test {
     ~PostingTickTest() override { qunsetenv("KESTROVA_CONFIG"); }
 
     QList<QByteArray> answer(const QByteArray& request) {
-        if (request == "check_posting")
+        if (request == "check_posting") {
+            App().AbortRequested = closeOnCheck_ ? kTrue : kFalse; // the station begins to close
             return {checkOk_ ? "Posting; Check OK" : "Posting; Check FAIL"};
+        }
         if (request.startsWith("begin_posting"))
             return {"Posting; Start OK"};
         if (request == "stop_posting")
@@ -46,6 +52,8 @@ class PostingTickTest : public ::testing::Test {
             return {"Posting; Edit OK"};
         if (request.startsWith("start_polling"))
             return {confirmPolling_ ? "Polling; Start OK" : "Polling; busy"};
+        if (request.startsWith("start_reflector"))
+            return {"Reflector; Start OK"};
         return {"Error: unknown request"};
     }
 
@@ -64,6 +72,7 @@ class PostingTickTest : public ::testing::Test {
     bool online_ = true;
     bool checkOk_ = true;
     bool confirmPolling_ = true;
+    bool closeOnCheck_ = false;
 };
 
 using Words = QList<QByteArray>;
@@ -106,6 +115,14 @@ TEST_F(PostingTickTest, AFailedCheckOrGoingOfflineStopsPostingAndItComesBack) {
     online_ = false;
     test::WriteFile(config_, "[service]\nSecondaryHost=127.0.0.1:8080\n");
     EXPECT_EQ(tick(), (Words{"check_posting"}));
+
+    // A close that comes while the check waits ends the tick there.
+    App().PostingActive = kFalse;
+    closeOnCheck_ = true;
+    const QString connecting = QStringLiteral("Connect Posting: connecting.");
+    const qsizetype connects = test::LogMessages(folder_).count(connecting);
+    tick();
+    EXPECT_EQ(test::LogMessages(folder_).count(connecting), connects);
 }
 
 TEST(OnlineCheckTest, ALocalNetworkCountsButALoopbackAloneDoesNot) {
@@ -155,6 +172,59 @@ TEST_F(PostingTickTest, TheRelayJobsCarryTheRelayTheCameraAndTheListenerPort) {
     const QByteArray line =
         "start_polling\nhttp://relay.example.org:8080/webcams/MoveRouterProxy?id=cam-9;4322";
     EXPECT_EQ(helper_.requests(), (QList<QByteArray>{line, line, line}));
+}
+
+TEST_F(PostingTickTest, AKilledHelperComesBackIsAskedAgainAndAQuickSecondEndWaitsLonger) {
+    client_.setResumeDelay(50);
+    const QObject alive;
+    QObject::connect(&Timers().tmrMovePoller, &QTimer::timeout, &alive,
+                     [this] { client_.tmrMovePoller_Timer(); });
+    QObject::connect(&Timers().tmrCheckVisitor, &QTimer::timeout, &alive,
+                     [this] { client_.tmrCheckVisitor_Timer(); });
+    Timers().tmrMovePoller.setInterval(50);
+    Timers().tmrCheckVisitor.setInterval(50);
+    Timers().SlowTimer.start(); // start-up has ended
+    App().IsPtzCamera = kTrue;
+    App().PostingActive = kTrue; // as the helper that is about to end left it
+    HelperProcess helper;
+    helper.setRestartDelays(HelperRestartDelays{100, 60000, 60000});
+    helper.setOnRestarted([this] { client_.ResumeWithNewHelper([] { return true; }); });
+    const QString script = QStringLiteral("echo $0 $WORD >> starts; exec sleep 60");
+    ASSERT_TRUE(helper.Start({QStringLiteral("/bin/sh"),
+                              {QStringLiteral("-c"), script, QStringLiteral("argument")},
+                              fixture_.tempPath(),
+                              {QStringLiteral("WORD=word"), QStringLiteral("PATH=/bin")}},
+                             nullptr));
+    const auto started = [this](int n) {
+        return test::WaitFor([&] {
+            return test::ReadFile(fixture_.tempPath() + "/starts").count("argument word\n") == n;
+        });
+    };
+    ASSERT_TRUE(started(1));
+    ::kill(static_cast<pid_t>(helper.pid()), SIGKILL);
+    ASSERT_TRUE(started(2));
+    // The posting first, then the relay's jobs, each until the new helper has confirmed it.
+    EXPECT_TRUE(test::WaitFor([&] {
+        const Words words = helper_.requestWords();
+        return words.mid(0, 2) == Words{"check_posting", "begin_posting"} &&
+               words.contains("start_polling") && words.contains("start_reflector");
+    })) << helper_.requestWords().join(' ').toStdString();
+
+    ::kill(static_cast<pid_t>(helper.pid()), SIGKILL); // soon after its start
+    ASSERT_TRUE(started(3));
+    const QStringList ends =
+        test::LogMessages(folder_).filter(QStringLiteral("Posting helper (pid"));
+    ASSERT_EQ(ends.size(), 2);
+    EXPECT_TRUE(ends[0].contains(QStringLiteral(" was ended by signal 9 (SIGKILL) after ")));
+    EXPECT_TRUE(ends[0].endsWith(QStringLiteral("; starting it again in 0.1 s")));
+    EXPECT_TRUE(ends[1].endsWith(QStringLiteral("; starting it again in 0.2 s")));
+
+    App().ShutdownRequested = kTrue; // the station's close has sent "shutdown"
+    helper.StopWatching();
+    ::kill(static_cast<pid_t>(helper.pid()), SIGTERM);
+    const auto last = [this] { return test::LogMessages(folder_).last(); };
+    ASSERT_TRUE(test::WaitFor([&] { return last().contains(QStringLiteral("(SIGTERM) after")); }));
+    EXPECT_FALSE(last().contains(QStringLiteral("starting it again")));
 }
 
 } // namespace

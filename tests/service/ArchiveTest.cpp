@@ -53,6 +53,7 @@ TEST_F(ArchiveTest, CountsDownAWholeIntervalAndUploadsTheFrameAtItsEnd) {
     EXPECT_TRUE(request.startsWith("POST /webcams/Archive HTTP/1.1\r\nContent-Type: "
                                    "multipart/form-data; boundary="));
     EXPECT_TRUE(request.contains("\r\nHost: 127.0.0.1:" + QByteArray::number(relay.port())));
+    EXPECT_TRUE(request.contains("\r\nCache-Control: no-cache\r\n" + kTestKeyLine + "\r\n\r\n"));
     EXPECT_TRUE(request.contains("name=\"id\"\r\n\r\ncam-01_Test\r\n"));
     EXPECT_TRUE(request.contains(frame));
     EXPECT_EQ(countdown(), QStringLiteral("60 minutes"));

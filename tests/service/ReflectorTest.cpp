@@ -1,4 +1,5 @@
-// Relay look-up, folder check, registration, and switching the relay side on and off.
+// Relay look-up, folder check, registration, switching the relay side on and off, and a relay
+// that refuses the station key.
 #include "FakeRelay.h"
 #include "ServiceFixture.h"
 
@@ -89,11 +90,14 @@ TEST_F(ReflectorTest, LooksUpTheRelayAndStartsWhenItsFolderExists) {
               (QList<QByteArray>{"/getReflector.php",
                                  "/webcams/CheckFolderExists?id=cam-01_Test&path=webcams"}));
     EXPECT_EQ(relay.requests()[1],
-              QByteArray("GET /webcams/CheckFolderExists?id=cam-01_Test&path=webcams HTTP/1.1\r\n"
-                         "Accept: text/plain, text/html, */*\r\n"
-                         "Host: 127.0.0.1\r\n"
-                         "Connection: Close\r\n"
-                         "Cache-Control: no-cache\r\n\r\n"));
+              "GET /webcams/CheckFolderExists?id=cam-01_Test&path=webcams HTTP/1.1\r\n"
+              "Accept: text/plain, text/html, */*\r\n"
+              "Host: 127.0.0.1\r\n"
+              "Connection: Close\r\n"
+              "Cache-Control: no-cache\r\n" +
+                  kTestKeyLine + "\r\n\r\n");
+    EXPECT_FALSE(relay.requests()[0].contains("Authorization"))
+        << "the directory look-up goes to the directory host, without the key";
     EXPECT_EQ(App().ReflectorHost, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(App().ReflectorPort, relay.port());
     EXPECT_EQ(App().ReflectorPath, QStringLiteral("relay-path"));
@@ -177,7 +181,7 @@ TEST_F(ReflectorTest, AnUnreachableDirectoryLeavesTheRelayInactive) {
     ExpectInactive();
     EXPECT_TRUE(logHas(QStringLiteral(" WebSocket Error:Connection refused")))
         << log().join('\n').toStdString();
-    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Time out")));
+    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Connection refused")));
     EXPECT_EQ(relay.connections().size(), 0u);
     EXPECT_TRUE(fixture_.dialogsShown().empty());
 }
@@ -226,6 +230,7 @@ TEST_F(ReflectorTest, RegistersTheCameraWhenItsFolderIsMissing) {
 
     ASSERT_EQ(paths().size(), 3);
     EXPECT_EQ(paths()[2], QByteArray("/webcams/Register?id=cam-01_Test&path=webcams&ptz=false"));
+    EXPECT_TRUE(relay.requests()[2].endsWith("\r\n" + kTestKeyLine + "\r\n\r\n"));
     EXPECT_TRUE(log().contains(QStringLiteral("User Registered Successfully.")))
         << "the relay's answer is logged without its blanks";
     ExpectActive();
@@ -335,4 +340,51 @@ TEST_F(ReflectorTest, TheIdentifierIsSentWithoutItsBlanksAndOnlyWhenItMayBeSent)
     EXPECT_EQ(logCount(QStringLiteral(" Error Checking Reflector Registration.")), 1);
     EXPECT_EQ(logCount(QStringLiteral(" Proxy Registration Error.")), 1);
     EXPECT_EQ(fixture_.dialogsShown().size(), 1u);
+}
+
+TEST_F(ReflectorTest, ARefusedKeyShowsInTheStatusLabelAndOnceInTheLog) {
+    folderAnswer = HttpAnswer("Exists: false");
+    ASSERT_TRUE(service_.reflector.GetReflectorDetails());
+    const auto frames = [](bool) { return MakeJpeg(); };
+    service_.uploader.setFrameSource(frames);
+    service_.archive.setFrameSource(frames);
+    const QByteArray refusal =
+        "he station key does not match the key cam-01_Test is registered with";
+    const struct {
+        QByteArray path, body;
+        std::function<void()> run;
+    } cases[] = {
+        {"/webcams/Register", "Registration refused: t" + refusal + ".",
+         [this] { service_.reflector.StartReflector(); }},
+        {"/webcams/Reflector", "Reflector: false - t" + refusal,
+         [this] {
+             service_.uploader.UploadImage(true);
+             WaitFor([] { return App().UploadReady == kTrue; });
+         }},
+        {"/webcams/Archive", "Archive: false - t" + refusal,
+         [this] { service_.archive.UploadArchive(); }},
+        {"/webcams/SyncWebcams", "Failed to synchronise settings. T" + refusal + ".",
+         [this] { service_.sync.ReflectorSynchronize(); }},
+    };
+    const QString why =
+        QStringLiteral("Relay: the relay refused this station's key for camera cam-01_Test: ");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.constData());
+        App().StationKeyRefused = kFalse;
+        Ui().lblReflectorStatus.set(QString());
+        relay.setHandler([&](const QByteArray& request) {
+            return RequestPath(request).startsWith(c.path)
+                       ? FakeReply::Text(HttpAnswer(c.body, "403 Forbidden"))
+                       : Answer(request);
+        });
+        const qsizetype before = log().filter(why).size();
+        c.run();
+        c.run(); // the same episode: no second explanation
+        EXPECT_EQ(Ui().lblReflectorStatus.value(),
+                  QStringLiteral("Station key refused by the relay"));
+        EXPECT_EQ(log().filter(why).size(), before + 1);
+    }
+    EXPECT_TRUE(
+        log().filter(why).last().contains(QStringLiteral("administrator can release the camera")));
+    EXPECT_FALSE(log().join('\n').contains(kTestStationKey)) << "the key is never logged";
 }

@@ -19,6 +19,7 @@ void ServiceTest::SetUp() {
     s.WebRequestDone = kTrue;
     s.UploadReady = kTrue;
     s.CameraId.assign(QStringLiteral("cam-01_Test"));
+    s.StationKey = kTestStationKey;
     service_.web.setTimeouts(WebRequestTimeouts{3000, 3000, 5000});
     service_.uploader.setTimeouts(UploadTimeouts{3000, 5000});
     QObject::connect(&Timers().tmrWatchdog, &QTimer::timeout,

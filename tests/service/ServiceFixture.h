@@ -1,5 +1,6 @@
 // The state of a started station for the relay client's tests: a data folder with its log,
-// the flags that start-up sets before the relay starts, a camera identifier, a deployment
+// the flags that start-up sets before the relay starts, a camera identifier and its key, a
+// deployment
 // file of the test's own, a fresh service client with the watchdog tick connected, and short time
 // bounds so that no test waits out the real ones.
 #pragma once
@@ -16,6 +17,11 @@
 #include <cstdint>
 
 namespace kestrova::test {
+
+// The station key of the tests' station, and its header line.
+inline const QString kTestStationKey =
+    QStringLiteral("AQIDBAUGBwgJCgsMDQ4PEBESExQVFhcYGRobHB0eHyA");
+inline const QByteArray kTestKeyLine = "Authorization: Bearer " + kTestStationKey.toLatin1();
 
 class ServiceTest : public ::testing::Test {
   protected:

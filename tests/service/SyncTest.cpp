@@ -72,8 +72,8 @@ TEST_F(SyncTest, SendsTheSevenHeaderLinesAndTheBodyOnlyWhileTheRelaySideRuns) {
                   QByteArray::number(body.size()) +
                   "\r\n"
                   "Connection: Close\r\n"
-                  "Cache-Control: no-cache\r\n\r\n" +
-                  body);
+                  "Cache-Control: no-cache\r\n" +
+                  kTestKeyLine + "\r\n\r\n" + body);
 
     // Ticking "Display Archive" synchronises too.
     App().Archive.DisplayArchive = 0;

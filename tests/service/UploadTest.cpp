@@ -150,7 +150,7 @@ TEST_F(UploadTest, PostsTheFrameAsAWellFormedMultipartForm) {
 
     const ParsedPost post = Parse(relay.requests().first());
     ASSERT_TRUE(post.error.isEmpty()) << post.error.toStdString();
-    ASSERT_EQ(post.headerLines.size(), 6);
+    ASSERT_EQ(post.headerLines.size(), 7);
     EXPECT_EQ(post.headerLines[0], QByteArray("POST /webcams/Reflector HTTP/1.1"));
     EXPECT_EQ(post.boundary.size(), 32);
     EXPECT_TRUE(IsAlphaNumeric(post.boundary));
@@ -158,6 +158,7 @@ TEST_F(UploadTest, PostsTheFrameAsAWellFormedMultipartForm) {
     EXPECT_EQ(post.headerLines[3], "Content-Length: " + QByteArray::number(post.body.size()));
     EXPECT_EQ(post.headerLines[4], QByteArray("Connection: Close"));
     EXPECT_EQ(post.headerLines[5], QByteArray("Cache-Control: no-cache"));
+    EXPECT_EQ(post.headerLines[6], kTestKeyLine);
 
     ASSERT_EQ(post.parts.size(), 3);
     EXPECT_EQ(post.parts[0].headers,

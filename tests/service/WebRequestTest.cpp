@@ -75,7 +75,8 @@ TEST_F(WebRequestTest, ARefusedConnectionFailsAtOnceWithBothLogLines) {
     EXPECT_EQ(App().WebConnected, kFalse);
     EXPECT_TRUE(logHas(QStringLiteral(" WebSocket Error:Connection refused")))
         << log().join('\n').toStdString();
-    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Time out")));
+    EXPECT_TRUE(logHas(QStringLiteral("Connection failed: Connection refused")));
+    EXPECT_FALSE(logHas(QStringLiteral("Connection failed: Time out")));
 }
 
 TEST_F(WebRequestTest, ARelayThatClosesAtOnceOrSendsGarbageGivesNoUsableAnswer) {

@@ -1,17 +1,23 @@
+#include "core/AppError.h"
 #include "core/AppState.h"
 #include "core/Controls.h"
+#include "core/EventLog.h"
 #include "service/Archive.h"
 #include "service/Sync.h"
 #include "settings/Records.h"
 #include "settings/Settings.h"
+#include "settings/StationKey.h"
 #include "support/TestSupport.h"
 #include "ui/MainWindowLogic.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace kestrova;
 using test::ReadFile;
@@ -200,4 +206,50 @@ TEST_F(SettingsFiles, TheQualitySliderIsHandedTheStoredQualityWithoutReadingItBa
     EXPECT_EQ(App().Settings.JpegQuality, 150);
     EXPECT_EQ(Ui().sldJPEGQuality.value(), 100); // as far as the slider's range goes
     EXPECT_EQ(handled, 0);
+}
+
+// station.key: made at the first start, kept with its camera identifier, replaced for another
+// identifier or a damaged file, readable by the user alone and never logged.
+TEST(StationKeyFile, IsMadeKeptAndReplacedWithItsIdentifierAndNeverLogged) {
+    test::StationFixture fixture;
+    const QString folder = fixture.useDataFolder();
+    CreateEventLog();
+    const QString path = folder + QStringLiteral("/station.key");
+    const struct {
+        const char* cameraId;
+        QByteArray damage; // written over the file before the start, when given
+        bool kept;
+    } starts[] = {{"cam1", {}, false},
+                  {"cam1", {}, true},
+                  {"cam2", {}, false},
+                  {"cam2", "not a key\ncam2\n", false},
+                  {"cam2", QByteArray(43, '+') + "\ncam2\n", false}};
+    QStringList keys{QString()};
+    for (const auto& start : starts) {
+        SCOPED_TRACE((start.cameraId + QByteArray(" ") + start.damage).toStdString());
+        if (!start.damage.isEmpty())
+            WriteFile(path, start.damage);
+        App().CameraId.assign(QLatin1String(start.cameraId));
+        ProvideStationKey();
+        const QString key = App().StationKey;
+        EXPECT_TRUE(
+            QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{43}$")).match(key).hasMatch());
+        EXPECT_EQ(ReadFile(path), key.toLatin1() + '\n' + start.cameraId + '\n');
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(key == keys.last(), start.kept);
+        keys << key;
+    }
+    EXPECT_EQ(test::LogMessages(folder).filter(QStringLiteral("Made a new station key")).size(), 4);
+    const QByteArray log = ReadFile(folder + QStringLiteral("/Log.txt"));
+    for (const QString& key : keys.mid(1))
+        EXPECT_FALSE(log.contains(key.toLatin1())) << "a key is never logged";
+}
+
+TEST(StationKeyFile, AFileThatCannotBeReadFailsTheStart) {
+    test::StationFixture fixture;
+    ASSERT_TRUE(QDir().mkpath(fixture.useDataFolder() + QStringLiteral("/station.key")));
+    App().CameraId.assign(QStringLiteral("cam1"));
+    EXPECT_THROW(ProvideStationKey(), AppError);
 }

@@ -72,6 +72,7 @@ public final class BeaconServer {
             System.exit(2);
         }
         config.warnings.forEach(Log::info);
+        HttpCall.useStationKey(config.stationKey);
         new BeaconServer(config, port).serve();
     }
 
@@ -90,6 +91,7 @@ public final class BeaconServer {
         Log.info("BeaconServer " + (version != null ? version : "(development)") + " starting: port "
                 + port + ", debug " + Log.debugOn() + ", pid " + ProcessHandle.current().pid()
                 + ", station pid " + (config.stationPid > 0 ? config.stationPid : "not given")
+                + ", station key " + (config.stationKey != null ? "given" : "not given")
                 + ", folder " + Path.of("").toAbsolutePath() + ", Java " + Runtime.version());
         try {
             server = new ServerSocket();

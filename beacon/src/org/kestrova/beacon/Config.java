@@ -3,6 +3,7 @@ package org.kestrova.beacon;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
+import java.util.regex.Pattern;
 
 /**
  * Limits and timings. The station's command line is fixed, so the few values that tests
@@ -46,6 +47,11 @@ final class Config {
     final long logMaxBytes;
     /** The station's process id (KESTROVA_STATION_PID), or -1 when none was given. */
     final long stationPid;
+    /**
+     * The station key (KESTROVA_STATION_KEY) that every request to the relay shows, or null when
+     * none was given. It is never logged.
+     */
+    final String stationKey;
     /** Complaints about the environment, logged once the log is open. */
     final List<String> warnings = new ArrayList<>();
 
@@ -55,6 +61,24 @@ final class Config {
         refreshMs = number(env, "KESTROVA_BEACON_REFRESH_MS", 45_000, 10, 3_600_000);
         logMaxBytes = number(env, "KESTROVA_BEACON_LOG_MAX", 1 << 20, 1024, 1L << 30);
         stationPid = number(env, "KESTROVA_STATION_PID", -1, 1, Long.MAX_VALUE);
+        stationKey = stationKey(env);
+    }
+
+    /** 43 base64url characters: 256 bits, as the station makes them. */
+    private static final Pattern KEY = Pattern.compile("[A-Za-z0-9_-]{43}");
+
+    private String stationKey(Map<String, String> env) {
+        String text = env.get("KESTROVA_STATION_KEY");
+        if (text == null || text.isEmpty()) {
+            return null;
+        }
+        if (KEY.matcher(text).matches()) {
+            return text;
+        }
+        // The value is not quoted: it may be a key that is merely damaged.
+        warnings.add("Ignoring KESTROVA_STATION_KEY: not 43 characters of A-Z a-z 0-9 - _; "
+                + "requests go to the relay without a station key");
+        return null;
     }
 
     private long number(Map<String, String> env, String name, long fallback, long min, long max) {

@@ -6,10 +6,13 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.io.InterruptedIOException;
 import java.io.OutputStream;
+import java.net.ConnectException;
 import java.net.InetAddress;
 import java.net.InetSocketAddress;
 import java.net.Socket;
+import java.net.SocketException;
 import java.net.SocketTimeoutException;
+import java.net.UnknownHostException;
 import java.nio.charset.StandardCharsets;
 import java.util.Locale;
 import java.util.concurrent.ExecutionException;
@@ -40,6 +43,11 @@ final class HttpCall {
         /** Status and body for a log line. */
         String describe() {
             return status + " " + Log.quote(body, 120);
+        }
+
+        /** The relay refused the request's station key (missing, or not the camera's). */
+        boolean keyRefused() {
+            return status == 403 && body.toLowerCase(Locale.ROOT).contains("key");
         }
     }
 
@@ -99,7 +107,49 @@ final class HttpCall {
         RESOLVER.allowCoreThreadTimeOut(true);
     }
 
+    /** The station key every request shows as "Authorization: Bearer KEY"; null for none. */
+    private static volatile String stationKey;
+
     private HttpCall() {}
+
+    /** From now on every request carries this key (null: none). */
+    static void useStationKey(String key) {
+        stationKey = key;
+    }
+
+    /** The connection closed before the whole answer had come. */
+    static final class ClosedEarly extends IOException {
+        private static final long serialVersionUID = 1L;
+
+        ClosedEarly(String message) {
+            super(message);
+        }
+    }
+
+    /**
+     * What went wrong with an exchange, in words for the log: refused, timed out, closed early,
+     * or the failure's own description.
+     */
+    static String why(IOException e) {
+        if (e instanceof ConnectException) {
+            return "connection refused";
+        }
+        if (e instanceof SocketTimeoutException) {
+            String message = e.getMessage();
+            return message != null && message.startsWith("name look-up") ? message : "timed out";
+        }
+        if (e instanceof ClosedEarly) {
+            return "connection closed before the whole answer (" + e.getMessage() + ")";
+        }
+        if (e instanceof UnknownHostException) {
+            return "unknown host " + e.getMessage();
+        }
+        if (e instanceof SocketException && e.getMessage() != null
+                && e.getMessage().contains("reset")) {
+            return "connection reset";
+        }
+        return String.valueOf(e);
+    }
 
     static Answer get(Endpoint to, String target, int boundMs, Cancel cancel) throws IOException {
         return exchange(to, "GET", target, null, boundMs, cancel);
@@ -131,6 +181,10 @@ final class HttpCall {
             if (form != null) {
                 head.append("Content-Type: application/x-www-form-urlencoded\r\n");
                 head.append("Content-Length: ").append(body.length).append("\r\n");
+            }
+            String key = stationKey;
+            if (key != null) {
+                head.append("Authorization: Bearer ").append(key).append("\r\n");
             }
             head.append("\r\n");
             OutputStream out = socket.getOutputStream();
@@ -276,7 +330,7 @@ final class HttpCall {
             while (true) {
                 int c = next();
                 if (c < 0) {
-                    throw new IOException("connection closed in the answer's head");
+                    throw new ClosedEarly("in the answer's head");
                 }
                 if (++headBytes > MAX_HEAD) {
                     throw new IOException("answer head too long");
@@ -297,7 +351,7 @@ final class HttpCall {
             for (int i = 0; i < count; i++) {
                 int c = next();
                 if (c < 0) {
-                    throw new IOException("answer cut short: " + i + " of " + count + " bytes");
+                    throw new ClosedEarly(i + " of " + count + " bytes of the body");
                 }
                 out[i] = (byte) c;
             }

@@ -82,7 +82,7 @@ final class Posting implements Runnable {
                     Config.HTTP_CALL_MS, null);
         } catch (IOException e) {
             Log.info("Posting: cannot check camera " + data.cameraId() + " at "
-                    + data.listingHost() + ": " + e);
+                    + data.listingHost() + ": " + HttpCall.why(e));
             return false;
         }
         if (answer.status() == 200 && answer.text().equals("Listed: true")) {
@@ -213,7 +213,7 @@ final class Posting implements Runnable {
         } catch (IOException e) {
             return cancel.cancelled() ? 0
                     : backoff.fail("cannot post camera " + data.cameraId() + " to "
-                            + data.listingHost() + ": " + e);
+                            + data.listingHost() + ": " + HttpCall.why(e));
         }
         Matcher m = POSTED.matcher(answer.text());
         if (answer.status() == 200 && m.matches()) {
@@ -228,7 +228,7 @@ final class Posting implements Runnable {
             }
             return 0;
         }
-        if (answer.status() == 403) {
+        if (answer.status() == 403 && !answer.keyRefused()) {
             // Our token is not the one the host holds the entry under; only a fresh post can
             // take it back once that entry expires.
             token = null;
@@ -254,12 +254,16 @@ final class Posting implements Runnable {
         } catch (IOException e) {
             return cancel.cancelled() ? 0
                     : backoff.fail("cannot refresh camera " + held.cameraId() + " at "
-                            + held.listingHost() + ": " + e);
+                            + held.listingHost() + ": " + HttpCall.why(e));
         }
         if (answer.status() == 200 && answer.text().equals("Listing: true")) {
             backoff.ok();
             Log.debug("Posting: camera " + held.cameraId() + " refreshed");
             return 0;
+        }
+        if (answer.keyRefused()) {
+            return backoff.fail("listing host " + held.listingHost() + " refused the station key: "
+                    + answer.describe());
         }
         if (answer.status() == 404 || answer.status() == 403) {
             Log.info("Posting: the listing at " + held.listingHost() + " has lost camera "
@@ -288,7 +292,7 @@ final class Posting implements Runnable {
             }
         } catch (IOException e) {
             Log.info("Posting: cannot remove camera " + held.cameraId() + " from "
-                    + held.listingHost() + " (it expires there by itself): " + e);
+                    + held.listingHost() + " (it expires there by itself): " + HttpCall.why(e));
         }
     }
 }

@@ -70,7 +70,7 @@ abstract class RelayJob implements Runnable {
                 if (!running) {
                     break;
                 }
-                pause(backoff.fail("relay " + line.relay() + ": " + e));
+                pause(backoff.fail("relay " + line.relay() + ": " + HttpCall.why(e)));
             } catch (RuntimeException e) {
                 Log.info(name + ": unexpected " + e);
                 pause(backoff.fail("unexpected " + e));

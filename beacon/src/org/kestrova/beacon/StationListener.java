@@ -53,8 +53,9 @@ final class StationListener {
                 socket.setSoTimeout(HttpCall.remainingMs(deadline));
                 int n = in.read(buffer);
                 if (n < 0) {
-                    Log.info("Station listener: port " + port + " closed without \"OK\" after "
-                            + packet + " (answer " + Log.quote(answer.toString(), 40) + ")");
+                    Log.info("Station listener: port " + port + " closed the connection without"
+                            + " \"OK\" after " + packet + " (answer "
+                            + Log.quote(answer.toString(), 40) + ")");
                     return false;
                 }
                 if (answer.length() < 256) {
@@ -64,10 +65,11 @@ final class StationListener {
             Log.debug("Station listener: " + packet + " delivered to port " + port);
             return true;
         } catch (SocketTimeoutException e) {
-            Log.info("Station listener: no \"OK\" from port " + port + " within "
+            Log.info("Station listener: timed out: no \"OK\" from port " + port + " within "
                     + Config.DELIVERY_MS + " ms for " + packet);
         } catch (IOException e) {
-            Log.info("Station listener: cannot deliver " + packet + " to port " + port + ": " + e);
+            Log.info("Station listener: cannot deliver " + packet + " to port " + port + ": "
+                    + HttpCall.why(e));
         }
         return false;
     }
