@@ -272,6 +272,7 @@ ProcessFigures ReadProcessFigures(pid_t pid) {
 Helper::Helper(Options options) {
     std::map<std::string, std::optional<std::string>> env = options.env;
     env.emplace("KESTROVA_STATION_PID", std::to_string(::getpid()));
+    env.emplace("KESTROVA_STATION_KEY", kStationKey);
     for (int attempt = 0; attempt < 3; ++attempt) {
         port_ = options.port != 0 ? options.port : FreePort();
         process_ = std::make_unique<Process>(
@@ -552,10 +553,13 @@ bool FakeHttpHost::waitForRequests(const std::string& path, std::size_t count,
 }
 
 HttpResult HttpCall(int port, const std::string& method, const std::string& target,
-                    const std::string& form, int timeoutMs) {
+                    const std::string& form, int timeoutMs, bool keyed) {
     std::string request = method + " " + target +
                           " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                           "\r\nConnection: close\r\n";
+    if (keyed) {
+        request += std::string("Authorization: Bearer ") + kStationKey + "\r\n";
+    }
     if (method == "POST") {
         request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
                    std::to_string(form.size()) + "\r\n";
@@ -598,12 +602,14 @@ Reflector::Reflector() {
 }
 
 bool Reflector::registerCamera(const std::string& id) {
-    return HttpCall(port_, "GET", "/webcams/Register?id=" + id + "&path=webcams&ptz=true").body ==
-           "User Registered Successfully.";
+    return HttpCall(port_, "GET", "/webcams/Register?id=" + id + "&path=webcams&ptz=true", "",
+                    30000, true)
+               .body == "User Registered Successfully.";
 }
 
 bool Reflector::hasHelperRoutes(const std::string& registeredId) {
-    return HttpCall(port_, "GET", "/webcams/MoveRouterProxy?id=" + registeredId).status == 200 &&
+    return HttpCall(port_, "GET", "/webcams/MoveRouterProxy?id=" + registeredId, "", 30000, true)
+                   .status == 200 &&
            HttpCall(port_, "GET", "/live/check?id=" + registeredId).status == 200;
 }
 

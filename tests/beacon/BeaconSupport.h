@@ -67,9 +67,13 @@ struct ProcessFigures {
 };
 ProcessFigures ReadProcessFigures(pid_t pid);
 
+// The station key the tests' helpers are given and their cameras are registered with.
+constexpr const char* kStationKey = "Be4con-test-station-key_0123456789abcdefghi";
+
 // The helper started as the station starts it: <java> -jar BeaconServer.jar <port> <debug>, in
 // a fresh working folder (its data folder). Unless the environment given says otherwise,
-// KESTROVA_STATION_PID is the test's own pid, so the helper does not end by itself.
+// KESTROVA_STATION_PID is the test's own pid, so the helper does not end by itself, and
+// KESTROVA_STATION_KEY is kStationKey.
 class Helper {
   public:
     struct Options {
@@ -197,13 +201,14 @@ class FakeHttpHost {
     std::thread acceptThread_;
 };
 
-// An HTTP exchange with a host on 127.0.0.1 (status 0 when it failed).
+// An HTTP exchange with a host on 127.0.0.1 (status 0 when it failed); `keyed`: with the
+// station key, as the station sends it.
 struct HttpResult {
     int status = 0;
     std::string body;
 };
 HttpResult HttpCall(int port, const std::string& method, const std::string& target,
-                    const std::string& form = "", int timeoutMs = 30000);
+                    const std::string& form = "", int timeoutMs = 30000, bool keyed = false);
 
 // The relay program (build/station/reflector, or the one BEACON_TEST_REFLECTOR names) on
 // 127.0.0.1 and a port of its choice, with a fresh data folder.
@@ -211,7 +216,7 @@ class Reflector {
   public:
     Reflector();
     int port() const { return port_; }
-    // Registers a motorised camera; true on success.
+    // Registers a motorised camera with kStationKey; true on success.
     bool registerCamera(const std::string& id);
     // Whether this relay serves the move queue, the visitor status and the live listing.
     bool hasHelperRoutes(const std::string& registeredId);

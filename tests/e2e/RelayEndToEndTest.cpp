@@ -152,6 +152,7 @@ TEST_F(RelayEndToEnd, AnArchiveFrameArrivesAtTheEndOfItsIntervalAndOutlivesARela
     ServiceClient service;
     AppState& s = App();
     s.CameraId.assign(QStringLiteral("e2e-camera"));
+    s.StationKey = QString::fromLatin1(test::kStationKey);
     s.ReflectorHost = QStringLiteral("127.0.0.1");
     s.ReflectorPort = static_cast<std::int16_t>(port_);
     s.WebRequestDone = kTrue;

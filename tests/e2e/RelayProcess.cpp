@@ -94,13 +94,15 @@ QByteArray HttpExchange(quint16 port, const QByteArray& path, const QByteArray* 
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(2000))
         return {};
+    const QByteArray head = " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                            "Authorization: Bearer " +
+                            QByteArray(kStationKey) + "\r\n";
     if (body == nullptr) {
-        socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        socket.write("GET " + path + head + "\r\n");
     } else {
-        socket.write(
-            "POST " + path +
-            " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Type: " + contentType +
-            "\r\nContent-Length: " + QByteArray::number(body->size()) + "\r\n\r\n" + *body);
+        socket.write("POST " + path + head + "Content-Type: " + contentType +
+                     "\r\nContent-Length: " + QByteArray::number(body->size()) + "\r\n\r\n" +
+                     *body);
     }
     QByteArray answer;
     while (socket.waitForReadyRead(5000))

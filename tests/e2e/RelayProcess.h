@@ -40,8 +40,11 @@ class RelayProcess {
     int starts_ = 0;
 };
 
-// One request to the relay on 127.0.0.1 (a GET when `body` is null, else a form POST); the whole
-// answer, or nothing.
+// The station key the tests' own requests carry.
+constexpr const char* kStationKey = "E2e-test-station-key_0123456789abcdefghijkl";
+
+// One request to the relay on 127.0.0.1 (a GET when `body` is null, else a form POST), with the
+// station key; the whole answer, or nothing.
 QByteArray HttpExchange(quint16 port, const QByteArray& path, const QByteArray* body = nullptr,
                         const QByteArray& contentType = "application/x-www-form-urlencoded");
 
