@@ -6,7 +6,7 @@
 //
 // reflector_bench [UPLOADS [COMMANDS]]   (defaults 500 and 1000, each at most 100000)
 
-#include "Relay.h"
+#include "app/Relay.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
