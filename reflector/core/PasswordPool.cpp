@@ -80,13 +80,19 @@ PasswordPool::~PasswordPool() {
 HttpAnswer PasswordPool::answer(std::function<HttpAnswer()> work, HttpAnswer busy,
                                 std::chrono::milliseconds limit, bool station) {
     auto outcome = std::make_shared<Outcome>();
-    auto job = [outcome, work = std::move(work)] {
+    auto job = [this, outcome, work = std::move(work)] {
         std::optional<HttpAnswer> answer;
         try {
             answer = work();
         } catch (const std::exception& e) {
             std::cerr << "reflector: password check failed: " << e.what() << std::endl;
             answer = textAnswer(500, "internal error");
+        }
+        // The job's place is free before its answer goes out, so that a client that sends its
+        // next password as soon as it has the answer is not turned away for a full pool.
+        {
+            std::lock_guard lock(mutex_);
+            --accepted_;
         }
         Wake wake;
         {
@@ -129,8 +135,6 @@ void PasswordPool::serve() {
             jobs_.pop_front();
         }
         job();
-        std::lock_guard lock(mutex_);
-        --accepted_;
     }
 }
 
