@@ -27,7 +27,7 @@ class PasswordPool {
     PasswordPool(const PasswordPool&) = delete;
     PasswordPool& operator=(const PasswordPool&) = delete;
 
-    // The answer that `work` gives once it has run on the pool (a pending answer, see Http.h),
+    // The answer that `work` gives once it has run on the pool (a pending answer, see core/Http.h),
     // or `busy` at once when the queue is full. A job still waiting at `limit` is answered
     // `busy` too. A `station` job (the camera's own station, proved by its key) goes ahead of
     // the others and is never refused for the queue.
