@@ -29,20 +29,20 @@ TEST(Archive, StationsUploadIsKeptAndReadBackAfterARestart) {
         EXPECT_EQ(get(relay.port(), "/webcams/live?id=cam").body, "No picture yet")
             << "an archive frame is not the live frame";
     }
-    RelayService restarted(configWithClock(dir.path(), clock));
-    const auto days = restarted.archive().days("cam");
+    const auto restarted = openStorage(configWithClock(dir.path(), clock));
+    const auto days = restarted->archive().days("cam");
     ASSERT_EQ(days.size(), 1u);
     EXPECT_EQ(days[0].day, "2026-12-07");
     EXPECT_EQ(days[0].frames, 1u);
-    const auto frames = restarted.archive().frames("cam", "2026-12-07");
+    const auto frames = restarted->archive().frames("cam", "2026-12-07");
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].takenAt, "2026-12-07T00:00:00Z");
     EXPECT_EQ(frames[0].bytes, frame.size());
-    EXPECT_EQ(restarted.archive().frame("cam", frames[0].id), frame);
+    EXPECT_EQ(restarted->archive().frame("cam", frames[0].id), frame);
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "archive" / "cam" /
                                         (std::to_string(frames[0].id) + ".jpg")));
-    EXPECT_FALSE(restarted.archive().frame("cam", frames[0].id + 1));
-    EXPECT_FALSE(restarted.archive().frame("other", frames[0].id)) << "another camera's number";
+    EXPECT_FALSE(restarted->archive().frame("cam", frames[0].id + 1));
+    EXPECT_FALSE(restarted->archive().frame("other", frames[0].id)) << "another camera's number";
 }
 
 TEST(Archive, RefusesWhatTheLiveUploadRefuses) {
@@ -76,12 +76,12 @@ TEST(Archive, RefusesWhatTheLiveUploadRefuses) {
         EXPECT_EQ(answer.status, c.status) << c.what;
         EXPECT_EQ(answer.body, c.body) << c.what;
     }
-    EXPECT_TRUE(relay.service->archive().days("cam").empty());
+    EXPECT_TRUE(relay.storage->archive().days("cam").empty());
 }
 
 TEST(Archive, KeepsTheNewestFramesUpToTheCount) {
     Handlers relay([](RelayConfig& c) { c.archiveMaxFrames = 3; });
-    relay.service->registry().registerCamera("other", false);
+    relay.storage->registry().registerCamera("other", false);
     std::vector<std::string> sent;
     for (unsigned i = 0; i < 5; ++i) {
         sent.push_back(fakeJpeg(1000 + i, 10 + i));
@@ -90,10 +90,10 @@ TEST(Archive, KeepsTheNewestFramesUpToTheCount) {
     }
     ASSERT_EQ(archive(relay, fakeJpeg(900, 9), "other").body, "Archive: true");
 
-    const auto frames = relay.service->archive().frames("cam", "2026-12-07");
+    const auto frames = relay.storage->archive().frames("cam", "2026-12-07");
     ASSERT_EQ(frames.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(relay.service->archive().frame("cam", frames[i].id), sent[i + 2]) << i;
+        EXPECT_EQ(relay.storage->archive().frame("cam", frames[i].id), sent[i + 2]) << i;
     }
     EXPECT_EQ(frames[0].takenAt, "2026-12-07T00:20:00Z") << "oldest first";
     std::size_t files = 0;
@@ -102,7 +102,7 @@ TEST(Archive, KeepsTheNewestFramesUpToTheCount) {
         files += f.path().extension() == ".jpg";
     }
     EXPECT_EQ(files, 3u) << "the files of the frames let go are gone";
-    EXPECT_EQ(relay.service->archive().frames("other", "2026-12-07").size(), 1u)
+    EXPECT_EQ(relay.storage->archive().frames("other", "2026-12-07").size(), 1u)
         << "counted per camera";
 }
 
@@ -114,24 +114,24 @@ TEST(Archive, LetsGoOfFramesOlderThanTheDaysKept) {
     ASSERT_EQ(archive(relay, fakeJpeg(1000, 2)).status, 200); // 2026-12-08 01:00
     ASSERT_EQ(archive(relay, fakeJpeg(1000, 3)).status, 200);
 
-    auto days = relay.service->archive().days("cam");
+    auto days = relay.storage->archive().days("cam");
     ASSERT_EQ(days.size(), 2u);
     EXPECT_EQ(days[0].day, "2026-12-08") << "newest first";
     EXPECT_EQ(days[0].frames, 2u);
     EXPECT_EQ(days[1].day, "2026-12-07");
 
     relay.clock.advance(47h); // the first frame is now 49 h old, the others 47 h
-    EXPECT_EQ(relay.service->archive().days("cam").size(), 1u) << "no longer listed";
+    EXPECT_EQ(relay.storage->archive().days("cam").size(), 1u) << "no longer listed";
     ASSERT_EQ(archive(relay, fakeJpeg(1000, 4)).status, 200);
-    EXPECT_EQ(relay.service->archive().frames("cam", "2026-12-07").size(), 0u);
-    EXPECT_EQ(relay.service->archive().frames("cam", "2026-12-08").size(), 2u);
+    EXPECT_EQ(relay.storage->archive().frames("cam", "2026-12-07").size(), 0u);
+    EXPECT_EQ(relay.storage->archive().frames("cam", "2026-12-08").size(), 2u);
 
     // Frames of a camera that stopped uploading go when the relay starts.
     relay.clock.advance(49h);
     RelayConfig config = configWithClock(relay.dir.path(), relay.clock);
     config.archiveMaxDays = 2;
-    RelayService restarted(config);
-    EXPECT_TRUE(restarted.archive().days("cam").empty());
+    const auto restarted = openStorage(config);
+    EXPECT_TRUE(restarted->archive().days("cam").empty());
     EXPECT_TRUE(std::filesystem::is_empty(relay.dir.path() / "archive" / "cam"));
 }
 
@@ -147,7 +147,7 @@ TEST(Archive, FramesOnTheirWayToViewersAreBoundedInBytes) {
     ASSERT_EQ(archive(relay, frame).status, 200);
     const std::string uri =
         "/webcams/archive/frame?id=cam&frame=" +
-        std::to_string(relay.service->archive().frames("cam", "2026-12-07").at(0).id);
+        std::to_string(relay.storage->archive().frames("cam", "2026-12-07").at(0).id);
 
     // A viewer that does not read holds its answer; a second one would pass the bound.
     auto first = std::make_unique<HttpAnswer>(relay(getRequest(uri)));

@@ -1,5 +1,5 @@
-#include "CameraId.h"
-#include "Jpeg.h"
+#include "core/CameraId.h"
+#include "core/Jpeg.h"
 
 #include <gtest/gtest.h>
 #include <string>

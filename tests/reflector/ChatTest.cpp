@@ -78,7 +78,7 @@ TEST(Chat, RefusesWhatIsNotAMessageAndSlowsDownTalkers) {
 
 TEST(Chat, KeepsMessagesForADayAndTheNewestOfARoom) {
     Handlers relay;
-    ChatStore& chat = relay.service->chat();
+    ChatStore& chat = relay.storage->chat();
     chat.post("R:0", "Ann", "old");
     relay.clock.advance(std::chrono::hours(23));
     chat.post("R:0", "Ann", "recent");

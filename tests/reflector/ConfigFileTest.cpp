@@ -1,6 +1,6 @@
-#include "ConfigFile.h"
-#include "Options.h"
+#include "app/ConfigFile.h"
 #include "TestFiles.h"
+#include "app/Options.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -40,6 +40,10 @@ TEST(ConfigFile, ABadLineIsAnErrorNamingFileAndLine) {
         {"port = 80\nprot = 81\n", "relay.conf line 2: unknown name 'prot'"},
         {"help = yes", "relay.conf line 1: unknown name 'help'"},
         {"config = /etc/other.conf", "relay.conf line 1: unknown name 'config'"},
+        {"relays = a.example.org:8081",
+         "relay.conf line 1: unknown name 'relays' (the directory of several relays is gone: "
+         "stations are handed one host, --public-host, such as a load balancer's in front of "
+         "the relays)"},
         {"--port = 80", "relay.conf line 1: expected 'name = value'"},
         {"# ports\nport 80", "relay.conf line 2: expected 'name = value'"},
         {"= 80", "relay.conf line 1: expected 'name = value'"},
@@ -65,9 +69,9 @@ TEST(ConfigFile, TheCommandLineWinsOverTheFile) {
         ASSERT_EQ(args.error, "");
         const ParsedOptions parsed = parseOptions(args.args, "/default");
         ASSERT_EQ(parsed.error, "");
-        EXPECT_EQ(parsed.options.host, "0.0.0.0");
-        EXPECT_EQ(parsed.options.port, 9100);
-        EXPECT_EQ(parsed.options.dataDir, "/x");
+        EXPECT_EQ(parsed.config.host, "0.0.0.0");
+        EXPECT_EQ(parsed.config.port, 9100);
+        EXPECT_EQ(parsed.config.dataDir, "/x");
     }
     const std::vector<std::string> plain{"--port", "9100"};
     EXPECT_EQ(withConfigFile(plain).args, plain);
@@ -102,8 +106,8 @@ TEST(ConfigFile, TheShippedFileListensLocallyOnPort8080) {
     ASSERT_EQ(args.error, "");
     const ParsedOptions parsed = parseOptions(args.args, "/default");
     ASSERT_EQ(parsed.error, "");
-    EXPECT_EQ(parsed.options.host, "127.0.0.1");
-    EXPECT_EQ(parsed.options.port, 8080);
+    EXPECT_EQ(parsed.config.host, "127.0.0.1");
+    EXPECT_EQ(parsed.config.port, 8080);
 }
 
 } // namespace

@@ -83,8 +83,8 @@ TEST(ConnectionLimits, ConnectionEndsAtItsTimeLimitBeforeTheIdleTimeout) {
     RelayConfig config;
     config.dataDir = dir.path();
     // Longer than the test client waits (30 s): only the time limit can end this exchange.
-    config.readTimeoutSeconds = 600;
-    config.connectionTimeLimitSeconds = 1;
+    config.transport.readTimeoutSeconds = 600;
+    config.transport.connectionTimeLimitSeconds = 1;
     RunningRelay relay(config);
     const RawAnswer raw =
         rawExchange(relay.port(), "GET /getReflector.php HTTP/1.1\r\nHost: 127.0.0.1\r\n");
@@ -102,7 +102,7 @@ TEST(ConnectionLimits, TurnsAwayConnectionsBeyondTheLimitForAnAddress) {
     std::vector<std::string> lines;
     RelayConfig config;
     config.dataDir = dir.path();
-    config.maxConnectionsPerAddress = 1;
+    config.transport.maxConnectionsPerAddress = 1;
     // Holds the directory request in the relay until the test lets it go.
     config.requestLog = [&](const std::string& line) {
         std::unique_lock lock(mutex);

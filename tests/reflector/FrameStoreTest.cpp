@@ -1,5 +1,5 @@
-#include "FrameStore.h"
 #include "TestFiles.h"
+#include "stores/embedded/FileFrameStore.h"
 
 #include <algorithm>
 #include <fstream>
@@ -28,7 +28,7 @@ std::vector<std::string> names(const std::filesystem::path& dir) {
 
 TEST(FrameStore, KeepsTheLatestFrameInMemoryAndOnDisk) {
     TempDir dir;
-    FrameStore store(dir.path() / "frames");
+    FileFrameStore store(dir.path() / "frames");
     EXPECT_EQ(store.latest("cam1"), nullptr);
 
     const std::string first = fakeJpeg(5000, 1);
@@ -46,13 +46,13 @@ TEST(FrameStore, KeepsTheLatestFrameInMemoryAndOnDisk) {
 TEST(FrameStore, ReadsFramesLeftByAnEarlierRun) {
     TempDir dir;
     const std::string frame = fakeJpeg(3000, 3);
-    FrameStore(dir.path()).put("old", frame);
+    FileFrameStore(dir.path()).put("old", frame);
 
     // An interrupted write leaves a temporary file; a damaged frame file is no frame.
     std::ofstream(dir.path() / ".tmp-old-abc123") << "half a frame";
     std::ofstream(dir.path() / "broken.jpg") << "not a jpeg";
 
-    FrameStore store(dir.path());
+    FileFrameStore store(dir.path());
     ASSERT_NE(store.latest("old"), nullptr);
     EXPECT_EQ(*store.latest("old"), frame);
     EXPECT_EQ(store.latest("broken"), nullptr);
@@ -61,7 +61,7 @@ TEST(FrameStore, ReadsFramesLeftByAnEarlierRun) {
 
 TEST(FrameStore, KeepsOnlyTheMostRecentlyUsedFramesInMemory) {
     TempDir dir;
-    FrameStore store(dir.path(), 2600); // room for two of these frames
+    FileFrameStore store(dir.path(), 2600); // room for two of these frames
     const std::string a = fakeJpeg(1000, 11);
     const std::string b = fakeJpeg(1100, 12);
     const std::string c = fakeJpeg(1200, 13);
@@ -90,7 +90,7 @@ TEST(FrameStore, KeepsOnlyTheMostRecentlyUsedFramesInMemory) {
 
 TEST(FrameStore, ServesEveryCameraWhenMoreCamerasThanMemoryHoldsAreInUse) {
     TempDir dir;
-    FrameStore store(dir.path(), 1600); // room for three of these frames
+    FileFrameStore store(dir.path(), 1600); // room for three of these frames
     std::vector<std::string> frames;
     for (unsigned i = 0; i < 10; ++i) {
         frames.push_back(fakeJpeg(500 + i, 20 + i));
@@ -111,7 +111,7 @@ TEST(FrameStore, ServesEveryCameraWhenMoreCamerasThanMemoryHoldsAreInUse) {
 TEST(FrameStore, HoldsItsMemoryBoundWhateverTheFrameSizes) {
     TempDir dir;
     constexpr std::size_t bound = 8 * 1024 * 1024;
-    FrameStore store(dir.path(), bound);
+    FileFrameStore store(dir.path(), bound);
     const std::string large = fakeJpeg(2 * 1024 * 1024, 9);
     for (int i = 0; i < 40; ++i) {
         store.put("cam" + std::to_string(i), large);
@@ -123,7 +123,7 @@ TEST(FrameStore, HoldsItsMemoryBoundWhateverTheFrameSizes) {
     }
     EXPECT_EQ(store.cachedFrames(), 4u);
 
-    FrameStore tiny(dir.path(), 1000);
+    FileFrameStore tiny(dir.path(), 1000);
     tiny.put("big", fakeJpeg(2000, 10));
     ASSERT_NE(tiny.latest("big"), nullptr);
     EXPECT_EQ(tiny.latest("big")->size(), 2000u);
@@ -132,7 +132,7 @@ TEST(FrameStore, HoldsItsMemoryBoundWhateverTheFrameSizes) {
 
 TEST(FrameStore, RefusesIdentifiersThatCouldLeaveItsFolder) {
     TempDir dir;
-    FrameStore store(dir.path() / "frames");
+    FileFrameStore store(dir.path() / "frames");
     for (const char* id : {"../escape", "a/b", "", ".hidden", "x.jpg"}) {
         EXPECT_THROW(store.put(id, fakeJpeg(100, 4)), std::invalid_argument) << id;
         EXPECT_THROW(store.latest(id), std::invalid_argument) << id;
@@ -144,7 +144,7 @@ TEST(FrameStore, RefusesIdentifiersThatCouldLeaveItsFolder) {
 TEST(FrameStore, ReportsAFolderItCannotWrite) {
     TempDir dir;
     std::ofstream(dir.path() / "file") << "x";
-    EXPECT_THROW(FrameStore(dir.path() / "file" / "frames"), FrameStoreError);
+    EXPECT_THROW(FileFrameStore(dir.path() / "file" / "frames"), FrameStoreError);
 }
 
 } // namespace

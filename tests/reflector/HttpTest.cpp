@@ -1,6 +1,6 @@
 // The relay's own request parsing and routing, without sockets.
 
-#include "Http.h"
+#include "core/Http.h"
 
 #include <gtest/gtest.h>
 

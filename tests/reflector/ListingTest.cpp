@@ -1,7 +1,7 @@
 // The live listing as the posting helper keeps it: post, refresh, remove, check.
 
 #include "RelaySupport.h"
-#include "StationKey.h"
+#include "core/StationKey.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -73,7 +73,7 @@ TEST(Listing, TokenHoldsTheEntryAgainstOtherStations) {
         EXPECT_EQ(answer.status, c.status) << c.what;
         EXPECT_EQ(answer.body, c.body) << c.what;
     }
-    const auto entries = relay.service->listing().current();
+    const auto entries = relay.storage->listing().current();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "Renamed") << "the values were replaced";
     EXPECT_EQ(entries[0].relay, "RELAY.example.org:8080");
@@ -101,7 +101,7 @@ TEST(Listing, EntriesExpireUnlessRefreshed) {
     relay.clock.advance(1s);
     EXPECT_EQ(check(relay), "Listed: false") << "120 s after it";
     EXPECT_EQ(withToken(relay, "/live/refresh", token).body, "Listing: false - not listed");
-    EXPECT_TRUE(relay.service->listing().current().empty());
+    EXPECT_TRUE(relay.storage->listing().current().empty());
 
     // An expired entry is free for whoever posts next, under a new token.
     const std::string next = tokenOf(relay(formPost("/live/post", entry())));
@@ -180,9 +180,9 @@ TEST(Listing, RefusesFieldsItCannotUse) {
 
 TEST(Listing, KeepsNamesAsTextAndHasRoomForAsManyEntriesAsCameras) {
     Handlers relay([](RelayConfig& c) { c.maxCameras = 1; });
-    relay.service->registry().enrol("other", false, stationKeyHash(kStationKey), 0);
+    relay.storage->registry().enrol("other", false, stationKeyHash(kStationKey), 0);
     ASSERT_EQ(relay(formPost("/live/post", changed({{"name", "caf%E9"}}))).status, 200);
-    EXPECT_EQ(relay.service->listing().current().at(0).name, "caf\xEF\xBF\xBD")
+    EXPECT_EQ(relay.storage->listing().current().at(0).name, "caf\xEF\xBF\xBD")
         << "a byte that is not UTF-8 is replaced";
     const HttpAnswer full = relay(formPost("/live/post", entry("other")));
     EXPECT_EQ(full.status, 503);

@@ -1,6 +1,6 @@
 // Live streams (multipart/x-mixed-replace) and the latest frame as caches see it.
 
-#include "LiveStream.h"
+#include "routes/LiveStream.h"
 #include "RelaySupport.h"
 
 #include <gtest/gtest.h>
@@ -97,7 +97,7 @@ TEST_F(Streams, StreamsAreCappedAndTheirViewersAreVisitors) {
 
 TEST(StreamParts, FramesAreSharedWithTheStoreNotCopied) {
     Handlers relay;
-    relay.service->frames().put("cam", fakeJpeg(5000, 4));
+    relay.storage->frames().put("cam", fakeJpeg(5000, 4));
     HttpAnswer first = relay.service->handle(getRequest("/webcams/stream?id=cam"));
     HttpAnswer second = relay.service->handle(getRequest("/webcams/stream?id=cam"));
     ASSERT_TRUE(first.stream && second.stream);
@@ -109,7 +109,7 @@ TEST(StreamParts, FramesAreSharedWithTheStoreNotCopied) {
     EXPECT_FALSE(ended);
     ASSERT_EQ(a.size(), 3u);
     ASSERT_EQ(b.size(), 3u);
-    const auto stored = relay.service->frames().latest("cam");
+    const auto stored = relay.storage->frames().latest("cam");
     EXPECT_EQ(a[1]->data(), stored->data()) << "the store's own bytes";
     EXPECT_EQ(b[1]->data(), stored->data());
     EXPECT_TRUE(first.stream->next(ended).empty()) << "nothing new until the next frame";

@@ -74,7 +74,7 @@ TEST_F(LongPolls, APollIsAnsweredWhenACommandIsQueuedWhileItWaits) {
 
 TEST_F(LongPolls, HeldPollsDoNotCountAgainstTheLimitPerAddress) {
     RelayConfig config;
-    config.maxConnectionsPerAddress = 2;
+    config.transport.maxConnectionsPerAddress = 2;
     start(config);
     auto moves = hold("/webcams/MoveRouterProxy?id=cam&wait=25", 1);
     auto visitors = hold("/webcams/CheckVisitorStatus?id=cam&known=false&wait=25", 2);

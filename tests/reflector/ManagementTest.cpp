@@ -3,7 +3,7 @@
 
 #include "RelaySupport.h"
 
-#include "PasswordHash.h"
+#include "core/PasswordHash.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +57,7 @@ TEST_F(Management, ChangesComeFromTheStationsNetworkOrWithTheAdministratorsPassw
         const HttpAnswer answer = change("action=skin&skin=night&adminpw=" + c.password, c.client);
         EXPECT_EQ(answer.status, c.status) << c.client << " " << c.password;
     }
-    EXPECT_EQ(relay.service->pages().skin("cam"), "night");
+    EXPECT_EQ(relay.storage->pages().skin("cam"), "night");
 
     const HttpAnswer stranger = relay(getRequest("/webcams/admin/index.jsp?id=cam", kStranger));
     EXPECT_TRUE(contains(stranger.body, "Anyone who knows this camera's identifier"));
@@ -74,7 +74,7 @@ TEST_F(Management, ChangesComeFromTheStationsNetworkOrWithTheAdministratorsPassw
     forged.headers.emplace_back("Origin", "http://evil.example");
     forged.headers.emplace_back("Host", "relay:8080");
     EXPECT_EQ(relay(forged).status, 403);
-    EXPECT_EQ(relay.service->pages().skin("cam"), "night");
+    EXPECT_EQ(relay.storage->pages().skin("cam"), "night");
 }
 
 TEST_F(Management, WrongAdministratorPasswordsAreSlowedDown) {
@@ -108,7 +108,7 @@ TEST_F(Management, PresetsAreNamedPositionsShownOnTheCameraPage) {
     for (const auto& c : cases) {
         EXPECT_EQ(change(c.body).status, c.status) << c.body;
     }
-    const auto presets = relay.service->pages().presets("cam");
+    const auto presets = relay.storage->pages().presets("cam");
     ASSERT_EQ(presets.size(), 1u);
     EXPECT_EQ(presets[0].name, "Gate");
     EXPECT_EQ(presets[0].command, "Preset_1:2:3");
@@ -141,7 +141,7 @@ TEST_F(Management, TheProfileIsEditedUnderTheSameRule) {
     EXPECT_EQ(save("name=" + std::string(81, 'n'), kStation).status, 400);
     EXPECT_EQ(save("name=ok&description=" + std::string(1001, 'd'), kStation).status, 400);
     EXPECT_EQ(save("name=bad%00name", kStation).status, 400);
-    const auto profile = relay.service->pages().profile("cam");
+    const auto profile = relay.storage->pages().profile("cam");
     ASSERT_TRUE(profile);
     EXPECT_EQ(profile->name, "Ours");
     EXPECT_EQ(profile->description, "y");

@@ -1,6 +1,6 @@
 // The move queue: viewers' commands in, the posting helper's poll out.
 
-#include "MoveQueue.h"
+#include "stores/MoveQueue.h"
 #include "RelaySupport.h"
 
 #include <future>

@@ -168,7 +168,8 @@ TEST(Nginx, WithTlsAndCachingPollingViewersCostTheRelayOneRequestPerCameraPerSec
     std::atomic<int> liveRequests{0};
     RelayConfig relayConfig;
     relayConfig.dataDir = dir.path() / "relay";
-    relayConfig.maxConnectionsPerAddress = 0; // behind the proxy every client has its address
+    relayConfig.transport.maxConnectionsPerAddress =
+        0; // behind the proxy every client has its address
     relayConfig.requestLog = [&](const std::string& line) {
         if (line.find(" GET /webcams/live ") != std::string::npos) {
             ++liveRequests;

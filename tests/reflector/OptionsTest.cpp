@@ -1,4 +1,5 @@
-#include "Options.h"
+#include "app/Options.h"
+#include "core/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -10,24 +11,23 @@ const std::filesystem::path kDefaultData = "/home/someone/.local/share/Kestrova/
 TEST(Options, DefaultsListenLocallyOnPort8080) {
     const auto parsed = parseOptions({}, kDefaultData);
     ASSERT_EQ(parsed.error, "");
-    EXPECT_EQ(parsed.options.host, "127.0.0.1");
-    EXPECT_EQ(parsed.options.port, 8080);
-    EXPECT_EQ(parsed.options.dataDir, kDefaultData);
-    EXPECT_EQ(parsed.options.publicHost, "");
-    EXPECT_EQ(parsed.options.maxCameras, 1000u);
-    EXPECT_EQ(parsed.options.maxPerAddress, 8u);
-    EXPECT_EQ(parsed.options.maxLongPolls, 1000u);
-    EXPECT_EQ(parsed.options.maxConnections, 10000u);
-    EXPECT_EQ(parsed.options.maxStreams, 1000u);
-    EXPECT_EQ(parsed.options.frameCacheMiB, 128u);
-    EXPECT_EQ(parsed.options.keepAlive, 15);
-    EXPECT_TRUE(parsed.options.relays.empty());
-    EXPECT_EQ(parsed.options.commandTtl, 5);
-    EXPECT_EQ(parsed.options.visitorWindow, 30);
-    EXPECT_EQ(parsed.options.listingTtl, 120);
-    EXPECT_EQ(parsed.options.archiveMaxFrames, 2000u);
-    EXPECT_EQ(parsed.options.archiveMaxDays, 30);
-    EXPECT_FALSE(parsed.options.help);
+    EXPECT_EQ(parsed.config.host, "127.0.0.1");
+    EXPECT_EQ(parsed.config.port, 8080);
+    EXPECT_EQ(parsed.config.dataDir, kDefaultData);
+    EXPECT_EQ(parsed.config.publicHost, "");
+    EXPECT_EQ(parsed.config.maxCameras, 1000u);
+    EXPECT_EQ(parsed.config.transport.maxConnectionsPerAddress, 8u);
+    EXPECT_EQ(parsed.config.maxLongPolls, 1000u);
+    EXPECT_EQ(parsed.config.transport.maxConnections, 10000u);
+    EXPECT_EQ(parsed.config.maxStreams, 1000u);
+    EXPECT_EQ(parsed.config.frameCacheBytes, 128u * 1024 * 1024);
+    EXPECT_EQ(parsed.config.transport.keepAliveSeconds, 15);
+    EXPECT_EQ(parsed.config.commandTimeToLive, std::chrono::seconds(5));
+    EXPECT_EQ(parsed.config.visitorWindow, std::chrono::seconds(30));
+    EXPECT_EQ(parsed.config.listingTimeToLive, std::chrono::seconds(120));
+    EXPECT_EQ(parsed.config.archiveMaxFrames, 2000u);
+    EXPECT_EQ(parsed.config.archiveMaxDays, 30);
+    EXPECT_FALSE(parsed.help);
 }
 
 TEST(Options, ReadsEveryOptionInBothSpellings) {
@@ -63,58 +63,51 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
                                       "16",
                                       "--keep-alive",
                                       "5",
-                                      "--relays",
-                                      "a.example.org:8080,192.0.2.9:9000=https://cams.example.org",
                                       "--admin-password-file",
                                       "/etc/kestrova/admin",
                                       "--trusted-proxy",
                                       "127.0.0.1,::1"},
                                      kDefaultData);
     ASSERT_EQ(spaced.error, "");
-    EXPECT_EQ(spaced.options.host, "0.0.0.0");
-    EXPECT_EQ(spaced.options.port, 9000);
-    EXPECT_EQ(spaced.options.dataDir, "/srv/relay");
-    EXPECT_EQ(spaced.options.publicHost, "cam.example.org");
-    EXPECT_EQ(spaced.options.maxCameras, 25u);
-    EXPECT_EQ(spaced.options.maxPerAddress, 0u) << "no limit";
-    EXPECT_EQ(spaced.options.maxLongPolls, 4u);
-    EXPECT_EQ(spaced.options.commandTtl, 7);
-    EXPECT_EQ(spaced.options.visitorWindow, 60);
-    EXPECT_EQ(spaced.options.listingTtl, 300);
-    EXPECT_EQ(spaced.options.archiveMaxFrames, 50u);
-    EXPECT_EQ(spaced.options.archiveMaxDays, 3);
-    EXPECT_EQ(spaced.options.maxConnections, 500u);
-    EXPECT_EQ(spaced.options.maxStreams, 20u);
-    EXPECT_EQ(spaced.options.frameCacheMiB, 16u);
-    EXPECT_EQ(spaced.options.keepAlive, 5);
-    ASSERT_EQ(spaced.options.relays.size(), 2u);
-    EXPECT_EQ(spaced.options.relays[0].name(), "a.example.org:8080");
-    EXPECT_EQ(spaced.options.relays[0].viewerBase, "http://a.example.org:8080");
-    EXPECT_EQ(spaced.options.relays[1].name(), "192.0.2.9:9000");
-    EXPECT_EQ(spaced.options.relays[1].viewerBase, "https://cams.example.org");
-    EXPECT_EQ(spaced.options.adminPasswordFile, "/etc/kestrova/admin");
-    EXPECT_EQ(spaced.options.trustedProxies, (std::vector<std::string>{"127.0.0.1", "::1"}));
+    EXPECT_EQ(spaced.config.host, "0.0.0.0");
+    EXPECT_EQ(spaced.config.port, 9000);
+    EXPECT_EQ(spaced.config.dataDir, "/srv/relay");
+    EXPECT_EQ(spaced.config.publicHost, "cam.example.org");
+    EXPECT_EQ(spaced.config.maxCameras, 25u);
+    EXPECT_EQ(spaced.config.transport.maxConnectionsPerAddress, 0u) << "no limit";
+    EXPECT_EQ(spaced.config.maxLongPolls, 4u);
+    EXPECT_EQ(spaced.config.commandTimeToLive, std::chrono::seconds(7));
+    EXPECT_EQ(spaced.config.visitorWindow, std::chrono::seconds(60));
+    EXPECT_EQ(spaced.config.listingTimeToLive, std::chrono::seconds(300));
+    EXPECT_EQ(spaced.config.archiveMaxFrames, 50u);
+    EXPECT_EQ(spaced.config.archiveMaxDays, 3);
+    EXPECT_EQ(spaced.config.transport.maxConnections, 500u);
+    EXPECT_EQ(spaced.config.maxStreams, 20u);
+    EXPECT_EQ(spaced.config.frameCacheBytes, 16u * 1024 * 1024);
+    EXPECT_EQ(spaced.config.transport.keepAliveSeconds, 5);
+    EXPECT_EQ(spaced.config.adminPasswordFile, "/etc/kestrova/admin");
+    EXPECT_EQ(spaced.config.trustedProxies, (std::vector<std::string>{"127.0.0.1", "::1"}));
 
     const auto joined = parseOptions({"--port=0", "--data=/tmp/r", "--public-host=[::1]",
                                       "--max-cameras=1000000", "--max-per-address=1000"},
                                      {});
     ASSERT_EQ(joined.error, "");
-    EXPECT_EQ(joined.options.maxCameras, 1000000u);
-    EXPECT_EQ(joined.options.maxPerAddress, 1000u);
-    EXPECT_EQ(joined.options.port, 0);
-    EXPECT_EQ(joined.options.dataDir, "/tmp/r");
-    EXPECT_EQ(joined.options.publicHost, "[::1]");
+    EXPECT_EQ(joined.config.maxCameras, 1000000u);
+    EXPECT_EQ(joined.config.transport.maxConnectionsPerAddress, 1000u);
+    EXPECT_EQ(joined.config.port, 0);
+    EXPECT_EQ(joined.config.dataDir, "/tmp/r");
+    EXPECT_EQ(joined.config.publicHost, "[::1]");
 }
 
 TEST(Options, HelpStopsReading) {
-    EXPECT_TRUE(parseOptions({"--help", "--bogus"}, kDefaultData).options.help);
-    EXPECT_TRUE(parseOptions({"-h"}, kDefaultData).options.help);
+    EXPECT_TRUE(parseOptions({"--help", "--bogus"}, kDefaultData).help);
+    EXPECT_TRUE(parseOptions({"-h"}, kDefaultData).help);
     EXPECT_NE(usageText("reflector").find("--public-host"), std::string::npos);
     EXPECT_NE(usageText("reflector").find("--max-cameras"), std::string::npos);
     for (const char* option :
          {"--max-per-address", "--max-long-polls", "--command-ttl", "--visitor-window",
           "--listing-ttl", "--archive-max-frames", "--archive-max-days", "--max-connections",
-          "--max-streams", "--frame-cache-mb", "--keep-alive", "--relays"}) {
+          "--max-streams", "--frame-cache-mb", "--keep-alive"}) {
         EXPECT_NE(usageText("reflector").find(option), std::string::npos) << option;
     }
 }
@@ -141,12 +134,7 @@ TEST(Options, RefusesBadArgumentsWithAReason) {
         {{"--max-per-address", "-1"}, "-1"},
         {{"--max-long-polls", "100001"}, "--max-long-polls"},
         {{"--max-connections", "0"}, "--max-connections"},
-        {{"--relays", ""}, "empty"},
-        {{"--relays", "a.example.org"}, "a.example.org"},
-        {{"--relays", "a:70000"}, "a:70000"},
-        {{"--relays", "a:1,a:1"}, "twice"},
-        {{"--relays", "a:1=ftp://a"}, "ftp://a"},
-        {{"--relays", "a:1=https://a/path"}, "https://a/path"},
+        {{"--relays", "a.example.org:8081"}, "unknown argument '--relays'"},
         {{"--command-ttl", "0"}, "--command-ttl"},
         {{"--visitor-window", "3601"}, "--visitor-window"},
         {{"--listing-ttl", "0"}, "--listing-ttl"},

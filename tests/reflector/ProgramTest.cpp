@@ -1,10 +1,10 @@
 // The reflector program as an operator runs it: command line, configuration file, version,
 // start-up line, request log (on standard error) and a clean stop on SIGTERM and SIGINT.
 
-#include "PasswordHash.h"
 #include "RelaySupport.h"
-#include "RelayVersion.h"
 #include "TestFiles.h"
+#include "app/RelayVersion.h"
+#include "core/PasswordHash.h"
 
 #include <csignal>
 #include <cstdio>

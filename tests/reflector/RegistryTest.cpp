@@ -1,5 +1,5 @@
-#include "Registry.h"
 #include "TestFiles.h"
+#include "stores/embedded/SqliteRegistry.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@ using test::TempDir;
 
 TEST(Registry, RegistersFindsAndUpdatesCameras) {
     TempDir dir;
-    Registry registry(dir.path() / "cameras.db");
+    SqliteRegistry registry(dir.path() / "cameras.db");
     EXPECT_FALSE(registry.isRegistered("cam1"));
     EXPECT_TRUE(registry.list().empty());
 
@@ -43,7 +43,7 @@ TEST(Registry, RegistersFindsAndUpdatesCameras) {
 
 TEST(Registry, RefusesNewCamerasBeyondTheLimitButUpdatesKnownOnes) {
     TempDir dir;
-    Registry registry(dir.path() / "cameras.db");
+    SqliteRegistry registry(dir.path() / "cameras.db");
     EXPECT_EQ(registry.count(), 0u);
     EXPECT_TRUE(registry.registerCamera("one", false, 2));
     EXPECT_TRUE(registry.registerCamera("two", false, 2));
@@ -64,10 +64,10 @@ TEST(Registry, RefusesNewCamerasBeyondTheLimitButUpdatesKnownOnes) {
 TEST(Registry, KeepsCamerasAcrossReopening) {
     TempDir dir;
     {
-        Registry registry(dir.path() / "cameras.db");
+        SqliteRegistry registry(dir.path() / "cameras.db");
         registry.registerCamera("kept", true);
     }
-    Registry reopened(dir.path() / "cameras.db");
+    SqliteRegistry reopened(dir.path() / "cameras.db");
     const auto camera = reopened.find("kept");
     ASSERT_TRUE(camera);
     EXPECT_TRUE(camera->ptz);
@@ -75,7 +75,7 @@ TEST(Registry, KeepsCamerasAcrossReopening) {
 
 TEST(Registry, StoresQuotesAndSqlLiterally) {
     TempDir dir;
-    Registry registry(dir.path() / "cameras.db");
+    SqliteRegistry registry(dir.path() / "cameras.db");
     registry.registerCamera("safe", false);
     const std::string hostile = "x'); DROP TABLE cameras; --";
     registry.registerCamera(hostile, false);
@@ -89,8 +89,8 @@ TEST(Registry, ReportsAFileThatIsNotADatabase) {
     TempDir dir;
     const auto file = dir.path() / "cameras.db";
     std::ofstream(file) << "this is not an SQLite database, just some text that is long enough";
-    EXPECT_THROW(Registry{file}, RegistryError);
-    EXPECT_THROW(Registry{dir.path() / "missing-folder" / "cameras.db"}, RegistryError);
+    EXPECT_THROW(SqliteRegistry{file}, RegistryError);
+    EXPECT_THROW(SqliteRegistry{dir.path() / "missing-folder" / "cameras.db"}, RegistryError);
 }
 
 } // namespace

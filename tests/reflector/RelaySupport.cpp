@@ -1,6 +1,6 @@
 #include "RelaySupport.h"
 
-#include "StationKey.h"
+#include "core/StationKey.h"
 
 #include <arpa/inet.h>
 #include <cctype>
@@ -313,9 +313,10 @@ Handlers::Handlers(const std::function<void(RelayConfig&)>& adjust) {
     if (adjust) {
         adjust(config);
     }
-    service = std::make_unique<RelayService>(config);
+    storage = openStorage(config);
+    service = std::make_unique<Service>(config, *storage);
     service->setListenAddress("relay.example.org", 8080);
-    service->registry().enrol("cam", true, stationKeyHash(kStationKey),
+    storage->registry().enrol("cam", true, stationKeyHash(kStationKey),
                               unixMillis(clock.source()()));
 }
 

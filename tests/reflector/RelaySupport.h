@@ -1,9 +1,11 @@
 #pragma once
 
-#include "Http.h"
-#include "Relay.h"
-#include "Routes.h"
 #include "TestFiles.h"
+#include "app/OpenStorage.h"
+#include "app/Relay.h"
+#include "core/Http.h"
+#include "routes/Service.h"
+#include "stores/Storage.h"
 
 #include <atomic>
 #include <chrono>
@@ -36,8 +38,9 @@ constexpr const char* kKeyLine =
 // A relay configuration on `dataDir` that reads its time from `clock`.
 RelayConfig configWithClock(const std::filesystem::path& dataDir, ManualClock& clock);
 
-// The relay's handlers, as relay.example.org:8080, on a fresh data folder with a clock the test
-// moves, the camera "cam" registered; `adjust` may change the configuration first.
+// The relay's service, as relay.example.org:8080, over the storage the configuration asks for
+// on a fresh data folder with a clock the test moves, the camera "cam" registered; `adjust` may
+// change the configuration first.
 struct Handlers {
     explicit Handlers(const std::function<void(RelayConfig&)>& adjust = {});
     // The answer, waited for when the handler holds the request (see settle()).
@@ -45,7 +48,8 @@ struct Handlers {
 
     TempDir dir;
     ManualClock clock;
-    std::unique_ptr<RelayService> service;
+    std::unique_ptr<Storage> storage;
+    std::unique_ptr<Service> service;
 };
 
 // Requests as handlers see them, carrying the station key.

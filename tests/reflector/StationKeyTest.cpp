@@ -1,10 +1,10 @@
 // Only a camera's own station controls it: the station key, registration and guessing limits,
 // and a relay that keeps serving from a data folder it cannot write.
 
-#include "StationKey.h"
-#include "PasswordHash.h"
-#include "PasswordPool.h"
 #include "RelaySupport.h"
+#include "core/PasswordHash.h"
+#include "core/PasswordPool.h"
+#include "core/StationKey.h"
 
 #include <future>
 #include <gtest/gtest.h>
@@ -67,7 +67,7 @@ TEST(StationKey, OnlyTheKeyHolderUsesTheStationsAddresses) {
         {"another key", std::string(kOtherKey),
          "station key does not match the key camera cam is registered with"},
     };
-    relay.service->moves().push("cam", "pan_left");
+    relay.storage->moves().push("cam", "pan_left");
     for (const auto& route : routes) {
         for (const auto& outsider : outsiders) {
             const HttpAnswer answer = relay(keyed(route.request, outsider.key));
@@ -79,8 +79,8 @@ TEST(StationKey, OnlyTheKeyHolderUsesTheStationsAddresses) {
     }
     // Nothing of the outsiders' reached the camera: the frame, options and command are the
     // holder's.
-    EXPECT_EQ(*relay.service->frames().latest("cam"), frame);
-    EXPECT_TRUE(relay.service->options().find("cam")->zoom);
+    EXPECT_EQ(*relay.storage->frames().latest("cam"), frame);
+    EXPECT_TRUE(relay.storage->options().find("cam")->zoom);
 
     // A browser's cross-site request never syncs, whatever it carries.
     for (const Fields& site : {Fields{{"Origin", "http://evil.example"}, {"Host", "relay:8080"}},
@@ -165,17 +165,17 @@ TEST(StationKey, NewCamerasAreLimitedPerAddressAndSilentOnesExpireWithTheirData)
     ASSERT_EQ(
         relay(formPost("/webcams/SyncWebcams", "id=a1" + kSync.substr(kSync.find('&')))).status,
         200);
-    relay.service->pages().savePreset("a1", Preset{"door", "Preset_1:2:3"});
+    relay.storage->pages().savePreset("a1", Preset{"door", "Preset_1:2:3"});
     for (int day = 0; day < 91; ++day) {
         relay.clock.advance(24h);
         relay(getRequest("/webcams/MoveRouterProxy?id=cam"));
     }
     relay.service->upkeep();
-    EXPECT_TRUE(relay.service->registry().isRegistered("cam"));
-    EXPECT_FALSE(relay.service->registry().isRegistered("a1"));
-    EXPECT_FALSE(relay.service->frames().latest("a1"));
-    EXPECT_FALSE(relay.service->options().find("a1"));
-    EXPECT_TRUE(relay.service->pages().presets("a1").empty());
+    EXPECT_TRUE(relay.storage->registry().isRegistered("cam"));
+    EXPECT_FALSE(relay.storage->registry().isRegistered("a1"));
+    EXPECT_FALSE(relay.storage->frames().latest("a1"));
+    EXPECT_FALSE(relay.storage->options().find("a1"));
+    EXPECT_TRUE(relay.storage->pages().presets("a1").empty());
     EXPECT_EQ(relay(getRequest("/webcams/live?id=a1")).status, 404);
 }
 

@@ -65,8 +65,8 @@ TEST(OptionSync, StationsFormIsStoredHashedAndSurvivesARestart) {
 
     RelayConfig config;
     config.dataDir = dir.path();
-    RelayService restarted(config);
-    const auto options = restarted.options().find("cam");
+    const auto restarted = openStorage(config);
+    const auto options = restarted->options().find("cam");
     ASSERT_TRUE(options);
     EXPECT_TRUE(options->zoom);
     EXPECT_FALSE(options->snapshot);
@@ -78,12 +78,12 @@ TEST(OptionSync, StationsFormIsStoredHashedAndSurvivesARestart) {
     EXPECT_EQ(options->chatRoom, "Kestrova Chat");
     EXPECT_EQ(options->chatNumber, 0);
     EXPECT_EQ(options->syncedAt.size(), std::string("2026-12-07T00:00:00Z").size());
-    EXPECT_TRUE(restarted.options().verifyViewerPassword("cam", "a&b c d"));
+    EXPECT_TRUE(restarted->options().verifyViewerPassword("cam", "a&b c d"));
     for (const char* wrong : {"a&b c", "a", "", "a&b c d ", "A&b c d"}) {
-        EXPECT_FALSE(restarted.options().verifyViewerPassword("cam", wrong)) << wrong;
+        EXPECT_FALSE(restarted->options().verifyViewerPassword("cam", wrong)) << wrong;
     }
-    EXPECT_FALSE(restarted.options().verifyViewerPassword("other", "a&b c d"));
-    EXPECT_FALSE(restarted.options().find("other"));
+    EXPECT_FALSE(restarted->options().verifyViewerPassword("other", "a&b c d"));
+    EXPECT_FALSE(restarted->options().find("other"));
 }
 
 TEST(OptionSync, APlainWebcamReplacesItsOptions) {
@@ -95,20 +95,20 @@ TEST(OptionSync, APlainWebcamReplacesItsOptions) {
                               "&chatID=room%3Aone:-12";
     ASSERT_EQ(relay(formPost("/webcams/SyncWebcams", plain)).body,
               "Settings written successfully.");
-    const auto options = relay.service->options().find("cam");
+    const auto options = relay.storage->options().find("cam");
     ASSERT_TRUE(options);
     EXPECT_FALSE(options->ptz || options->presets || options->secure || options->zoom);
     EXPECT_TRUE(options->snapshot);
     EXPECT_EQ(options->chatRoom, "room:one") << "the number follows the last colon";
     EXPECT_EQ(options->chatNumber, -12);
-    EXPECT_TRUE(relay.service->options().verifyViewerPassword("cam", "vorda"));
-    EXPECT_FALSE(relay.service->options().verifyViewerPassword("cam", "a&b c d"));
+    EXPECT_TRUE(relay.storage->options().verifyViewerPassword("cam", "vorda"));
+    EXPECT_FALSE(relay.storage->options().verifyViewerPassword("cam", "a&b c d"));
 
     // A room never named arrives as NUL characters.
     std::string unnamed = kMotorised.substr(0, kMotorised.find("&chatID=")) + "&chatID=";
     unnamed += std::string(3, '\0') + ":7";
     ASSERT_EQ(relay(formPost("/webcams/SyncWebcams", unnamed)).status, 200);
-    EXPECT_EQ(relay.service->options().find("cam")->chatRoom, "");
+    EXPECT_EQ(relay.storage->options().find("cam")->chatRoom, "");
 }
 
 TEST(OptionSync, RefusesFormsItCannotUseWithThePhraseTheStationWaitsFor) {
@@ -156,7 +156,7 @@ TEST(OptionSync, RefusesFormsItCannotUseWithThePhraseTheStationWaitsFor) {
         EXPECT_EQ(answer.body, std::string("Failed to synchronise settings. ") + c.reason)
             << c.what;
     }
-    EXPECT_FALSE(relay.service->options().find("cam")) << "nothing was stored";
+    EXPECT_FALSE(relay.storage->options().find("cam")) << "nothing was stored";
 }
 
 TEST(OptionSync, RefusalsOfTheTransportEndTheStationsWaitToo) {

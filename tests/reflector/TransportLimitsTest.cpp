@@ -60,7 +60,7 @@ class Transport : public ::testing::Test {
 };
 
 TEST_F(Transport, SlowClientsFromManyAddressesNeitherHoldUpOthersNorStayPastTheHeaderTime) {
-    start([](RelayConfig& c) { c.headerTimeoutSeconds = 2; });
+    start([](RelayConfig& c) { c.transport.headerTimeoutSeconds = 2; });
     // 200 connections, 8 from each of 25 addresses, each sending a header line now and then.
     std::vector<std::unique_ptr<Client>> slow;
     for (std::size_t i = 0; i < 200; ++i) {
@@ -191,7 +191,7 @@ TEST_F(Transport, OddRequestsAreRefusedAtOnceAndTheirConnectionsClosed) {
 }
 
 TEST_F(Transport, BodiesBeyondTheBudgetInFlightAreRefusedAsTheyArrive) {
-    start([](RelayConfig& c) { c.maxBodyBytesInFlight = 50000; });
+    start([](RelayConfig& c) { c.transport.maxBodyBytesInFlight = 50000; });
     // Within the largest request, but more than all bodies together may hold.
     Client large(port(), "127.0.0.3");
     large.send("POST /live/post HTTP/1.1\r\nHost: x\r\nContent-Length: 90000\r\n\r\n" +
@@ -210,8 +210,8 @@ TEST_F(Transport, BodiesBeyondTheBudgetInFlightAreRefusedAsTheyArrive) {
 
 TEST_F(Transport, ConnectionsAreCappedPerAddressAndInAll) {
     start([](RelayConfig& c) {
-        c.maxConnectionsPerAddress = 2;
-        c.maxConnections = 4;
+        c.transport.maxConnectionsPerAddress = 2;
+        c.transport.maxConnections = 4;
     });
     std::vector<std::unique_ptr<Client>> open;
     open.push_back(std::make_unique<Client>(port(), "127.0.0.5"));

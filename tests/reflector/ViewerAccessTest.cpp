@@ -1,7 +1,7 @@
 // The viewer password and the viewers' commands: who may see and steer a camera.
 
 #include "RelaySupport.h"
-#include "Text.h"
+#include "core/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -41,8 +41,8 @@ class PasswordGate : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(relay(formPost("/webcams/SyncWebcams", syncBody("tttttt"))).status, 200);
-        relay.service->frames().put("cam", fakeJpeg(4000, 1));
-        relay.service->archive().add("cam", fakeJpeg(3000, 2));
+        relay.storage->frames().put("cam", fakeJpeg(4000, 1));
+        relay.storage->archive().add("cam", fakeJpeg(3000, 2));
     }
 
     // Logs in from `client`; the session cookie ("name=value"), empty when refused.
@@ -59,7 +59,7 @@ class PasswordGate : public ::testing::Test {
 TEST_F(PasswordGate, EveryProtectedRouteAnswers401WithoutASessionAndServesWithOne) {
     const std::string cookie = login("s3cret");
     ASSERT_EQ(cookie.rfind("kestrova_cam=", 0), 0u) << cookie;
-    const std::int64_t frame = relay.service->archive().days("cam").empty() ? 0 : 1;
+    const std::int64_t frame = relay.storage->archive().days("cam").empty() ? 0 : 1;
     ASSERT_EQ(frame, 1);
     const HttpRequest requests[] = {
         getRequest("/webcams/index.jsp?id=cam&name=Garden"),
@@ -78,7 +78,7 @@ TEST_F(PasswordGate, EveryProtectedRouteAnswers401WithoutASessionAndServesWithOn
         EXPECT_TRUE(refused.content().find("\xFF\xD8") == std::string_view::npos)
             << "no picture leaks: " << request.target;
     }
-    EXPECT_FALSE(relay.service->visitors().hasVisitors("cam"))
+    EXPECT_FALSE(relay.storage->visitors().hasVisitors("cam"))
         << "refused requests are no visits: the station stays paused";
     for (const HttpRequest& request : requests) {
         if (request.target == "/webcams/thumb?id=cam") {

@@ -2,6 +2,8 @@
 // and the check that a request comes from the relay's own pages.
 
 #include "RelaySupport.h"
+#include "routes/Forms.h"
+#include "stores/embedded/MemoryViewerGuard.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +16,7 @@ using std::chrono::seconds;
 
 TEST(RateLimiter, AllowsABurstThenTheRatePerKey) {
     ManualClock clock;
-    RateLimiter limiter(clock.source(), 3, 5);
+    MemoryRateLimiter limiter(clock.source(), 3, 5);
     for (int i = 0; i < 5; ++i) {
         EXPECT_TRUE(limiter.allow("192.0.2.1")) << i;
     }
@@ -32,7 +34,7 @@ TEST(RateLimiter, AllowsABurstThenTheRatePerKey) {
 
 TEST(RateLimiter, KeepsABoundedNumberOfAddresses) {
     ManualClock clock;
-    RateLimiter limiter(clock.source(), 1, 1, 3);
+    MemoryRateLimiter limiter(clock.source(), 1, 1, 3);
     for (const char* key : {"a", "b", "c", "d", "e"}) {
         EXPECT_TRUE(limiter.allow(key));
     }
@@ -43,7 +45,7 @@ TEST(RateLimiter, KeepsABoundedNumberOfAddresses) {
 
 TEST(LoginThrottle, FreeTriesThenADoublingWaitUntilARightPassword) {
     ManualClock clock;
-    LoginThrottle throttle(clock.source(), 3, seconds(300));
+    MemoryLoginThrottle throttle(clock.source(), 3, seconds(300));
     for (int i = 0; i < 3; ++i) {
         EXPECT_FALSE(throttle.waitFor("a")) << i;
         throttle.failed("a");
@@ -70,7 +72,7 @@ TEST(LoginThrottle, FreeTriesThenADoublingWaitUntilARightPassword) {
 
 TEST(ViewerSessions, OpenOneCameraWhileItKeepsItsPasswordAndUntilTheyExpire) {
     ManualClock clock;
-    ViewerSessions sessions(clock.source(), std::chrono::hours(24), 2);
+    MemorySessions sessions(clock.source(), std::chrono::hours(24), 2);
     const std::string token = sessions.open("cam", "hash-1");
     ASSERT_EQ(token.size(), 64u);
     EXPECT_NE(sessions.open("cam", "hash-1"), token) << "every session its own token";

@@ -1,8 +1,8 @@
 // The pages a viewer's browser loads: what they offer, what they escape, what they refuse.
 
-#include "Pages.h"
 #include "RelaySupport.h"
-#include "Text.h"
+#include "core/Text.h"
+#include "pages/Pages.h"
 
 #include <gtest/gtest.h>
 
@@ -28,8 +28,8 @@ std::string syncBody(const std::string& camera, bool ptz, const std::string& swi
 
 TEST(CameraPage, OffersWhatTheCameraAndItsSynchronisedOptionsAllow) {
     Handlers relay;
-    relay.service->registry().registerCamera("plain", false);
-    relay.service->pages().savePreset("cam", {"Gate", "Preset_-640:192:20"});
+    relay.storage->registry().registerCamera("plain", false);
+    relay.storage->pages().savePreset("cam", {"Gate", "Preset_-640:192:20"});
     const struct {
         const char* name;
         std::string camera;
@@ -92,7 +92,7 @@ TEST(CameraPage, EveryAddressOfACameraPageCountsAsAVisitAndShowsTheLatestPicture
         EXPECT_TRUE(contains(page.body, "<img id=\"picture\" src=\"/webcams/live?id=cam\"")) << uri;
         EXPECT_TRUE(contains(page.body, "data-camera=\"cam\"")) << uri;
         EXPECT_TRUE(contains(page.body, "/static/camera.js")) << uri;
-        EXPECT_TRUE(relay.service->visitors().hasVisitors("cam")) << uri;
+        EXPECT_TRUE(relay.storage->visitors().hasVisitors("cam")) << uri;
     }
 }
 
@@ -105,17 +105,17 @@ TEST(Pages, EscapeEveryValueTheyShow) {
     ASSERT_EQ(relay(getRequest("/webcams/Register?id=cam&path=webcams&ptz=true", station)).status,
               200);
     ASSERT_EQ(relay(formPost("/webcams/SyncWebcams", syncBody("cam", true, "tttftt"))).status, 200);
-    relay.service->pages().savePreset("cam", {evil, "Preset_1:2:3"});
-    relay.service->pages().setProfile("cam", {evil, evil});
-    relay.service->chat().post("Garden Chat:7", evil, evil);
-    relay.service->archive().add("cam", fakeJpeg(3000, 3));
+    relay.storage->pages().savePreset("cam", {evil, "Preset_1:2:3"});
+    relay.storage->pages().setProfile("cam", {evil, evil});
+    relay.storage->chat().post("Garden Chat:7", evil, evil);
+    relay.storage->archive().add("cam", fakeJpeg(3000, 3));
     ListingEntry entry;
     entry.camera = "cam";
     entry.name = evil;
     entry.relay = "127.0.0.1:8080";
     entry.folder = "webcams";
     entry.listed = true;
-    ASSERT_EQ(relay.service->listing().post(entry, "").outcome, ListingStore::Outcome::Created);
+    ASSERT_EQ(relay.storage->listing().post(entry, "").outcome, ListingStore::Outcome::Created);
 
     const std::string e = urlEncode(evil);
     for (const HttpRequest& request :
@@ -138,7 +138,7 @@ TEST(Pages, EscapeEveryValueTheyShow) {
 // Names reach a page, the database or a lookup, never a file: traversal gets nowhere.
 TEST(Pages, TraversalAttemptsAreRefusedOnEveryRouteThatTakesAName) {
     Handlers relay;
-    relay.service->frames().put("cam", fakeJpeg(3000, 4));
+    relay.storage->frames().put("cam", fakeJpeg(3000, 4));
     const char* attempts[] = {
         "/webcams/index.jsp?id=../cam",
         "/webcams/index.jsp?id=%2e%2e%2fcam",
@@ -218,7 +218,7 @@ TEST(LiveList, ShowsListedCamerasWithThumbnailsUnlessHiddenOrProtected) {
         e.listed = listed;
         e.hideThumbnail = hide;
         e.password = password;
-        ASSERT_EQ(relay.service->listing().post(e, "").outcome, ListingStore::Outcome::Created);
+        ASSERT_EQ(relay.storage->listing().post(e, "").outcome, ListingStore::Outcome::Created);
     };
     post("a-cam", "Zebra pond", true, false, false, "127.0.0.1:8080");
     post("b-cam", "apple tree", true, true, false, "127.0.0.1:8080");
@@ -247,11 +247,11 @@ TEST(LiveList, ShowsListedCamerasWithThumbnailsUnlessHiddenOrProtected) {
     EXPECT_LT(page.body.find("Attic"), page.body.find("Zebra pond"));
 
     // The thumbnail is the stored picture and wakes nobody.
-    relay.service->registry().registerCamera("a-cam", true);
-    relay.service->frames().put("a-cam", fakeJpeg(3000, 5));
+    relay.storage->registry().registerCamera("a-cam", true);
+    relay.storage->frames().put("a-cam", fakeJpeg(3000, 5));
     const HttpAnswer thumb = relay(getRequest("/webcams/thumb?id=a-cam"));
     EXPECT_EQ(thumb.status, 200);
-    EXPECT_FALSE(relay.service->visitors().hasVisitors("a-cam"));
+    EXPECT_FALSE(relay.storage->visitors().hasVisitors("a-cam"));
     EXPECT_TRUE(contains(relay(getRequest("/livelist.asp")).body, "Zebra pond"));
 }
 

@@ -46,7 +46,7 @@ TEST(Visitors, OnlyViewersOfARegisteredCameraCount) {
     }
     relay(getRequest("/webcams/live?id=nobody"));
     relay(getRequest("/webcams/view?id=nobody"));
-    EXPECT_FALSE(relay.service->visitors().hasVisitors("nobody"));
+    EXPECT_FALSE(relay.storage->visitors().hasVisitors("nobody"));
 }
 
 TEST(Visitors, StatusLastsForTheWindowAfterTheLatestVisit) {

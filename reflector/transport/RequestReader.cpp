@@ -1,0 +1,82 @@
+#include "transport/RequestReader.h"
+
+#include <algorithm>
+
+namespace reflector::transport {
+
+RequestParser::RequestParser(const TransportConfig& config, BodyBudget& budget)
+    : config_(config), budget_(budget) {
+    header_limit(
+        static_cast<std::uint32_t>(std::min<std::size_t>(config.maxHeaderBytes, UINT32_MAX)));
+    // The announced length is checked by the transport itself, before the body is read.
+    body_limit(boost::none);
+}
+
+void RequestParser::refuse(error_code& ec, int status, std::string reason) {
+    refusal = {status, std::move(reason)};
+    ec = http::error::bad_value;
+}
+
+void RequestParser::on_request_impl(http::verb, beast::string_view methodText,
+                                    beast::string_view targetText, int httpVersion,
+                                    error_code& ec) {
+    method.assign(methodText.data(), methodText.size());
+    target.assign(targetText.data(), targetText.size());
+    version = httpVersion;
+    // "GET " + target + " HTTP/1.1"
+    if (methodText.size() + targetText.size() + 10 > config_.maxRequestLineBytes) {
+        refuse(ec, 414,
+               "request line longer than " + std::to_string(config_.maxRequestLineBytes) +
+                   " bytes");
+    } else if (httpVersion != 10 && httpVersion != 11) {
+        refuse(ec, 505, "HTTP version not supported");
+    }
+}
+
+void RequestParser::on_response_impl(int, beast::string_view, int, error_code& ec) {
+    ec = http::error::bad_method;
+}
+
+void RequestParser::on_field_impl(http::field, beast::string_view name, beast::string_view value,
+                                  error_code& ec) {
+    if (headers.size() >= config_.maxHeaderLines) {
+        refuse(ec, 431, "more than " + std::to_string(config_.maxHeaderLines) + " header lines");
+        return;
+    }
+    if (name.size() + value.size() + 2 > config_.maxHeaderLineBytes) {
+        refuse(ec, 431,
+               "header line longer than " + std::to_string(config_.maxHeaderLineBytes) + " bytes");
+        return;
+    }
+    headers.emplace_back(std::string(name.data(), name.size()),
+                         std::string(value.data(), value.size()));
+}
+
+void RequestParser::on_body_init_impl(const boost::optional<std::uint64_t>& length, error_code&) {
+    // Small bodies in one piece; large ones grow as they arrive, so that a client that
+    // announces a large body holds no more memory than it has sent.
+    if (length && *length <= 256 * 1024) {
+        body.reserve(static_cast<std::size_t>(*length));
+    }
+}
+
+std::size_t RequestParser::on_body_impl(beast::string_view data, error_code& ec) {
+    if (!budget_.charge(data.size())) {
+        refuse(ec, 503, "the relay is receiving too many requests at once, try again shortly");
+        return 0;
+    }
+    charged_ += data.size();
+    body.append(data.data(), data.size());
+    return data.size();
+}
+
+void RequestParser::on_chunk_header_impl(std::uint64_t, beast::string_view, error_code& ec) {
+    refuse(ec, 411, "request body without a Content-Length");
+}
+
+std::size_t RequestParser::on_chunk_body_impl(std::uint64_t, beast::string_view, error_code& ec) {
+    refuse(ec, 411, "request body without a Content-Length");
+    return 0;
+}
+
+} // namespace reflector::transport
