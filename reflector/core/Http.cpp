@@ -442,8 +442,4 @@ std::shared_ptr<const std::string> AnswerBudget::charge(std::string bytes) {
                                               });
 }
 
-std::size_t AnswerBudget::inUse() const {
-    return account_->used.load();
-}
-
 } // namespace reflector

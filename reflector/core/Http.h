@@ -83,7 +83,6 @@ class AnswerBudget {
     explicit AnswerBudget(std::size_t limit);
     // `bytes` as a shared body charged to the budget, or nullptr when it would pass the limit.
     std::shared_ptr<const std::string> charge(std::string bytes);
-    std::size_t inUse() const;
 
   private:
     struct Account;

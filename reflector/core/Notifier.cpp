@@ -61,14 +61,6 @@ void Notifier::notifyAll() {
     }
 }
 
-std::size_t Notifier::subscriptions() const {
-    std::lock_guard lock(mutex_);
-    std::size_t count = 0;
-    for (const auto& [key, subscribed] : byKey_) {
-        count += subscribed.size();
-    }
-    return count;
-}
 
 void Notifier::unsubscribe(const std::string& key, std::uint64_t id) {
     std::lock_guard lock(mutex_);

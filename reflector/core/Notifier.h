@@ -46,8 +46,6 @@ class Notifier {
     void notify(const std::string& key);
     // Calls every subscribed function.
     void notifyAll();
-    // Functions subscribed now.
-    std::size_t subscriptions() const;
 
   private:
     using Function = std::shared_ptr<const std::function<void()>>;

@@ -113,7 +113,6 @@ class PostingClient {
     void setTimeouts(const ChannelTimeouts& timeouts) { timeouts_ = timeouts; }
     // Replaces the system's online check (tests).
     void setOnlineCheck(std::function<bool()> check) { onlineCheck_ = std::move(check); }
-    const PostedValues& lastPosted() const { return lastPosted_; }
 
   private:
     void OnChannelClosed();
