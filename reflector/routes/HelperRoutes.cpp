@@ -397,7 +397,12 @@ HttpAnswer HelperRoutes::listingPost(const HttpRequest& req) {
     if (const std::string self = relay_.name(req); !sameRelay(parsed.entry.relay, self)) {
         return listingRefusal(400, "relay must be this relay (" + self + ")");
     }
-    const auto result = listing_.post(parsed.entry, parsed.token);
+    auto result = listing_.post(parsed.entry, parsed.token);
+    if (result.outcome == ListingStore::Outcome::HeldByOther) {
+        // Only the key holder gets here: its helper started again and lost the token.
+        listing_.forget(id);
+        result = listing_.post(parsed.entry, {});
+    }
     switch (result.outcome) {
     case ListingStore::Outcome::Created:
     case ListingStore::Outcome::Replaced:
