@@ -6,7 +6,10 @@
 //   station_saver FOLDER once      saves content 0 once and exits
 //   station_saver FOLDER cycles N  saves N times, alternating, then prints the microseconds
 //                                  one save of every file took
-//   station_saver FOLDER loop      prints "ready" and saves, alternating, until killed
+//   station_saver FOLDER loop MARK prints "ready" and saves, alternating, until killed; the
+//                                  first byte of the file MARK, mapped into memory, names the
+//                                  file being saved (1 to 6, the order below), 0 between saves
+//                                  (the trials read it after the kill)
 #include "SavedContents.h"
 #include "core/AppError.h"
 #include "core/AppState.h"
@@ -17,6 +20,9 @@
 
 #include <QCoreApplication>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,15 +32,37 @@ using namespace kestrova;
 
 namespace {
 
+char gNoMark = 0;
+volatile char* gMark = &gNoMark;
+
 void SaveEverything(int which) {
     test::SetTrialRecords(which);
+    *gMark = 1;
     SaveSettingsFile();
+    *gMark = 2;
     SaveCamFile();
+    *gMark = 3;
     SaveChatFile();
+    *gMark = 4;
     SaveArchiveFile();
+    *gMark = 5;
     setPassword(test::TrialPassword(which));
+    *gMark = 6;
     App().CameraId.assign(test::TrialCameraId(which));
     ProvideStationKey();
+    *gMark = 0;
+}
+
+// The first byte of the file, shared with whoever reads the file after this process ended.
+volatile char* MapMark(const char* path) {
+    const int fd = ::open(path, O_RDWR);
+    void* mapped =
+        fd < 0 ? MAP_FAILED : ::mmap(nullptr, 1, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) {
+        std::fprintf(stderr, "station_saver: cannot map %s\n", path);
+        std::exit(2);
+    }
+    return static_cast<volatile char*>(mapped);
 }
 
 } // namespace
@@ -65,11 +93,15 @@ int main(int argc, char** argv) {
                         static_cast<long long>(
                             std::chrono::duration_cast<std::chrono::microseconds>(took).count() /
                             (cycles > 0 ? cycles : 1)));
-        } else {
+        } else if (std::strcmp(argv[2], "loop") == 0 && argc > 3) {
+            gMark = MapMark(argv[3]);
             std::printf("ready\n");
             std::fflush(stdout);
             for (int i = 1;; i = 1 - i)
                 SaveEverything(i);
+        } else {
+            std::fprintf(stderr, "station_saver: unknown mode %s\n", argv[2]);
+            return 2;
         }
     } catch (const AppError& e) {
         std::fprintf(stderr, "station_saver: %s\n", qPrintable(e.description()));
