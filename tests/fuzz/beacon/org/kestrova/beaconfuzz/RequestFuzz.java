@@ -62,7 +62,8 @@ public final class RequestFuzz {
         Path folder = Files.createTempDirectory("beacon-fuzz");
         int helperPort = freePort();
         int deadPort = freePort();
-        ProcessBuilder builder = new ProcessBuilder(args[0], "-jar", args[1],
+        ProcessBuilder builder = new ProcessBuilder(Path.of(args[0]).toAbsolutePath().toString(),
+                "-jar", Path.of(args[1]).toAbsolutePath().toString(),
                 Integer.toString(helperPort), "false");
         builder.directory(folder.toFile());
         builder.environment().put("KESTROVA_BEACON_IDLE_MS", "300");
@@ -93,8 +94,16 @@ public final class RequestFuzz {
             failures++;
         }
         double took = (System.nanoTime() - started) / 1e9;
-        System.out.printf("%d generated requests in %.1f s (%.0f per second), seed %d; helper log: %s%n",
-                done, took, done / took, seed, folder.resolve("BeaconServer.log"));
+        System.out.printf("%d generated requests in %.1f s (%.0f per second), seed %d%n",
+                done, took, done / took, seed);
+        if (failures == 0) {
+            try (var files = Files.list(folder)) {
+                for (Path file : files.toList()) {
+                    Files.delete(file);
+                }
+            }
+            Files.delete(folder);
+        }
         System.out.println((failures == 0 ? 1 : 0) + " passed, " + (failures == 0 ? 0 : 1) + " failed");
         System.exit(failures == 0 ? 0 : 1);
     }
