@@ -88,7 +88,8 @@ void ReadCameraId(const char* source) {
     }
     Check(IsValidCameraId(App().CameraId.trimmed()));
     if (std::string_view(source) == "camera.id") {
-        const QString kept = QString::fromUtf8(ReadAll(App().DataFolder + "/camera.id")).trimmed();
+        const QString kept =
+            QString::fromUtf8(ReadAll(App().DataFolder + "/camera.id").left(4096)).trimmed();
         Check(kept == App().CameraId.trimmed());
     }
 }
