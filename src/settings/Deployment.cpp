@@ -5,6 +5,7 @@
 #include "core/EventLog.h"
 #include "core/Text.h"
 #include "settings/DataFolder.h"
+#include "settings/RecordFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -68,8 +69,7 @@ void WriteCameraIdFile(const QString& id) {
     if (!file.open(QIODevice::WriteOnly))
         throw AppError(file.errorString(), static_cast<int>(file.error()),
                        QStringLiteral("camera.id"));
-    file.write(id.toUtf8() + '\n');
-    if (!file.commit())
+    if (!WriteAndCommit(file, id.toUtf8() + '\n'))
         throw AppError(file.errorString(), static_cast<int>(file.error()),
                        QStringLiteral("camera.id"));
 }

@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "core/AppState.h"
+#include "settings/RecordFile.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -46,7 +47,7 @@ void setPassword(const QString& Password) {
         fail();
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QByteArray line = Password.toUtf8() + QByteArrayLiteral("\r\n");
-    if (file.write(line) != line.size() || !file.commit())
+    if (!WriteAndCommit(file, line))
         fail();
 }
 

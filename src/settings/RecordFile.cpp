@@ -3,7 +3,6 @@
 #include "core/AppError.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 namespace kestrova {
 
@@ -46,12 +45,14 @@ void WriteRecordFile(const QString& path, const QByteArray& record) {
     contents.replace(0, record.size(), record);
 
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) || !WriteAndCommit(file, contents))
         Fail(file, path);
-    if (file.write(contents) != contents.size())
-        Fail(file, path);
-    if (!file.commit())
-        Fail(file, path);
+}
+
+bool WriteAndCommit(QSaveFile& file, const QByteArray& bytes) {
+    // QSaveFile buffers what it is given and commits even when pushing the buffer out fails,
+    // which on a full disk would replace the old file with a short one.
+    return file.write(bytes) == bytes.size() && file.flush() && file.commit();
 }
 
 } // namespace kestrova

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSaveFile>
 #include <QString>
 
 namespace kestrova {
@@ -11,6 +12,12 @@ namespace kestrova {
 // Reads `size` bytes from the start of the file; missing bytes are zero. Creates the file
 // empty when it does not exist. Throws AppError when the file cannot be read or created.
 QByteArray ReadRecordFile(const QString& path, int size);
+
+// Writes `bytes` into an open QSaveFile and commits it: true when every byte reached the file
+// system and the file replaced the old one. The bytes are pushed out before the commit, so that
+// a write the file system refuses (a full disk) fails the save instead of committing a short
+// file; on false the old file is untouched and the file's error says why.
+bool WriteAndCommit(QSaveFile& file, const QByteArray& bytes);
 
 // Writes `record` at byte 0 through a temporary file renamed over the old one, so that a
 // killed process leaves the old or the new record. Bytes after the record are kept.

@@ -3,6 +3,7 @@
 #include "core/AppError.h"
 #include "core/AppState.h"
 #include "core/EventLog.h"
+#include "settings/RecordFile.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -76,9 +77,7 @@ void WriteKeyFile(const QString& key, const QString& cameraId) {
     if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         Fail(file);
     const QByteArray contents = key.toLatin1() + '\n' + cameraId.toUtf8() + '\n';
-    if (file.write(contents) != contents.size())
-        Fail(file);
-    if (!file.commit())
+    if (!WriteAndCommit(file, contents))
         Fail(file);
 }
 

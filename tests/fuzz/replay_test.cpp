@@ -1,8 +1,9 @@
 // Runs a fuzz entry in the ordinary test suite, built by any compiler: over the seed corpus
 // (the .bin files of FUZZ_CORPUS_DIR), over mutations of the seeds (bytes changed, inserted and
 // removed, and the words of the target's libFuzzer dictionary FUZZ_DICTIONARY inserted when it
-// has one) and over random bytes (up to FUZZ_RANDOM_LENGTH), all from fixed seeds. Each fuzz
-// target builds it with its own entry.
+// has one) and over random bytes (up to FUZZ_RANDOM_LENGTH), all from fixed seeds; FUZZ_ROUNDS
+// inputs of each kind (20000 unless a slower entry asks for fewer). Each fuzz target builds it
+// with its own entry.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,6 +13,10 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#ifndef FUZZ_ROUNDS
+#define FUZZ_ROUNDS 20000
+#endif
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -84,7 +89,7 @@ TEST(FuzzReplay, MutatedSeeds) {
     ASSERT_FALSE(seeds.empty());
     std::mt19937 random(20240607);
     std::uniform_int_distribution<int> byte(0, 255);
-    for (int round = 0; round < 20000; ++round) {
+    for (int round = 0; round < FUZZ_ROUNDS; ++round) {
         Bytes input = seeds[static_cast<std::size_t>(round) % seeds.size()];
         const int edits = 1 + round % 4;
         for (int i = 0; i < edits && !input.empty(); ++i) {
@@ -117,7 +122,7 @@ TEST(FuzzReplay, RandomBytes) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255);
     std::uniform_int_distribution<std::size_t> length(0, FUZZ_RANDOM_LENGTH);
-    for (int round = 0; round < 20000; ++round) {
+    for (int round = 0; round < FUZZ_ROUNDS; ++round) {
         Bytes input(length(random));
         for (std::uint8_t& b : input) {
             b = static_cast<std::uint8_t>(byte(random));
