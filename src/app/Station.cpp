@@ -13,6 +13,7 @@
 #include "settings/DataFolder.h"
 #include "settings/Deployment.h"
 #include "settings/Password.h"
+#include "settings/RecordFile.h"
 #include "settings/Settings.h"
 #include "settings/StationKey.h"
 #include "settings/TypeNumber.h"
@@ -133,6 +134,7 @@ void Station::ResolvePaths() {
     AppState& s = App();
     s.DataFolder =
         GetDataFolder(QStringLiteral("Webcam_%1_%2").arg(kVersionMajor).arg(kVersionMinor));
+    RemoveInterruptedSaves(s.DataFolder);
     const QString program = ProgramFolder();
     s.JavaPath = program + QStringLiteral("/jre/bin/java");
     s.JavawPath = program + QStringLiteral("/jre/bin/javaw");

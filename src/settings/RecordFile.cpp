@@ -2,7 +2,9 @@
 
 #include "core/AppError.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 namespace kestrova {
 
@@ -53,6 +55,20 @@ bool WriteAndCommit(QSaveFile& file, const QByteArray& bytes) {
     // QSaveFile buffers what it is given and commits even when pushing the buffer out fails,
     // which on a full disk would replace the old file with a short one.
     return file.write(bytes) == bytes.size() && file.flush() && file.commit();
+}
+
+int RemoveInterruptedSaves(const QString& folder) {
+    // A temporary file is its target's name, a dot and six letters or digits.
+    static const QRegularExpression temporary(QStringLiteral(
+        "^(settings\\.dat|cam\\.dat|chat\\.dat|archive\\.dat|pass\\.dat|station\\.key|camera\\.id)"
+        "\\.[A-Za-z0-9]{6}$"));
+    int removed = 0;
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        if (temporary.match(name).hasMatch() && QFile::remove(dir.filePath(name)))
+            ++removed;
+    }
+    return removed;
 }
 
 } // namespace kestrova

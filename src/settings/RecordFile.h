@@ -24,4 +24,9 @@ bool WriteAndCommit(QSaveFile& file, const QByteArray& bytes);
 // Throws AppError on failure.
 void WriteRecordFile(const QString& path, const QByteArray& record);
 
+// Removes what saves killed between their first byte and their rename left in `folder`: the
+// temporary files ("settings.dat.Ab3dEf") beside the files the station writes. Only one station
+// runs per user, so none of them is a save under way. Returns how many went.
+int RemoveInterruptedSaves(const QString& folder);
+
 } // namespace kestrova
