@@ -101,8 +101,14 @@ void SharedRegistry::setKnown(const std::string& id, const std::string& keyHash,
 }
 
 void SharedRegistry::onNotice(const std::vector<std::string_view>& fields) {
-    if (fields.size() == 3 && fields[0] == "set") {
-        setKnown(std::string(fields[1]), std::string(fields[2]), c_.nowMillis());
+    if (fields.size() == 4 && fields[0] == "set") {
+        std::int64_t heardAt = 0;
+        try {
+            heardAt = std::stoll(std::string(fields[3]));
+        } catch (const std::exception&) {
+            return;
+        }
+        setKnown(std::string(fields[1]), std::string(fields[2]), heardAt);
     } else if (fields.size() == 2 && fields[0] == "gone") {
         std::unique_lock lock(mutex_);
         known_.erase(std::string(fields[1]));
@@ -148,7 +154,7 @@ Enrolment SharedRegistry::enrol(const std::string& id, bool ptz, const std::stri
     }
     setKnown(id, outcome.kept, nowMillis);
     storeCall("the registration could not be announced",
-              [&] { c_.publish("cameras", {"set", id, outcome.kept}); });
+              [&] { c_.publish("cameras", {"set", id, outcome.kept, std::to_string(nowMillis)}); });
     return outcome.enrolment;
 }
 
@@ -173,7 +179,7 @@ bool SharedRegistry::release(const std::string& id) {
     if (released) {
         setKnown(id, {}, 0);
         storeCall("the release could not be announced",
-                  [&] { c_.publish("cameras", {"set", id, ""}); });
+                  [&] { c_.publish("cameras", {"set", id, "", "0"}); });
     }
     return released;
 }

@@ -126,6 +126,12 @@ void SharedFrameStore::put(const std::string& id, std::string jpeg) {
 }
 
 void SharedFrameStore::onNotice(const std::vector<std::string_view>& fields) {
+    if (fields.size() == 1) {
+        // The camera's frame was removed.
+        std::lock_guard lock(mutex_);
+        forget(std::string(fields[0]));
+        return;
+    }
     if (fields.size() != 3 || !isValidCameraId(std::string(fields[0]))) {
         return;
     }
@@ -181,8 +187,10 @@ bool SharedFrameStore::inMemory(const std::string& id) {
 
 void SharedFrameStore::remove(const std::string& id) {
     checkCamera(id);
-    storeCall("the frame could not be removed",
-              [&] { c_.redis.command({"DEL", c_.key("frame:" + id)}); });
+    storeCall("the frame could not be removed", [&] {
+        c_.redis.command({"DEL", c_.key("frame:" + id)});
+        c_.publish("frames", {id});
+    });
     std::lock_guard lock(mutex_);
     forget(id);
 }

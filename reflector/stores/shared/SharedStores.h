@@ -108,7 +108,7 @@ class SharedRegistry : public Registry {
 
     // Reads every camera's key hash again (the notices may have been missed).
     void reload();
-    // A notice of another relay: "set" ID HASH, or "gone" ID.
+    // A notice of another relay: "set" ID HASH HEARD-AT, or "gone" ID.
     void onNotice(const std::vector<std::string_view>& fields);
 
   private:
@@ -246,7 +246,7 @@ class SharedFrameStore : public FrameStore {
         return stored_.subscribe(id, std::move(function));
     }
 
-    // A notice of another relay: ID, TAG, JPEG.
+    // A notice of another relay: ID, TAG, JPEG (a new frame), or ID alone (removed).
     void onNotice(const std::vector<std::string_view>& fields);
     // The subscriber was away: the frames in memory are read again, and the viewers of those
     // that changed are woken.
