@@ -126,8 +126,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
         }
         const NumberOption* number = findNumberOption(name);
         if (number == nullptr && name != "--host" && name != "--data" && name != "--public-host" &&
-            name != "--admin-password-file" && name != "--trusted-proxy" &&
-            name != "--database" && name != "--redis") {
+            name != "--admin-password-file" && name != "--trusted-proxy" && name != "--database" &&
+            name != "--redis") {
             const std::string note = goneOptionNote(name);
             result.error =
                 "unknown argument '" + arg + "'" + (note.empty() ? "" : " (" + note + ")");

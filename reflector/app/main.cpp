@@ -139,11 +139,11 @@ int main(int argc, char** argv) {
     try {
         relay = std::make_unique<reflector::Relay>(config);
     } catch (const std::exception& e) {
-        printLine(stderr, program + ": cannot use " +
-                              (config.database.empty()
-                                   ? "the data folder " + config.dataDir.string()
-                                   : std::string("the shared stores")) +
-                              ": " + e.what());
+        printLine(stderr,
+                  program + ": cannot use " +
+                      (config.database.empty() ? "the data folder " + config.dataDir.string()
+                                               : std::string("the shared stores")) +
+                      ": " + e.what());
         return 1;
     }
     errno = 0;

@@ -11,7 +11,8 @@ namespace reflector {
 
 Service::Service(const RelayConfig& config, Storage& storage)
     : cameraExpiryDays_(config.cameraExpiryDays), clock_(clockOrSystem(config.clock)),
-      storage_(storage), clients_(config.trustedProxies), relay_(config.publicHost, config.publicPort),
+      storage_(storage), clients_(config.trustedProxies),
+      relay_(config.publicHost, config.publicPort),
       keys_(storage.registry(), storage.pages(), clients_, storageLog_, clock_,
             config.allowKeyless),
       gate_(storage.options(), storage.sessions()),

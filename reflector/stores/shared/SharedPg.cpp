@@ -83,8 +83,8 @@ void SharedRegistry::reload() {
     std::unique_lock lock(mutex_);
     // Times heard here and not yet written stay.
     for (auto& [id, known] : fresh) {
-        if (const auto it = known_.find(id); it != known_.end() && !it->second.heardSaved &&
-                                             it->second.heardAt > known.heardAt) {
+        if (const auto it = known_.find(id);
+            it != known_.end() && !it->second.heardSaved && it->second.heardAt > known.heardAt) {
             known.heardAt = it->second.heardAt;
             known.heardSaved = false;
         }
@@ -127,9 +127,8 @@ Enrolment SharedRegistry::enrol(const std::string& id, bool ptz, const std::stri
             const PgResult known = db.exec("SELECT key_hash FROM cameras WHERE id = $1", {id});
             const bool isNew = known.rows() == 0;
             const std::string bound = isNew ? std::string() : known.text(0, 0);
-            if (isNew &&
-                static_cast<std::size_t>(
-                    db.exec("SELECT count(*) FROM cameras").integer(0, 0)) >= maxCameras) {
+            if (isNew && static_cast<std::size_t>(
+                             db.exec("SELECT count(*) FROM cameras").integer(0, 0)) >= maxCameras) {
                 return Outcome{Enrolment::Full, {}};
             }
             if (!bound.empty() && !sameKeyHash(bound, keyHash)) {
@@ -144,17 +143,17 @@ Enrolment SharedRegistry::enrol(const std::string& id, bool ptz, const std::stri
             if (isNew) {
                 return Outcome{Enrolment::Added, kept};
             }
-            return Outcome{bound.empty() && !keyHash.empty() ? Enrolment::Claimed
-                                                             : Enrolment::Updated,
-                           kept};
+            return Outcome{
+                bound.empty() && !keyHash.empty() ? Enrolment::Claimed : Enrolment::Updated, kept};
         });
     });
     if (outcome.enrolment == Enrolment::Full || outcome.enrolment == Enrolment::Wrong) {
         return outcome.enrolment;
     }
     setKnown(id, outcome.kept, nowMillis);
-    storeCall("the registration could not be announced",
-              [&] { c_.publish("cameras", {"set", id, outcome.kept, std::to_string(nowMillis)}); });
+    storeCall("the registration could not be announced", [&] {
+        c_.publish("cameras", {"set", id, outcome.kept, std::to_string(nowMillis)});
+    });
     return outcome.enrolment;
 }
 
@@ -178,8 +177,9 @@ bool SharedRegistry::release(const std::string& id) {
     });
     if (released) {
         setKnown(id, {}, 0);
-        storeCall("the release could not be announced",
-                  [&] { c_.publish("cameras", {"set", id, "", "0"}); });
+        storeCall("the release could not be announced", [&] {
+            c_.publish("cameras", {"set", id, "", "0"});
+        });
     }
     return released;
 }
@@ -274,7 +274,8 @@ std::vector<std::string> SharedRegistry::silentSince(std::int64_t beforeMillis) 
     for (int row = 0; row < r.rows(); ++row) {
         const std::string id = r.text(row, 0);
         // Heard here since, and not yet written.
-        if (const auto it = known_.find(id); it != known_.end() && it->second.heardAt >= beforeMillis) {
+        if (const auto it = known_.find(id);
+            it != known_.end() && it->second.heardAt >= beforeMillis) {
             continue;
         }
         silent.push_back(id);
@@ -289,8 +290,9 @@ void SharedRegistry::forget(const std::string& id) {
         std::unique_lock lock(mutex_);
         known_.erase(id);
     }
-    storeCall("the forgotten camera could not be announced",
-              [&] { c_.publish("cameras", {"gone", id}); });
+    storeCall("the forgotten camera could not be announced", [&] {
+        c_.publish("cameras", {"gone", id});
+    });
 }
 
 // ---- options ----
@@ -411,8 +413,9 @@ void SharedOptionStore::forget(const std::string& camera) {
         std::lock_guard lock(mutex_);
         kept_.erase(camera);
     }
-    storeCall("the forgotten options could not be announced",
-              [&] { c_.publish("options", {"gone", camera}); });
+    storeCall("the forgotten options could not be announced", [&] {
+        c_.publish("options", {"gone", camera});
+    });
 }
 
 // ---- archive ----
@@ -467,10 +470,10 @@ std::vector<ArchivedFrame> SharedArchiveStore::frames(const std::string& camera,
                                                       const std::string& day) {
     checkCamera(camera);
     return storeCall("the archive could not be read", [&] {
-        const PgResult r = c_.pg.exec(
-            "SELECT frame, taken_at, bytes FROM archive WHERE camera = $1 AND day = $2"
-            " AND taken_at >= $3 ORDER BY taken_at, frame",
-            {camera, day, oldestKept()});
+        const PgResult r =
+            c_.pg.exec("SELECT frame, taken_at, bytes FROM archive WHERE camera = $1 AND day = $2"
+                       " AND taken_at >= $3 ORDER BY taken_at, frame",
+                       {camera, day, oldestKept()});
         std::vector<ArchivedFrame> frames;
         for (int row = 0; row < r.rows(); ++row) {
             ArchivedFrame f;
@@ -542,8 +545,9 @@ ListingStore::Result SharedListingStore::post(const ListingEntry& e, const std::
     return storeCall("the listing could not be stored", [&] {
         return c_.pg.transaction([&](PgConnection& db) -> Result {
             db.exec("SELECT pg_advisory_xact_lock($1)", {kListingLock});
-            const PgResult held = db.exec(
-                "SELECT token FROM listings WHERE camera = $1 AND refreshed_at > $2", {e.camera, since});
+            const PgResult held =
+                db.exec("SELECT token FROM listings WHERE camera = $1 AND refreshed_at > $2",
+                        {e.camera, since});
             Result result{Outcome::Created, {}};
             if (held.rows() > 0) {
                 if (!sameToken(token, held.text(0, 0))) {
@@ -613,8 +617,9 @@ ListingStore::Result SharedListingStore::remove(const std::string& camera,
 bool SharedListingStore::isListed(const std::string& camera) {
     const std::int64_t since = c_.nowMillis() - timeToLive_.count();
     return storeCall("the listing could not be read", [&] {
-        return c_.pg.exec("SELECT 1 FROM listings WHERE camera = $1 AND refreshed_at > $2",
-                          {camera, since})
+        return c_.pg
+                   .exec("SELECT 1 FROM listings WHERE camera = $1 AND refreshed_at > $2",
+                         {camera, since})
                    .rows() > 0;
     });
 }
@@ -805,10 +810,10 @@ ChatMessage SharedChatStore::post(const std::string& room, const std::string& na
 std::vector<ChatMessage> SharedChatStore::messages(const std::string& room, std::int64_t after,
                                                    std::size_t limit) {
     return storeCall("the chat could not be read", [&] {
-        const PgResult r = c_.pg.exec(
-            "SELECT id, name, text, at FROM chat_messages WHERE room = $1 AND id > $2"
-            " AND at >= $3 ORDER BY id DESC LIMIT $4",
-            {room, after, c_.nowMillis() - keep_.count(), asInt(limit)});
+        const PgResult r =
+            c_.pg.exec("SELECT id, name, text, at FROM chat_messages WHERE room = $1 AND id > $2"
+                       " AND at >= $3 ORDER BY id DESC LIMIT $4",
+                       {room, after, c_.nowMillis() - keep_.count(), asInt(limit)});
         std::vector<ChatMessage> out;
         for (int row = r.rows() - 1; row >= 0; --row) {
             out.push_back({r.integer(row, 0), r.text(row, 1), r.text(row, 2),

@@ -158,8 +158,9 @@ std::shared_ptr<const Frame> SharedFrameStore::frame(const std::string& id) {
         }
         putsBefore = puts_;
     }
-    const RedisValue value = storeCall("the frame could not be read",
-                                       [&] { return c_.redis.command({"GET", c_.key("frame:" + id)}); });
+    const RedisValue value = storeCall("the frame could not be read", [&] {
+        return c_.redis.command({"GET", c_.key("frame:" + id)});
+    });
     if (value.type != RedisValue::Type::String) {
         return nullptr;
     }
@@ -403,8 +404,7 @@ void SharedVisitors::stopWatching(const std::string& camera) {
 
 bool SharedVisitors::urgent() const {
     std::lock_guard lock(mutex_);
-    return std::any_of(pending_.begin(), pending_.end(),
-                       [](const auto& p) { return p.second; });
+    return std::any_of(pending_.begin(), pending_.end(), [](const auto& p) { return p.second; });
 }
 
 void SharedVisitors::flush(bool urgentOnly) {
@@ -587,8 +587,9 @@ bool SharedSessions::valid(std::string_view token, const std::string& camera,
 }
 
 void SharedSessions::reload() {
-    const RedisValue all = storeCall("the sessions could not be read",
-                                     [&] { return c_.redis.command({"HGETALL", c_.key("sessions")}); });
+    const RedisValue all = storeCall("the sessions could not be read", [&] {
+        return c_.redis.command({"HGETALL", c_.key("sessions")});
+    });
     const std::int64_t now = c_.nowMillis();
     std::unordered_map<std::string, Session> fresh;
     for (std::size_t i = 0; i + 1 < all.array.size() && fresh.size() < kMaxSessions; i += 2) {
@@ -686,7 +687,8 @@ std::optional<std::chrono::seconds> SharedLoginThrottle::waitFor(const std::stri
         return std::nullopt;
     }
     const std::int64_t wait =
-        std::min<std::int64_t>(longestWait_.count(), std::int64_t{1} << std::min<std::int64_t>(over, 20)) *
+        std::min<std::int64_t>(longestWait_.count(),
+                               std::int64_t{1} << std::min<std::int64_t>(over, 20)) *
         1000;
     const std::int64_t left = last + wait - now;
     if (left <= 0) {
@@ -703,8 +705,9 @@ void SharedLoginThrottle::failed(const std::string& key) {
 }
 
 void SharedLoginThrottle::succeeded(const std::string& key) {
-    storeCall("the wrong passwords could not be cleared",
-              [&] { c_.redis.command({"DEL", c_.key("login:" + name_ + ":" + key)}); });
+    storeCall("the wrong passwords could not be cleared", [&] {
+        c_.redis.command({"DEL", c_.key("login:" + name_ + ":" + key)});
+    });
 }
 
 } // namespace reflector

@@ -195,12 +195,12 @@ template <typename Make> auto opened(const char* what, Make make) {
 } // namespace
 
 SharedStorage::SharedStorage(const RelayConfig& config, SharedStorageOptions options)
-    : settings_(std::move(options)),
-      pg_(pgOptions(config.database, settings_.connections)),
+    : settings_(std::move(options)), pg_(pgOptions(config.database, settings_.connections)),
       redis_(redisOptions(config.redis, settings_.connections)),
       healthPg_(healthPgOptions(config.database, settings_.healthWait)),
-      healthRedis_(healthRedisOptions(config.redis, settings_.healthWait)), async_(2),
-      context_{pg_, redis_, settings_.prefix, relayName(), clockOrSystem(config.clock), async_} {
+      healthRedis_(healthRedisOptions(config.redis, settings_.healthWait)),
+      async_(2), context_{pg_,   redis_, settings_.prefix, relayName(), clockOrSystem(config.clock),
+                          async_} {
     opened("the database's schema could not be brought up to date",
            [&] { return migrate(pg_, sharedSchema()); });
     registry_ = std::make_unique<SharedRegistry>(context_);
@@ -208,15 +208,15 @@ SharedStorage::SharedStorage(const RelayConfig& config, SharedStorageOptions opt
     options_ = std::make_unique<SharedOptionStore>(context_);
     archive_ = std::make_unique<SharedArchiveStore>(context_, config.archiveMaxFrames,
                                                     config.archiveMaxDays);
-    listing_ = std::make_unique<SharedListingStore>(context_, config.listingTimeToLive,
-                                                    config.maxCameras);
+    listing_ =
+        std::make_unique<SharedListingStore>(context_, config.listingTimeToLive, config.maxCameras);
     pages_ = std::make_unique<SharedPageStore>(context_);
     chat_ = std::make_unique<SharedChatStore>(context_, std::chrono::hours(24));
     moves_ = std::make_unique<SharedMoveQueue>(context_, config.commandTimeToLive);
     visitors_ = std::make_unique<SharedVisitors>(context_, config.visitorWindow);
     sessions_ = std::make_unique<SharedSessions>(context_, config.sessionLifetime);
-    commandRate_ = std::make_unique<SharedRateLimiter>(context_, "commands",
-                                                       config.commandsPerSecond, config.commandBurst);
+    commandRate_ = std::make_unique<SharedRateLimiter>(
+        context_, "commands", config.commandsPerSecond, config.commandBurst);
     chatRate_ = std::make_unique<SharedRateLimiter>(context_, "chat", config.chatMessagesPerSecond,
                                                     config.chatBurst);
     registrationRate_ = std::make_unique<SharedRateLimiter>(
@@ -228,9 +228,7 @@ SharedStorage::SharedStorage(const RelayConfig& config, SharedStorageOptions opt
         context_, "camera", config.freeLoginTriesPerCamera, std::chrono::minutes(1));
 
     visitors_->setWake([this] {
-        {
-            std::lock_guard lock(writerMutex_);
-        }
+        { std::lock_guard lock(writerMutex_); }
         writerWake_.notify_one();
     });
     writer_ = std::thread([this] { writeBehind(); });

@@ -19,8 +19,8 @@
 //   every minute, so that a notice lost on its way is mended soon.
 
 #include "core/Config.h"
-#include "stores/Storage.h"
 #include "core/ThrottledLog.h"
+#include "stores/Storage.h"
 #include "stores/shared/PgMigrations.h"
 #include "stores/shared/RedisSubscriber.h"
 #include "stores/shared/SharedStores.h"

@@ -255,7 +255,7 @@ class SharedFrameStore : public FrameStore {
   private:
     using Entry = std::pair<std::string, std::shared_ptr<const Frame>>;
     void remember(const std::string& id, std::shared_ptr<const Frame> frame); // mutex_ held
-    void forget(const std::string& id);                                        // mutex_ held
+    void forget(const std::string& id);                                       // mutex_ held
 
     SharedContext& c_;
     std::size_t capacity_;
