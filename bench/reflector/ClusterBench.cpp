@@ -39,7 +39,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-constexpr const char* kKey = "Bench-K3y_of-the-stations_0123456789abcdefghi";
+constexpr const char* kKey = "Bench-K3y_of-the-statio_0123456789abcdefghi";
 constexpr std::size_t kFrameBytes = 16 * 1024;
 
 std::int64_t micros() {
@@ -108,8 +108,9 @@ int exchange(int port, const std::string& request, std::string* body = nullptr) 
 }
 
 std::string get(const std::string& target) {
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nAuthorization: "
-                             "Bearer " +
+    return "GET " + target +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nAuthorization: "
+           "Bearer " +
            std::string(kKey) + "\r\n\r\n";
 }
 
@@ -190,9 +191,8 @@ class Child {
             }
         }
         const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-        const double cpu = fields.size() > 22
-                               ? (std::stod(fields[11]) + std::stod(fields[12])) / ticks
-                               : 0.0;
+        const double cpu =
+            fields.size() > 22 ? (std::stod(fields[11]) + std::stod(fields[12])) / ticks : 0.0;
         const double rss = fields.size() > 22 ? std::stod(fields[21]) * 4096.0 / 1048576.0 : 0.0;
         return {cpu, rss};
     }
@@ -208,6 +208,7 @@ struct Viewer {
     std::string buffer;
     std::int64_t last = -1; // number of the last frame
     std::int64_t missed = 0;
+    std::int64_t missedAway = 0; // while it reconnected
     std::int64_t frames = 0;
     bool reconnected = false;
 };
@@ -253,13 +254,15 @@ struct Viewers {
             std::sscanf(v.buffer.c_str() + start + 4 + 2, " %d %lld %lld ", &camera, &number,
                         &sentAt);
             const std::int64_t now = micros();
-            if (v.last >= 0 && number > v.last + 1 && !v.reconnected) {
-                v.missed += number - v.last - 1;
+            if (v.last >= 0 && number > v.last + 1) {
+                (v.reconnected ? v.missedAway : v.missed) += number - v.last - 1;
             }
+            // The first frame of a stream is the one stored before it opened.
+            const bool fresh = v.last >= 0 && !v.reconnected;
             v.reconnected = false;
             v.last = std::max<std::int64_t>(v.last, number);
             ++v.frames;
-            if (sentAt >= countFrom) {
+            if (fresh && sentAt >= countFrom) {
                 delay.push_back(now - sentAt);
             }
             v.buffer.erase(0, start + 4 + size);
@@ -313,17 +316,18 @@ double percentile(std::vector<std::int64_t> values, double p) {
 
 struct Figures {
     double uploadP99 = 0, deliveryP99 = 0;
-    std::int64_t uploads = 0, failedUploads = 0, frames = 0, missed = 0, reconnects = 0;
+    std::int64_t uploads = 0, failedUploads = 0, frames = 0, missed = 0, missedAway = 0;
+    std::int64_t reconnects = 0;
     std::int64_t polls = 0, failedPolls = 0;
     std::vector<std::pair<double, double>> relays; // processor share, MiB
 };
 
-Figures load(const std::vector<int>& relayPorts, int front, std::vector<Child*> relays,
-             int seconds, int stations, int viewers, int pollers, bool killOne) {
+Figures load(const std::vector<int>& relayPorts, int front, std::vector<Child*> relays, int seconds,
+             int stations, int viewers, int pollers, bool killOne) {
     Figures f;
     for (int c = 0; c < stations; ++c) {
-        exchange(front, get("/webcams/Register?id=cam" + std::to_string(c) +
-                            "&path=webcams&ptz=false"));
+        exchange(front,
+                 get("/webcams/Register?id=cam" + std::to_string(c) + "&path=webcams&ptz=false"));
         exchange(front, upload(c, 0));
     }
     Viewers v;
@@ -375,8 +379,8 @@ Figures load(const std::vector<int>& relayPorts, int front, std::vector<Child*> 
         pollThreads.emplace_back([&, p] {
             for (int second = 0; second < seconds; ++second) {
                 for (int i = p; i < pollers; i += 2) {
-                    const int status = exchange(front, get("/webcams/live?id=cam" +
-                                                           std::to_string(i % stations)));
+                    const int status =
+                        exchange(front, get("/webcams/live?id=cam" + std::to_string(i % stations)));
                     ++polls;
                     if (status != 200) {
                         ++failedPolls;
@@ -417,6 +421,7 @@ Figures load(const std::vector<int>& relayPorts, int front, std::vector<Child*> 
     for (Viewer& viewer : v.all) {
         f.frames += viewer.frames;
         f.missed += viewer.missed;
+        f.missedAway += viewer.missedAway;
         ::close(viewer.fd);
     }
     f.deliveryP99 = percentile(delays, 0.99);
@@ -434,9 +439,10 @@ void print(const char* what, const Figures& f) {
     std::printf("  uploads %lld, refused or failed %lld, answered within %.1f ms at p99\n",
                 static_cast<long long>(f.uploads), static_cast<long long>(f.failedUploads),
                 f.uploadP99);
-    std::printf("  frames to stream viewers %lld, missed %lld, upload to viewer %.1f ms at p99\n",
+    std::printf("  frames to stream viewers %lld, missed %lld (and %lld while reconnecting), "
+                "upload to viewer %.1f ms at p99\n",
                 static_cast<long long>(f.frames), static_cast<long long>(f.missed),
-                f.deliveryP99);
+                static_cast<long long>(f.missedAway), f.deliveryP99);
     std::printf("  polls %lld, failed %lld; streams that had to reconnect %lld\n",
                 static_cast<long long>(f.polls), static_cast<long long>(f.failedPolls),
                 static_cast<long long>(f.reconnects));
@@ -463,14 +469,24 @@ int main(int argc, char** argv) {
     getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("kestrova-cluster-bench-" + std::to_string(getpid()));
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("kestrova-cluster-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     const auto relayArgs = [&](int port, const std::string& name) {
-        return std::vector<std::string>{REFLECTOR_PROGRAM, "--port", std::to_string(port),
-                                        "--data", (dir / name).string(), "--max-per-address", "0",
-                                        "--max-streams", "100000", "--max-connections", "15000",
-                                        "--registrations-per-hour", "1000000", "--max-long-polls",
+        return std::vector<std::string>{REFLECTOR_PROGRAM,
+                                        "--port",
+                                        std::to_string(port),
+                                        "--data",
+                                        (dir / name).string(),
+                                        "--max-per-address",
+                                        "0",
+                                        "--max-streams",
+                                        "100000",
+                                        "--max-connections",
+                                        "15000",
+                                        "--registrations-per-hour",
+                                        "1000000",
+                                        "--max-long-polls",
                                         "100000"};
     };
     std::printf("%d s, %d stations uploading once a second, %d MJPEG viewers, %d polling once a "
@@ -481,8 +497,7 @@ int main(int argc, char** argv) {
         const int port = freePort();
         Child relay(relayArgs(port, "single"), (dir / "single.log").string());
         std::this_thread::sleep_for(1s);
-        single =
-            load({port}, port, {&relay}, seconds, stations, viewers, pollers, false);
+        single = load({port}, port, {&relay}, seconds, stations, viewers, pollers, false);
         print("one embedded relay", single);
     }
     {
@@ -494,16 +509,17 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 3; ++i) {
             ports.push_back(freePort());
             auto args = relayArgs(ports.back(), "relay" + std::to_string(i));
-            for (const std::string& a : {std::string("--database"), postgres.url(),
-                                         std::string("--redis"), redis.url(),
-                                         std::string("--public-port"), std::to_string(front),
-                                         std::string("--trusted-proxy"), std::string("127.0.0.1")}) {
+            for (const std::string& a :
+                 {std::string("--database"), postgres.url(), std::string("--redis"), redis.url(),
+                  std::string("--public-port"), std::to_string(front),
+                  std::string("--trusted-proxy"), std::string("127.0.0.1")}) {
                 args.push_back(a);
             }
-            relays.push_back(std::make_unique<Child>(args, (dir / ("relay" + std::to_string(i) +
-                                                                   ".log")).string()));
+            relays.push_back(std::make_unique<Child>(
+                args, (dir / ("relay" + std::to_string(i) + ".log")).string()));
         }
-        Child haproxy({"haproxy", "-db", "-f", KESTROVA_HAPROXY_CONFIG}, (dir / "haproxy.log").string(),
+        Child haproxy({"haproxy", "-db", "-f", KESTROVA_HAPROXY_CONFIG},
+                      (dir / "haproxy.log").string(),
                       {"KESTROVA_LISTEN=127.0.0.1:" + std::to_string(front),
                        "KESTROVA_RELAY1=127.0.0.1:" + std::to_string(ports[0]),
                        "KESTROVA_RELAY2=127.0.0.1:" + std::to_string(ports[1]),
@@ -513,7 +529,8 @@ int main(int argc, char** argv) {
         const Figures cluster =
             load(ports, front, {relays[0].get(), relays[1].get(), relays[2].get()}, seconds,
                  stations, viewers, pollers, true);
-        print("three relays on PostgreSQL and Redis behind haproxy, relay 1 killed halfway", cluster);
+        print("three relays on PostgreSQL and Redis behind haproxy, relay 1 killed halfway",
+              cluster);
         const auto haproxyUse = haproxy.usage();
         std::printf("  haproxy %.0f MiB\n", haproxyUse.second);
         double clusterShare = 0;
