@@ -358,9 +358,12 @@ Figures load(const std::vector<int>& relayPorts, int front, std::vector<Child*> 
     for (int s = 0; s < kSenders; ++s) {
         senders.emplace_back([&, s] {
             for (int second = 1; second <= seconds; ++second) {
-                const auto due = start + std::chrono::seconds(second);
-                std::this_thread::sleep_until(due - 1s + std::chrono::milliseconds(s * 5));
                 for (int c = s; c < stations; c += kSenders) {
+                    // Each station at its own moment of the second, as stations that started
+                    // at different times upload.
+                    std::this_thread::sleep_until(
+                        start + std::chrono::seconds(second - 1) +
+                        std::chrono::microseconds(1000000LL * c / stations));
                     const std::int64_t t0 = micros();
                     const int status = exchange(front, upload(c, second));
                     const std::int64_t t1 = micros();
