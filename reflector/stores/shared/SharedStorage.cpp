@@ -247,6 +247,13 @@ SharedStorage::SharedStorage(const RelayConfig& config, SharedStorageOptions opt
 }
 
 SharedStorage::~SharedStorage() {
+    {
+        // A health check under way asks the subscriber.
+        std::lock_guard lock(healthMutex_);
+        if (healthCheck_.valid()) {
+            healthCheck_.wait();
+        }
+    }
     subscriber_.reset();
     {
         std::lock_guard lock(writerMutex_);
