@@ -7,9 +7,10 @@
 
 namespace reflector {
 
-// The storage the configuration asks for, chosen once at start: the embedded one (the data
-// folder and this process's memory, stores/embedded/) unless the configuration names shared
-// stores. Throws when it cannot be used.
+// The storage the configuration asks for, chosen once at start: the shared one
+// (stores/shared/SharedStorage.h) when the configuration names a database and Redis, else the
+// embedded one (the data folder and this process's memory, stores/embedded/). Throws
+// StorageError when it cannot be used; its message never holds a password.
 std::unique_ptr<Storage> openStorage(const RelayConfig& config);
 
 } // namespace reflector

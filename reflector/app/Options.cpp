@@ -79,6 +79,7 @@ const NumberOption kNumberOptions[] = {
      [](RelayConfig& c, long v) { c.registrationsPerHour = static_cast<std::size_t>(v); }},
     {"--camera-expiry-days", 1, 36500,
      [](RelayConfig& c, long v) { c.cameraExpiryDays = static_cast<int>(v); }},
+    {"--public-port", 1, 65535, [](RelayConfig& c, long v) { c.publicPort = static_cast<int>(v); }},
 };
 
 const NumberOption* findNumberOption(const std::string& name) {
@@ -125,7 +126,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
         }
         const NumberOption* number = findNumberOption(name);
         if (number == nullptr && name != "--host" && name != "--data" && name != "--public-host" &&
-            name != "--admin-password-file" && name != "--trusted-proxy") {
+            name != "--admin-password-file" && name != "--trusted-proxy" && name != "--database" &&
+            name != "--redis") {
             const std::string note = goneOptionNote(name);
             result.error =
                 "unknown argument '" + arg + "'" + (note.empty() ? "" : " (" + note + ")");
@@ -160,6 +162,18 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
             }
             o.dataDir = *value;
             dataGiven = true;
+        } else if (name == "--database") {
+            if (value->rfind("postgresql://", 0) != 0 && value->rfind("postgres://", 0) != 0) {
+                result.error = "--database needs a postgresql:// URL";
+                return result;
+            }
+            o.database = *value;
+        } else if (name == "--redis") {
+            if (value->rfind("redis://", 0) != 0) {
+                result.error = "--redis needs a redis:// URL";
+                return result;
+            }
+            o.redis = *value;
         } else if (name == "--admin-password-file") {
             if (value->empty()) {
                 result.error = "--admin-password-file needs a file";
@@ -189,6 +203,16 @@ ParsedOptions parseOptions(const std::vector<std::string>& args,
         }
     }
 
+    if (o.database.empty() != o.redis.empty()) {
+        result.error = o.database.empty()
+                           ? "--redis needs --database too: the shared stores are both or neither"
+                           : "--database needs --redis too: the shared stores are both or neither";
+        return result;
+    }
+    // Workers that wait on PostgreSQL and Redis wait on the network, not on the processor.
+    if (!o.database.empty() && o.transport.workerThreads < 16) {
+        o.transport.workerThreads = 16;
+    }
     if (!dataGiven) {
         if (defaultData.empty()) {
             result.error = "no data folder: set XDG_DATA_HOME or HOME, or give --data";
@@ -217,7 +241,8 @@ std::string usageText(const std::string& programName) {
            " [--archive-max-frames N] [--archive-max-days D]\n" + indent +
            " [--admin-password-file FILE] [--trusted-proxy ADDRESS,...]\n" + indent +
            " [--allow-keyless] [--registrations-per-hour N]\n" + indent +
-           " [--camera-expiry-days D] [--config FILE]\n"
+           " [--camera-expiry-days D] [--public-port N]\n" + indent +
+           " [--database postgresql://... --redis redis://...] [--config FILE]\n"
            "\n"
            "Serves the camera directory, the camera relay and its viewer pages.\n"
            "\n"
@@ -226,6 +251,12 @@ std::string usageText(const std::string& programName) {
            "  --data DIR              data folder (default $XDG_DATA_HOME/Kestrova/reflector)\n"
            "  --public-host HOST      relay host that the directory hands to stations\n"
            "                          (default: the listen address)\n"
+           "  --public-port N         relay port that the directory hands to stations, such\n"
+           "                          as a load balancer's (default: the listen port)\n"
+           "  --database URL          postgresql://...: keep the lasting records there, shared\n"
+           "                          with other relays (needs --redis)\n"
+           "  --redis URL             redis://...: keep the hot state there (latest frames,\n"
+           "                          commands, visitors, sessions, limits; needs --database)\n"
            "  --max-cameras N         most cameras registered at once (default 1000)\n"
            "  --max-per-address N     connections open at once from one client address,\n"
            "                          0 for no limit, as behind a reverse proxy (default 8)\n"

@@ -5,6 +5,7 @@
 #include "app/Relay.h"
 #include "app/RelayVersion.h"
 #include "core/PasswordHash.h"
+#include "stores/shared/ConnectionUrl.h"
 
 #include <cerrno>
 #include <chrono>
@@ -138,8 +139,11 @@ int main(int argc, char** argv) {
     try {
         relay = std::make_unique<reflector::Relay>(config);
     } catch (const std::exception& e) {
-        printLine(stderr, program + ": cannot use the data folder " + config.dataDir.string() +
-                              ": " + e.what());
+        printLine(stderr,
+                  program + ": cannot use " +
+                      (config.database.empty() ? "the data folder " + config.dataDir.string()
+                                               : std::string("the shared stores")) +
+                      ": " + e.what());
         return 1;
     }
     errno = 0;
@@ -169,8 +173,17 @@ int main(int argc, char** argv) {
         }
     });
 
+    std::string stores = "data folder " + config.dataDir.string();
+    if (!config.database.empty()) {
+        std::string redis = "(unreadable URL)";
+        try {
+            redis = reflector::parseRedisUrl(config.redis).shown();
+        } catch (const std::exception&) {
+        }
+        stores = "database " + reflector::postgresUrlShown(config.database) + ", Redis " + redis;
+    }
     printLine(stderr, program + ": listening on " + config.host + " port " + std::to_string(port) +
-                          ", data folder " + config.dataDir.string());
+                          ", " + stores);
     const bool ok = relay->run();
     pthread_kill(watcher.native_handle(), SIGUSR1);
     watcher.join();

@@ -65,6 +65,13 @@ struct RelayConfig {
     // Relay host that the directory answer names; empty: the listen address (or, when that is
     // a wildcard address, the host the request was sent to).
     std::string publicHost;
+    // Relay port that the directory answer names (a load balancer's); 0: the port the relay
+    // listens on.
+    int publicPort = 0;
+    // The shared stores (--database, --redis): a PostgreSQL URL for the lasting records and a
+    // Redis URL for the hot state, both or neither. Empty: the embedded storage in dataDir.
+    std::string database;
+    std::string redis;
     // Most cameras registered at once; a further registration is refused. Also the most
     // entries in the live listing.
     std::size_t maxCameras = 1000;

@@ -11,7 +11,8 @@ namespace reflector {
 
 Service::Service(const RelayConfig& config, Storage& storage)
     : cameraExpiryDays_(config.cameraExpiryDays), clock_(clockOrSystem(config.clock)),
-      storage_(storage), clients_(config.trustedProxies), relay_(config.publicHost),
+      storage_(storage), clients_(config.trustedProxies),
+      relay_(config.publicHost, config.publicPort),
       keys_(storage.registry(), storage.pages(), clients_, storageLog_, clock_,
             config.allowKeyless),
       gate_(storage.options(), storage.sessions()),
@@ -65,7 +66,9 @@ void Service::upkeep() {
     }
     try {
         storage_.registry().saveHeard();
-        expireCameras();
+        if (storage_.upkeepTurn()) {
+            expireCameras();
+        }
     } catch (const std::runtime_error& e) {
         storageLog_.failed("the cameras' last contact not kept up", e);
     }

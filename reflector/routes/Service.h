@@ -41,8 +41,8 @@ class Service {
     bool quick(const HttpRequest& request) const { return router_.quick(request); }
 
     // The relay's upkeep, at start, every hour and when it stops: makes lasting when each camera
-    // was last heard from, then forgets the cameras silent for the expiry time. Failures are
-    // logged.
+    // was last heard from, then, when it is this relay's turn (Storage::upkeepTurn), forgets the
+    // cameras silent for the expiry time. Failures are logged.
     void upkeep();
     // Forgets the cameras whose station has not been heard from for the expiry time, with all
     // their data; returns how many.

@@ -50,11 +50,13 @@ std::string directoryHost(const std::string& publicHost, const std::string& list
 // This relay as the directory names it to a client.
 class ThisRelay {
   public:
-    explicit ThisRelay(std::string publicHost) : publicHost_(std::move(publicHost)) {}
+    // `publicPort` 0: the port the relay listens on.
+    explicit ThisRelay(std::string publicHost, int publicPort = 0)
+        : publicHost_(std::move(publicHost)), publicPort_(publicPort) {}
     // The address the relay listens on; set before serving.
     void setListenAddress(const std::string& host, int port) {
         listenHost_ = host;
-        port_ = port;
+        port_ = publicPort_ > 0 ? publicPort_ : port;
     }
     std::string host(const HttpRequest& req) const {
         return directoryHost(publicHost_, listenHost_, req.header("Host"));
@@ -67,6 +69,7 @@ class ThisRelay {
 
   private:
     std::string publicHost_;
+    int publicPort_;
     std::string listenHost_;
     int port_ = -1;
 };

@@ -80,6 +80,9 @@ class Storage {
     // Forgets a camera with all its data in every store; the camera goes first, so that
     // nothing is stored for it again meanwhile.
     virtual void forgetCamera(const std::string& id) = 0;
+    // True when this relay is to forget the silent cameras now. Relays that share their stores
+    // take turns, so that one of them at a time does it.
+    virtual bool upkeepTurn() { return true; }
 };
 
 } // namespace reflector

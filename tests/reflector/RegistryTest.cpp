@@ -9,58 +9,6 @@ namespace {
 
 using test::TempDir;
 
-TEST(Registry, RegistersFindsAndUpdatesCameras) {
-    TempDir dir;
-    SqliteRegistry registry(dir.path() / "cameras.db");
-    EXPECT_FALSE(registry.isRegistered("cam1"));
-    EXPECT_TRUE(registry.list().empty());
-
-    registry.registerCamera("cam1", false);
-    registry.registerCamera("Alpha", true);
-    EXPECT_TRUE(registry.isRegistered("cam1"));
-    EXPECT_FALSE(registry.isRegistered("CAM1")) << "identifiers are case-sensitive";
-
-    const auto first = registry.find("cam1");
-    ASSERT_TRUE(first);
-    EXPECT_FALSE(first->ptz);
-    EXPECT_EQ(first->registeredAt.size(), std::string("2026-01-01T00:00:00Z").size());
-    EXPECT_EQ(first->lastFrameAt, "");
-
-    registry.registerCamera("cam1", true);
-    const auto again = registry.find("cam1");
-    ASSERT_TRUE(again);
-    EXPECT_TRUE(again->ptz) << "registering again updates the motor flag";
-    EXPECT_EQ(again->registeredAt, first->registeredAt) << "and keeps the first registration time";
-
-    registry.noteFrame("cam1");
-    EXPECT_EQ(registry.find("cam1")->lastFrameAt.size(), first->registeredAt.size());
-
-    const auto all = registry.list();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].id, "Alpha");
-    EXPECT_EQ(all[1].id, "cam1");
-}
-
-TEST(Registry, RefusesNewCamerasBeyondTheLimitButUpdatesKnownOnes) {
-    TempDir dir;
-    SqliteRegistry registry(dir.path() / "cameras.db");
-    EXPECT_EQ(registry.count(), 0u);
-    EXPECT_TRUE(registry.registerCamera("one", false, 2));
-    EXPECT_TRUE(registry.registerCamera("two", false, 2));
-    EXPECT_EQ(registry.count(), 2u);
-
-    EXPECT_FALSE(registry.registerCamera("three", false, 2));
-    EXPECT_FALSE(registry.isRegistered("three"));
-    EXPECT_EQ(registry.count(), 2u);
-
-    EXPECT_TRUE(registry.registerCamera("one", true, 2)) << "a known camera is not new";
-    EXPECT_TRUE(registry.find("one")->ptz);
-    EXPECT_FALSE(registry.registerCamera("three", false, 1))
-        << "a lowered limit leaves the cameras there but takes no new one";
-    EXPECT_TRUE(registry.registerCamera("three", false)) << "no limit given";
-    EXPECT_EQ(registry.count(), 3u);
-}
-
 TEST(Registry, KeepsCamerasAcrossReopening) {
     TempDir dir;
     {

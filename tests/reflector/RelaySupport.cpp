@@ -342,17 +342,6 @@ HttpRequest framePost(const std::string& path, const std::string& id, const std:
         {{"Content-Type", std::string("multipart/form-data; boundary=") + kBoundary}, kKeyHeader});
 }
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 WireAnswer get(int port, const std::string& uri) {
     return parse(rawExchange(port, stationGet(uri)).bytes);
 }

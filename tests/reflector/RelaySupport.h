@@ -4,6 +4,7 @@
 #include "app/OpenStorage.h"
 #include "app/Relay.h"
 #include "core/Http.h"
+#include "reflector_shared/TestServers.h"
 #include "routes/Service.h"
 #include "stores/Storage.h"
 
@@ -62,10 +63,6 @@ HttpRequest framePost(const std::string& path, const std::string& id, const std:
 // out.
 std::string uploadBody(const char* id, const char* path, const std::string* frame,
                        const std::string& boundary);
-
-// Polls `condition` every millisecond for at most `limit`; true once it holds.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // A relay serving on 127.0.0.1 on a free port from a thread of the test, ready on return of
 // the constructor; stopped and joined by stop() or the destructor.
