@@ -1,5 +1,7 @@
 #include "transport/AnswerWriter.h"
 
+#include <charconv>
+#include <cstring>
 #include <ctime>
 
 namespace reflector::transport {
@@ -7,42 +9,43 @@ namespace reflector::transport {
 namespace {
 
 // The Date header's value, made once a second per thread.
-const std::string& httpDate() {
+std::string_view httpDate() {
     thread_local std::time_t made = 0;
-    thread_local std::string text;
+    thread_local char text[40];
+    thread_local std::size_t length = 0;
     const std::time_t now = std::time(nullptr);
-    if (now != made) {
+    if (now != made || length == 0) {
         std::tm parts{};
         gmtime_r(&now, &parts);
-        char buffer[64];
-        std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S GMT", &parts);
-        text = buffer;
+        length = std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
         made = now;
     }
-    return text;
+    return {text, length};
 }
 
 bool isSafeHeaderText(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+    return text.empty() || (std::memchr(text.data(), '\r', text.size()) == nullptr &&
+                            std::memchr(text.data(), '\n', text.size()) == nullptr &&
+                            std::memchr(text.data(), '\0', text.size()) == nullptr);
 }
 
-bool hasField(const Fields& fields, std::string_view name) {
-    for (const auto& [key, value] : fields) {
-        if (beast::iequals(key, name)) {
-            return true;
-        }
-    }
-    return false;
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && beast::iequals(a, b);
+}
+
+void appendNumber(std::string& head, std::size_t number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    head.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 } // namespace
 
-// The status line and header lines of an answer. `length` is left out for a stream.
-std::string answerHead(const HttpAnswer& answer, bool close, bool keepAliveSaid, bool stream) {
-    std::string head;
-    head.reserve(256);
+void answerHead(std::string& head, const HttpAnswer& answer, bool close, bool keepAliveSaid,
+                bool stream) {
+    head.clear();
     head += "HTTP/1.1 ";
-    head += std::to_string(answer.status);
+    appendNumber(head, static_cast<std::size_t>(answer.status));
     head += ' ';
     const auto reason = http::obsolete_reason(http::int_to_status(answer.status));
     head.append(reason.data(), reason.size());
@@ -57,10 +60,14 @@ std::string answerHead(const HttpAnswer& answer, bool close, bool keepAliveSaid,
     const bool hasBody = answer.status >= 200 && answer.status != 304;
     if (!stream && hasBody) {
         head += "Content-Length: ";
-        head += std::to_string(answer.content().size());
+        appendNumber(head, answer.content().size());
         head += "\r\n";
     }
-    if (!hasField(answer.headers, "Cache-Control")) {
+    bool cacheControl = false;
+    for (const auto& field : answer.headers) {
+        cacheControl = cacheControl || sameName(field.first, "Cache-Control");
+    }
+    if (!cacheControl) {
         head += "Cache-Control: no-store\r\n";
     }
     head += "X-Content-Type-Options: nosniff\r\n";
@@ -71,8 +78,8 @@ std::string answerHead(const HttpAnswer& answer, bool close, bool keepAliveSaid,
     }
     for (const auto& [name, value] : answer.headers) {
         if (!name.empty() && isSafeHeaderText(name) && isSafeHeaderText(value) &&
-            !beast::iequals(name, "Content-Length") && !beast::iequals(name, "Connection") &&
-            !beast::iequals(name, "Transfer-Encoding")) {
+            !sameName(name, "Content-Length") && !sameName(name, "Connection") &&
+            !sameName(name, "Transfer-Encoding")) {
             head += name;
             head += ": ";
             head += value;
@@ -80,7 +87,6 @@ std::string answerHead(const HttpAnswer& answer, bool close, bool keepAliveSaid,
         }
     }
     head += "\r\n";
-    return head;
 }
 
 // Drops the first `n` bytes of a buffer sequence.

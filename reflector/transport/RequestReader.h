@@ -63,10 +63,14 @@ struct Refusal {
     std::string reason;
 };
 
-// Reads one request into the relay's types, refusing it as soon as it passes a limit.
+// Reads one request into the relay's types, refusing it as soon as it passes a limit or is
+// malformed. A connection's requests are read one after the other into the same HttpRequest, so
+// that its strings keep their room from one request to the next.
 class RequestParser : public http::basic_parser<true> {
   public:
-    RequestParser(const TransportConfig& config, BodyBudget& budget);
+    // Reads into the method, target, header lines and body of `request` (emptied first); its
+    // other fields are left as they are.
+    RequestParser(const TransportConfig& config, BodyBudget& budget, HttpRequest& request);
     ~RequestParser() override { budget_.release(charged_); }
 
     // The body's bytes, charged to the budget until the charge goes.
@@ -76,11 +80,7 @@ class RequestParser : public http::basic_parser<true> {
         return charge;
     }
 
-    std::string method;
-    std::string target;
     int version = 11;
-    Fields headers;
-    std::string body;
     Refusal refusal;
 
   private:
@@ -91,7 +91,7 @@ class RequestParser : public http::basic_parser<true> {
     void on_response_impl(int, beast::string_view, int, error_code& ec) override;
     void on_field_impl(http::field, beast::string_view name, beast::string_view value,
                        error_code& ec) override;
-    void on_header_impl(error_code&) override {}
+    void on_header_impl(error_code&) override;
     void on_body_init_impl(const boost::optional<std::uint64_t>& length, error_code&) override;
     std::size_t on_body_impl(beast::string_view data, error_code& ec) override;
     void on_chunk_header_impl(std::uint64_t, beast::string_view, error_code& ec) override;
@@ -100,6 +100,8 @@ class RequestParser : public http::basic_parser<true> {
 
     const TransportConfig& config_;
     BodyBudget& budget_;
+    HttpRequest& request_;
+    std::size_t fields_ = 0; // header lines read
     std::size_t charged_ = 0;
 };
 
