@@ -338,7 +338,12 @@ std::optional<std::vector<FormPart>> parseMultipart(std::string_view contentType
     }
 }
 
-std::string cookieValue(std::string_view header, std::string_view name) {
+namespace {
+
+// Looks for the cookie `name` in a Cookie header: counts how often it is named, and keeps the
+// first value.
+void findCookie(std::string_view header, std::string_view name, std::size_t& found,
+                std::string_view& value) {
     while (!header.empty()) {
         const std::size_t end = header.find(';');
         std::string_view pair = header.substr(0, end);
@@ -347,18 +352,40 @@ std::string cookieValue(std::string_view header, std::string_view name) {
             pair.remove_prefix(1);
         }
         const std::size_t eq = pair.find('=');
-        if (eq != std::string_view::npos && pair.substr(0, eq) == name) {
-            std::string_view value = pair.substr(eq + 1);
-            while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
-                value.remove_suffix(1);
-            }
-            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-                value = value.substr(1, value.size() - 2);
-            }
-            return std::string(value);
+        if (eq == std::string_view::npos || pair.substr(0, eq) != name) {
+            continue;
+        }
+        if (found++ > 0) {
+            continue;
+        }
+        value = pair.substr(eq + 1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+            value.remove_suffix(1);
+        }
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
         }
     }
-    return {};
+}
+
+} // namespace
+
+std::string cookieValue(std::string_view header, std::string_view name) {
+    std::size_t found = 0;
+    std::string_view value;
+    findCookie(header, name, found, value);
+    return found == 1 ? std::string(value) : std::string();
+}
+
+std::string cookieValue(const HttpRequest& request, std::string_view name) {
+    std::size_t found = 0;
+    std::string_view value;
+    for (const auto& [key, text] : request.headers) {
+        if (equalNoCase(key, "Cookie")) {
+            findCookie(text, name, found, value);
+        }
+    }
+    return found == 1 ? std::string(value) : std::string();
 }
 
 bool matchesTag(std::string_view ifNoneMatch, std::string_view tag) {

@@ -175,8 +175,12 @@ struct FormPart {
 std::optional<std::vector<FormPart>> parseMultipart(std::string_view contentType,
                                                     std::string_view body);
 
-// The value of a cookie in a Cookie header ("a=1; b=2"); empty when absent.
+// The value of a cookie in a Cookie header ("a=1; b=2"); empty when absent, and when the
+// header names it more than once: a cookie planted beside a real one (by a page of a
+// neighbouring site, say) neither hides it nor stands in for it.
 std::string cookieValue(std::string_view cookieHeader, std::string_view name);
+// The same over all of a request's Cookie header lines.
+std::string cookieValue(const HttpRequest& request, std::string_view name);
 
 // True when an If-None-Match header names `tag` (weakly compared, as for a GET) or is "*".
 bool matchesTag(std::string_view ifNoneMatch, std::string_view tag);

@@ -16,6 +16,41 @@ RequestParser::RequestParser(const TransportConfig& config, BodyBudget& budget,
     body_limit(boost::none);
 }
 
+std::size_t RequestParser::feed(net::const_buffer bytes, error_code& ec) {
+    if (!headerEnded_ &&
+        findFolding(std::string_view(static_cast<const char*>(bytes.data()), bytes.size()))) {
+        folded_ = true;
+        headerEnded_ = true; // one is enough
+    }
+    const std::size_t used = put(bytes, ec);
+    consumed_ += used;
+    return used;
+}
+
+bool RequestParser::findFolding(std::string_view bytes) {
+    // Offsets count from the request's first byte; `bytes` starts after what the parser took.
+    lineStart_ = std::max(lineStart_, consumed_);
+    const std::size_t end = consumed_ + bytes.size();
+    while (!headerEnded_ && lineStart_ < end) {
+        const char first = bytes[lineStart_ - consumed_];
+        if (lineStart_ > 0 && (first == ' ' || first == '\t')) {
+            return true;
+        }
+        if (first == '\r' || first == '\n') {
+            headerEnded_ = true; // the empty line: the body may begin with anything
+            break;
+        }
+        const std::size_t from = std::max(searchFrom_, lineStart_);
+        const std::size_t lineEnd = bytes.find('\n', from - consumed_);
+        if (lineEnd == std::string_view::npos) {
+            searchFrom_ = end;
+            break;
+        }
+        lineStart_ = consumed_ + lineEnd + 1;
+    }
+    return false;
+}
+
 void RequestParser::refuse(error_code& ec, int status, std::string reason) {
     refusal = {status, std::move(reason)};
     ec = http::error::bad_value;
@@ -41,8 +76,8 @@ void RequestParser::on_response_impl(int, beast::string_view, int, error_code& e
     ec = http::error::bad_method;
 }
 
-void RequestParser::on_field_impl(http::field, beast::string_view name, beast::string_view value,
-                                  error_code& ec) {
+void RequestParser::on_field_impl(http::field field, beast::string_view name,
+                                  beast::string_view value, error_code& ec) {
     if (fields_ >= config_.maxHeaderLines) {
         refuse(ec, 431, "more than " + std::to_string(config_.maxHeaderLines) + " header lines");
         return;
@@ -52,6 +87,7 @@ void RequestParser::on_field_impl(http::field, beast::string_view name, beast::s
                "header line longer than " + std::to_string(config_.maxHeaderLineBytes) + " bytes");
         return;
     }
+    hosts += field == http::field::host ? 1 : 0;
     // The strings of the connection's earlier requests are filled again before new ones are made.
     Fields& headers = request_.headers;
     if (fields_ < headers.size()) {

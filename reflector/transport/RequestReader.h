@@ -73,6 +73,15 @@ class RequestParser : public http::basic_parser<true> {
     RequestParser(const TransportConfig& config, BodyBudget& budget, HttpRequest& request);
     ~RequestParser() override { budget_.release(charged_); }
 
+    // Feeds what has arrived of the request, from its first byte on, to the parser (as put()),
+    // looking first for a header line that continues the line before it (obsolete line
+    // folding: it begins with a blank), which some servers read as a line of its own and others
+    // do not. Beast joins such a line to the one before; the transport refuses the request once
+    // its header has been read (see folded()).
+    std::size_t feed(net::const_buffer bytes, error_code& ec);
+    // True when a header line continues the line before it.
+    bool folded() const { return folded_; }
+
     // The body's bytes, charged to the budget until the charge goes.
     BodyCharge takeCharge() {
         BodyCharge charge(&budget_, charged_);
@@ -81,10 +90,15 @@ class RequestParser : public http::basic_parser<true> {
     }
 
     int version = 11;
+    // Host header lines.
+    std::size_t hosts = 0;
     Refusal refusal;
 
   private:
     void refuse(error_code& ec, int status, std::string reason);
+    // True when a header line among `bytes` (the request from its first byte) begins with a
+    // blank; looks at each byte once, however the request arrives.
+    bool findFolding(std::string_view bytes);
 
     void on_request_impl(http::verb, beast::string_view methodText, beast::string_view targetText,
                          int httpVersion, error_code& ec) override;
@@ -103,6 +117,14 @@ class RequestParser : public http::basic_parser<true> {
     HttpRequest& request_;
     std::size_t fields_ = 0; // header lines read
     std::size_t charged_ = 0;
+    std::size_t consumed_ = 0; // bytes the parser took
+    // The folding check, in bytes from the request's first one: the start of the first line
+    // not yet looked at in full, where to look on for its end, and whether the empty line that
+    // ends the header has been seen.
+    std::size_t lineStart_ = 0;
+    std::size_t searchFrom_ = 0;
+    bool headerEnded_ = false;
+    bool folded_ = false;
 };
 
 } // namespace reflector::transport

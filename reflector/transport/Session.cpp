@@ -262,7 +262,7 @@ bool Session::parse() {
             return true;
         }
         error_code ec;
-        const std::size_t used = buffer_.size() == 0 ? 0 : parser_->put(buffer_.data(), ec);
+        const std::size_t used = buffer_.size() == 0 ? 0 : parser_->feed(buffer_.data(), ec);
         buffer_.consume(used);
         if (ec == http::error::need_more) {
             return true;
@@ -307,6 +307,17 @@ bool Session::checkHeader() {
     method_ = r.method;
     path_ = r.path;
     http10_ = p.version == 10;
+    if (p.folded()) {
+        refuseRequest(400, "a header line continues the line before it");
+        return false;
+    }
+    // A request must name the host it is for once (HTTP/1.0 clients may leave it out): a
+    // request with two, which a proxy in front may have read differently, is not guessed at.
+    if (p.hosts > 1 || (p.hosts == 0 && !http10_)) {
+        refuseRequest(400, p.hosts > 1 ? "more than one Host header line"
+                                       : "an HTTP/1.1 request without a Host header line");
+        return false;
+    }
     const bool bodyMethod =
         r.method == "POST" || r.method == "PUT" || r.method == "PATCH" || r.method == "DELETE";
     bool hasTransferCoding = false;
