@@ -7,8 +7,11 @@ namespace reflector {
 
 namespace {
 
-// Gathered bytes that are written at once, whatever the time.
-constexpr std::size_t kMostGathered = 64 * 1024;
+// Gathered bytes that the gatherer writes at once, whatever the time.
+constexpr std::size_t kWriteNow = 64 * 1024;
+// Gathered bytes beyond which the thread that adds a line writes them itself: a descriptor that
+// takes less than the relay logs holds up the relay rather than its memory growing.
+constexpr std::size_t kMostGathered = 1024 * 1024;
 
 } // namespace
 
@@ -28,12 +31,12 @@ GatheredLog::~GatheredLog() {
 
 void GatheredLog::add(std::string_view line) {
     std::unique_lock lock(mutex_);
-    const bool first = pending_.empty();
+    const std::size_t before = pending_.size();
     pending_.append(line);
     pending_ += '\n';
     if (pending_.size() >= kMostGathered) {
         writeOut(lock);
-    } else if (first) {
+    } else if (before == 0 || (before < kWriteNow && pending_.size() >= kWriteNow)) {
         lock.unlock();
         added_.notify_one();
     }
@@ -68,7 +71,7 @@ void GatheredLog::writeOut(std::unique_lock<std::mutex>& lock) {
         done += static_cast<std::size_t>(n);
     }
     out_.clear();
-    if (out_.capacity() > 4 * kMostGathered) {
+    if (out_.capacity() > kMostGathered) {
         out_.shrink_to_fit();
     }
 }
@@ -81,7 +84,8 @@ void GatheredLog::gatherer() {
             return;
         }
         // More lines come with the first one while the relay is busy.
-        added_.wait_for(lock, gather_, [this] { return stopping_; });
+        added_.wait_for(lock, gather_,
+                        [this] { return stopping_ || pending_.size() >= kWriteNow; });
         writeOut(lock);
         lock.lock();
     }

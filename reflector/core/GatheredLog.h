@@ -13,9 +13,10 @@ namespace reflector {
 // Lines for a file descriptor (the relay's standard error), gathered for a moment and written
 // several at a time, so that a busy relay's request log costs no system call per request.
 // A line reaches the descriptor at most `gather` after it was added, and lines reach it in the
-// order they were added; one added with now() is written at once, after those before it. When
-// the descriptor does not take what is gathered (a stalled reader), the thread that adds the
-// next line waits for it, as it would for a write of its own, so what is held stays bounded.
+// order they were added; one added with now() is written at once, after those before it. A
+// thread of its own writes them; when the descriptor does not take them as fast as they come (a
+// stalled reader), the thread that adds a line waits to write them itself, as it would for a
+// write of its own, so that what is held stays bounded.
 // Safe to use from any thread.
 class GatheredLog {
   public:
