@@ -272,6 +272,33 @@ Usage usageOf(pid_t pid) {
     return usage;
 }
 
+// Processor seconds that a process and its children (nginx's workers) have used so far.
+double processorSeconds(pid_t pid) {
+    double seconds = usageOf(pid).cpuSeconds;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::ifstream stat(entry.path() / "stat");
+        std::string text;
+        std::getline(stat, text);
+        const std::size_t close = text.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(text.substr(close + 2));
+        std::string state;
+        long parent = 0;
+        fields >> state >> parent;
+        if (parent == pid) {
+            seconds += usageOf(static_cast<pid_t>(std::stol(name))).cpuSeconds;
+        }
+    }
+    return seconds;
+}
+
 // A reflector child on a free port; `port()` is 0 when it did not start.
 class RelayProcess {
   public:
@@ -305,6 +332,7 @@ class RelayProcess {
 
 struct WrkResult {
     double requestsPerSecond = 0;
+    long requests = 0;
     double p50ms = 0;
     double p99ms = 0;
     long errors = 0;
@@ -342,6 +370,9 @@ WrkResult runWrk(const fs::path& dir, const std::string& url, int connections, i
         std::string first;
         std::string second;
         words >> first >> second;
+        if (line.find(" requests in ") != std::string::npos) {
+            result.requests = std::atol(line.c_str());
+        }
         if (first == "Requests/sec:") {
             result.requestsPerSecond = std::atof(second.c_str());
             result.ran = true;
@@ -350,10 +381,8 @@ WrkResult runWrk(const fs::path& dir, const std::string& url, int connections, i
         } else if (first == "99%") {
             result.p99ms = millis(second);
         } else if (first == "Non-2xx") {
-            std::string third;
-            std::string count;
-            words >> third >> count;
-            result.errors += std::atol(count.c_str());
+            // "Non-2xx or 3xx responses: N"
+            result.errors += std::atol(line.c_str() + line.rfind(' ') + 1);
         } else if (first == "Socket") {
             for (std::string word; words >> word;) {
                 result.errors += std::atol(word.c_str());
@@ -673,31 +702,46 @@ int main(int argc, char** argv) {
         if (nginx) {
             runWrk(phase, nginxUrl, 50, 2);
         }
+        // One wrk run against `url`, and the processor time the server (`pid`, with its
+        // children) used for each request it answered.
+        const auto measure = [&](const std::string& url, pid_t pid, double& microsEach) {
+            const double before = processorSeconds(pid);
+            const WrkResult result = runWrk(phase, url, 50, seconds);
+            const double used = processorSeconds(pid) - before;
+            microsEach =
+                result.requests > 0 ? 1e6 * used / static_cast<double>(result.requests) : 0;
+            return result;
+        };
         std::vector<double> ratios;
+        std::vector<double> relayMicros;
+        std::vector<double> nginxMicros;
         long errors = 0;
         for (int pair = 1; pair <= kPairs; ++pair) {
-            const WrkResult r = runWrk(phase, relayUrl, 50, seconds);
+            double micros = 0;
+            const WrkResult r = measure(relayUrl, relay.pid(), micros);
+            relayMicros.push_back(micros);
             errors += r.errors + (r.ran ? 0 : 1);
-            std::printf("  pair %d: relay %.0f requests/s (median %.2f ms, 99th percentile %.2f "
-                        "ms, %ld errors)",
-                        pair, r.requestsPerSecond, r.p50ms, r.p99ms, r.errors);
+            std::printf("  pair %d: relay %.0f requests/s, 99th percentile %.2f ms, %.1f us of "
+                        "processor each, %ld errors",
+                        pair, r.requestsPerSecond, r.p99ms, micros, r.errors);
             if (!nginx) {
                 std::printf("\n");
                 continue;
             }
-            const WrkResult n = runWrk(phase, nginxUrl, 50, seconds);
+            const WrkResult n = measure(nginxUrl, nginx->pid(), micros);
+            nginxMicros.push_back(micros);
             const double ratio =
                 n.requestsPerSecond > 0 ? r.requestsPerSecond / n.requestsPerSecond : 0;
             ratios.push_back(ratio);
-            std::printf(", nginx %.0f (median %.2f ms, 99th percentile %.2f ms, %ld errors): "
-                        "relay / nginx %.2f\n",
-                        n.requestsPerSecond, n.p50ms, n.p99ms, n.errors, ratio);
+            std::printf("; nginx %.0f, %.2f ms, %.1f us, %ld errors: relay / nginx %.2f\n",
+                        n.requestsPerSecond, n.p99ms, micros, n.errors, ratio);
         }
         if (nginx) {
             nginx.reset();
             const double median = percentile(ratios, 0.5);
-            std::printf("  relay / nginx, median of %d pairs: %.2f (aim: 1.0 or more)\n", kPairs,
-                        median);
+            std::printf("  relay / nginx, median of %d pairs: %.2f (aim: 1.0 or more); processor "
+                        "time a request, medians: relay %.1f us, nginx %.1f us\n",
+                        kPairs, median, percentile(relayMicros, 0.5), percentile(nginxMicros, 0.5));
             status |= median < 1.0 ? 1 : 0;
         } else {
             std::printf("  nginx: not run (%s missing or did not start)\n", kNginx);
