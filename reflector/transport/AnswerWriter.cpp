@@ -1,5 +1,6 @@
 #include "transport/AnswerWriter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <ctime>
@@ -33,60 +34,73 @@ bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && beast::iequals(a, b);
 }
 
-void appendNumber(std::string& head, std::size_t number) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    head.append(digits, static_cast<std::size_t>(end - digits));
-}
+// Writes into a string's room, growing it only when the text does not fit: a connection's
+// head string keeps its room from one answer to the next, and a piece costs a copy.
+class HeadWriter {
+  public:
+    explicit HeadWriter(std::string& head) : head_(head) {
+        head_.reserve(512); // most heads fit
+        head_.resize(head_.capacity());
+    }
+    ~HeadWriter() { head_.resize(at_); }
+    HeadWriter(const HeadWriter&) = delete;
+    HeadWriter& operator=(const HeadWriter&) = delete;
+
+    HeadWriter& operator<<(std::string_view text) {
+        if (at_ + text.size() > head_.size()) {
+            head_.resize(std::max(2 * head_.size(), at_ + text.size()));
+        }
+        std::memcpy(&head_[at_], text.data(), text.size());
+        at_ += text.size();
+        return *this;
+    }
+    HeadWriter& operator<<(std::size_t number) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+        return *this << std::string_view(digits, static_cast<std::size_t>(end - digits));
+    }
+
+  private:
+    std::string& head_;
+    std::size_t at_ = 0;
+};
 
 } // namespace
 
 void answerHead(std::string& head, const HttpAnswer& answer, bool close, bool keepAliveSaid,
                 bool stream) {
-    head.clear();
-    head += "HTTP/1.1 ";
-    appendNumber(head, static_cast<std::size_t>(answer.status));
-    head += ' ';
+    HeadWriter out(head);
     const auto reason = http::obsolete_reason(http::int_to_status(answer.status));
-    head.append(reason.data(), reason.size());
-    head += "\r\nDate: ";
-    head += httpDate();
-    head += "\r\n";
+    out << "HTTP/1.1 " << static_cast<std::size_t>(answer.status) << " "
+        << std::string_view(reason.data(), reason.size()) << "\r\nDate: " << httpDate() << "\r\n";
     if (!answer.contentType.empty() && isSafeHeaderText(answer.contentType)) {
-        head += "Content-Type: ";
-        head += answer.contentType;
-        head += "\r\n";
+        out << "Content-Type: " << answer.contentType << "\r\n";
     }
     const bool hasBody = answer.status >= 200 && answer.status != 304;
     if (!stream && hasBody) {
-        head += "Content-Length: ";
-        appendNumber(head, answer.content().size());
-        head += "\r\n";
+        out << "Content-Length: " << answer.content().size() << "\r\n";
     }
     bool cacheControl = false;
     for (const auto& field : answer.headers) {
         cacheControl = cacheControl || sameName(field.first, "Cache-Control");
     }
     if (!cacheControl) {
-        head += "Cache-Control: no-store\r\n";
+        out << "Cache-Control: no-store\r\n";
     }
-    head += "X-Content-Type-Options: nosniff\r\n";
+    out << "X-Content-Type-Options: nosniff\r\n";
     if (close) {
-        head += "Connection: close\r\n";
+        out << "Connection: close\r\n";
     } else if (keepAliveSaid) {
-        head += "Connection: keep-alive\r\n";
+        out << "Connection: keep-alive\r\n";
     }
     for (const auto& [name, value] : answer.headers) {
         if (!name.empty() && isSafeHeaderText(name) && isSafeHeaderText(value) &&
             !sameName(name, "Content-Length") && !sameName(name, "Connection") &&
             !sameName(name, "Transfer-Encoding")) {
-            head += name;
-            head += ": ";
-            head += value;
-            head += "\r\n";
+            out << name << ": " << value << "\r\n";
         }
     }
-    head += "\r\n";
+    out << "\r\n";
 }
 
 // Drops the first `n` bytes of a buffer sequence.
