@@ -14,12 +14,19 @@ namespace reflector {
 
 namespace {
 
-std::string utcNow() {
+// The time of now in UTC ("2026-12-07T10:40:55Z"), made once a second per thread.
+const std::string& utcNow() {
+    thread_local std::time_t made = 0;
+    thread_local std::string text;
     const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    if (now != made) {
+        std::tm parts{};
+        gmtime_r(&now, &parts);
+        char buffer[32];
+        std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &parts);
+        text = buffer;
+        made = now;
+    }
     return text;
 }
 
@@ -63,10 +70,23 @@ struct Relay::Impl {
         h.full = fullAnswer();
         h.answered = [this](const std::string& address, const std::string& method,
                             const std::string& path, int status, std::size_t bytes) {
-            if (log) {
-                log(utcNow() + ' ' + loggable(address) + ' ' + loggable(method) + ' ' +
-                    loggable(path) + ' ' + std::to_string(status) + ' ' + std::to_string(bytes));
+            if (!log) {
+                return;
             }
+            thread_local std::string line;
+            line.clear();
+            line += utcNow();
+            line += ' ';
+            appendLoggable(line, address);
+            line += ' ';
+            appendLoggable(line, method);
+            line += ' ';
+            appendLoggable(line, path);
+            line += ' ';
+            line += std::to_string(status);
+            line += ' ';
+            line += std::to_string(bytes);
+            log(line);
         };
         return h;
     }

@@ -4,6 +4,7 @@
 #include "app/Options.h"
 #include "app/Relay.h"
 #include "app/RelayVersion.h"
+#include "core/GatheredLog.h"
 #include "core/PasswordHash.h"
 #include "stores/shared/ConnectionUrl.h"
 
@@ -22,13 +23,20 @@
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 std::mutex outputMutex;
+// Standard error once the relay serves: its own lines and the request log in their order.
+reflector::GatheredLog* errorLog = nullptr;
 
 void printLine(std::FILE* stream, const std::string& line) {
+    if (stream == stderr && errorLog != nullptr) {
+        errorLog->now(line);
+        return;
+    }
     std::lock_guard lock(outputMutex);
     std::fputs(line.c_str(), stream);
     std::fputc('\n', stream);
@@ -96,8 +104,15 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    // The request log's lines are gathered for a tenth of a second and written together: a
+    // busy relay makes no system call per request for its log.
+    reflector::GatheredLog gathered(STDERR_FILENO);
+    errorLog = &gathered;
+    struct Forget {
+        ~Forget() { errorLog = nullptr; }
+    } forget;
     reflector::RelayConfig config = parsed.config;
-    config.requestLog = [](const std::string& line) { printLine(stderr, line); };
+    config.requestLog = [&gathered](const std::string& line) { gathered.add(line); };
     if (!config.adminPasswordFile.empty()) {
         std::ifstream file(config.adminPasswordFile);
         std::string line;

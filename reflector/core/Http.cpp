@@ -97,6 +97,43 @@ std::optional<std::string> headerParameter(std::string_view value, std::string_v
     return std::nullopt;
 }
 
+// Percent-decodes `text` into `out`, in place of what it held (see percentDecode).
+void decodeInto(std::string& out, std::string_view text, bool plusIsSpace) {
+    std::size_t plain = 0;
+    while (plain < text.size() && text[plain] != '%' && (text[plain] != '+' || !plusIsSpace)) {
+        ++plain;
+    }
+    out.assign(text.data(), plain);
+    for (std::size_t i = plain; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else if (c == '+' && plusIsSpace) {
+            out += ' ';
+        } else {
+            out += c;
+        }
+    }
+}
+
+// Calls `field(name, value)` with the still encoded pieces of a form or query string, in
+// order; a piece without '=' has an empty value, and empty pieces are skipped.
+template <class Field> void forEachField(std::string_view form, Field field) {
+    while (!form.empty()) {
+        const std::size_t amp = form.find('&');
+        const std::string_view piece = form.substr(0, amp);
+        form = amp == std::string_view::npos ? std::string_view() : form.substr(amp + 1);
+        if (piece.empty()) {
+            continue;
+        }
+        const std::size_t eq = piece.find('=');
+        field(piece.substr(0, eq),
+              eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1));
+    }
+}
+
 } // namespace
 
 std::string HttpRequest::header(std::string_view name) const {
@@ -161,59 +198,61 @@ std::string statusText(int status) {
 }
 
 std::string loggable(std::string_view text) {
-    static const char* digits = "0123456789ABCDEF";
     std::string out;
-    for (unsigned char c : text.substr(0, 200)) {
-        if (c < 0x21 || c > 0x7E || c == '%') {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 0xF];
+    appendLoggable(out, text);
+    return out;
+}
+
+void appendLoggable(std::string& line, std::string_view text) {
+    static const char* digits = "0123456789ABCDEF";
+    text = text.substr(0, 200);
+    const auto plain = [](unsigned char c) { return c >= 0x21 && c <= 0x7E && c != '%'; };
+    std::size_t clean = 0;
+    while (clean < text.size() && plain(static_cast<unsigned char>(text[clean]))) {
+        ++clean;
+    }
+    line.append(text.data(), clean);
+    for (unsigned char c : text.substr(clean)) {
+        if (plain(c)) {
+            line += static_cast<char>(c);
         } else {
-            out += static_cast<char>(c);
+            line += '%';
+            line += digits[c >> 4];
+            line += digits[c & 0xF];
         }
     }
-    return out;
 }
 
 std::string percentDecode(std::string_view text, bool plusIsSpace) {
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else if (c == '+' && plusIsSpace) {
-            out += ' ';
-        } else {
-            out += c;
-        }
-    }
+    decodeInto(out, text, plusIsSpace);
     return out;
 }
 
 void splitTarget(std::string_view target, std::string& path, Fields& query) {
     const std::size_t mark = target.find('?');
-    path = percentDecode(target.substr(0, mark), false);
-    query = mark == std::string_view::npos ? Fields() : parseForm(target.substr(mark + 1));
+    decodeInto(path, target.substr(0, mark), false);
+    // The fields' room is kept (a transport splits each request of a connection into the same
+    // fields).
+    std::size_t count = 0;
+    if (mark != std::string_view::npos) {
+        forEachField(target.substr(mark + 1), [&](std::string_view name, std::string_view value) {
+            if (count == query.size()) {
+                query.emplace_back();
+            }
+            decodeInto(query[count].first, name, true);
+            decodeInto(query[count].second, value, true);
+            ++count;
+        });
+    }
+    query.resize(count);
 }
 
 Fields parseForm(std::string_view body) {
     Fields fields;
-    while (!body.empty()) {
-        const std::size_t amp = body.find('&');
-        const std::string_view piece = body.substr(0, amp);
-        body = amp == std::string_view::npos ? std::string_view() : body.substr(amp + 1);
-        if (piece.empty()) {
-            continue;
-        }
-        const std::size_t eq = piece.find('=');
-        fields.emplace_back(percentDecode(piece.substr(0, eq), true),
-                            eq == std::string_view::npos
-                                ? std::string()
-                                : percentDecode(piece.substr(eq + 1), true));
-    }
+    forEachField(body, [&fields](std::string_view name, std::string_view value) {
+        fields.emplace_back(percentDecode(name, true), percentDecode(value, true));
+    });
     return fields;
 }
 
@@ -299,7 +338,12 @@ std::optional<std::vector<FormPart>> parseMultipart(std::string_view contentType
     }
 }
 
-std::string cookieValue(std::string_view header, std::string_view name) {
+namespace {
+
+// Looks for the cookie `name` in a Cookie header: counts how often it is named, and keeps the
+// first value.
+void findCookie(std::string_view header, std::string_view name, std::size_t& found,
+                std::string_view& value) {
     while (!header.empty()) {
         const std::size_t end = header.find(';');
         std::string_view pair = header.substr(0, end);
@@ -308,18 +352,40 @@ std::string cookieValue(std::string_view header, std::string_view name) {
             pair.remove_prefix(1);
         }
         const std::size_t eq = pair.find('=');
-        if (eq != std::string_view::npos && pair.substr(0, eq) == name) {
-            std::string_view value = pair.substr(eq + 1);
-            while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
-                value.remove_suffix(1);
-            }
-            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-                value = value.substr(1, value.size() - 2);
-            }
-            return std::string(value);
+        if (eq == std::string_view::npos || pair.substr(0, eq) != name) {
+            continue;
+        }
+        if (found++ > 0) {
+            continue;
+        }
+        value = pair.substr(eq + 1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+            value.remove_suffix(1);
+        }
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
         }
     }
-    return {};
+}
+
+} // namespace
+
+std::string cookieValue(std::string_view header, std::string_view name) {
+    std::size_t found = 0;
+    std::string_view value;
+    findCookie(header, name, found, value);
+    return found == 1 ? std::string(value) : std::string();
+}
+
+std::string cookieValue(const HttpRequest& request, std::string_view name) {
+    std::size_t found = 0;
+    std::string_view value;
+    for (const auto& [key, text] : request.headers) {
+        if (equalNoCase(key, "Cookie")) {
+            findCookie(text, name, found, value);
+        }
+    }
+    return found == 1 ? std::string(value) : std::string();
 }
 
 bool matchesTag(std::string_view ifNoneMatch, std::string_view tag) {
@@ -346,18 +412,29 @@ bool matchesTag(std::string_view ifNoneMatch, std::string_view tag) {
 
 void Router::add(const std::string& method, const std::string& path, Handler handler,
                  RouteOptions options) {
-    exact_[{method, path}] = Route{std::move(handler), options};
+    auto& methods = exact_[path];
+    for (auto& [known, route] : methods) {
+        if (known == method) {
+            route = Route{std::move(handler), std::move(options)};
+            return;
+        }
+    }
+    methods.emplace_back(method, Route{std::move(handler), std::move(options)});
 }
 
 void Router::addPrefix(const std::string& method, const std::string& prefix, Handler handler,
                        RouteOptions options) {
-    prefixes_.push_back({{method, prefix}, Route{std::move(handler), options}});
+    prefixes_.push_back({{method, prefix}, Route{std::move(handler), std::move(options)}});
 }
 
 const Router::Route* Router::find(const HttpRequest& request) const {
     const std::string& method = request.method == "HEAD" ? kGet : request.method;
-    if (const auto it = exact_.find({method, request.path}); it != exact_.end()) {
-        return &it->second;
+    if (const auto it = exact_.find(request.path); it != exact_.end()) {
+        for (const auto& [known, route] : it->second) {
+            if (known == method) {
+                return &route;
+            }
+        }
     }
     for (const auto& [key, route] : prefixes_) {
         const auto& [prefixMethod, prefix] = key;

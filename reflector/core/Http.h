@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -143,6 +144,8 @@ std::string statusText(int status);
 // Text as it may appear in a log line: at most 200 bytes, every byte outside printable ASCII
 // (and '%') escaped as %XX.
 std::string loggable(std::string_view text);
+// The same, appended to `line`.
+void appendLoggable(std::string& line, std::string_view text);
 
 // Percent-decoding as in URLs and forms: "%41" becomes "A"; a '%' not followed by two
 // hexadecimal digits is kept as it is; '+' becomes a space when `plusIsSpace`.
@@ -172,8 +175,12 @@ struct FormPart {
 std::optional<std::vector<FormPart>> parseMultipart(std::string_view contentType,
                                                     std::string_view body);
 
-// The value of a cookie in a Cookie header ("a=1; b=2"); empty when absent.
+// The value of a cookie in a Cookie header ("a=1; b=2"); empty when absent, and when the
+// header names it more than once: a cookie planted beside a real one (by a page of a
+// neighbouring site, say) neither hides it nor stands in for it.
 std::string cookieValue(std::string_view cookieHeader, std::string_view name);
+// The same over all of a request's Cookie header lines.
+std::string cookieValue(const HttpRequest& request, std::string_view name);
 
 // True when an If-None-Match header names `tag` (weakly compared, as for a GET) or is "*".
 bool matchesTag(std::string_view ifNoneMatch, std::string_view tag);
@@ -216,7 +223,8 @@ class Router {
     };
     const Route* find(const HttpRequest& request) const;
 
-    std::map<std::pair<std::string, std::string>, Route> exact_;
+    // By path, then by method: a request's lookup copies nothing.
+    std::unordered_map<std::string, std::vector<std::pair<std::string, Route>>> exact_;
     std::vector<std::pair<std::pair<std::string, std::string>, Route>> prefixes_;
 };
 

@@ -84,6 +84,7 @@ HttpAnswer PictureRoutes::live(const HttpRequest& req) {
     // A caching proxy or CDN may keep the frame for a second and then ask again with its tag;
     // an unchanged frame is answered 304 without its bytes.
     HttpAnswer answer;
+    answer.headers.reserve(2);
     answer.headers.emplace_back("Cache-Control",
                                 access.sharedCaching ? "public, max-age=1" : "private, max-age=1");
     answer.headers.emplace_back("ETag", frame->etag);

@@ -98,7 +98,7 @@ ViewerAccess ViewerGate::access(const HttpRequest& req, const std::string& camer
         return access;
     }
     access.sharedCaching = false;
-    const std::string token = cookieValue(req.header("Cookie"), sessionCookieName(camera));
+    const std::string token = cookieValue(req, sessionCookieName(camera));
     if (token.empty() || !sessions_.valid(token, camera, options_.passwordHash(camera))) {
         access.allowed = false;
         access.refusal = textAnswer(401, "Password required");

@@ -1,5 +1,8 @@
 #include "transport/AnswerWriter.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <ctime>
 
 namespace reflector::transport {
@@ -7,80 +10,97 @@ namespace reflector::transport {
 namespace {
 
 // The Date header's value, made once a second per thread.
-const std::string& httpDate() {
+std::string_view httpDate() {
     thread_local std::time_t made = 0;
-    thread_local std::string text;
+    thread_local char text[40];
+    thread_local std::size_t length = 0;
     const std::time_t now = std::time(nullptr);
-    if (now != made) {
+    if (now != made || length == 0) {
         std::tm parts{};
         gmtime_r(&now, &parts);
-        char buffer[64];
-        std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S GMT", &parts);
-        text = buffer;
+        length = std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
         made = now;
     }
-    return text;
+    return {text, length};
 }
 
 bool isSafeHeaderText(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+    return text.empty() || (std::memchr(text.data(), '\r', text.size()) == nullptr &&
+                            std::memchr(text.data(), '\n', text.size()) == nullptr &&
+                            std::memchr(text.data(), '\0', text.size()) == nullptr);
 }
 
-bool hasField(const Fields& fields, std::string_view name) {
-    for (const auto& [key, value] : fields) {
-        if (beast::iequals(key, name)) {
-            return true;
-        }
-    }
-    return false;
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && beast::iequals(a, b);
 }
+
+// Writes into a string's room, growing it only when the text does not fit: a connection's
+// head string keeps its room from one answer to the next, and a piece costs a copy.
+class HeadWriter {
+  public:
+    explicit HeadWriter(std::string& head) : head_(head) {
+        head_.reserve(512); // most heads fit
+        head_.resize(head_.capacity());
+    }
+    ~HeadWriter() { head_.resize(at_); }
+    HeadWriter(const HeadWriter&) = delete;
+    HeadWriter& operator=(const HeadWriter&) = delete;
+
+    HeadWriter& operator<<(std::string_view text) {
+        if (at_ + text.size() > head_.size()) {
+            head_.resize(std::max(2 * head_.size(), at_ + text.size()));
+        }
+        std::memcpy(&head_[at_], text.data(), text.size());
+        at_ += text.size();
+        return *this;
+    }
+    HeadWriter& operator<<(std::size_t number) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+        return *this << std::string_view(digits, static_cast<std::size_t>(end - digits));
+    }
+
+  private:
+    std::string& head_;
+    std::size_t at_ = 0;
+};
 
 } // namespace
 
-// The status line and header lines of an answer. `length` is left out for a stream.
-std::string answerHead(const HttpAnswer& answer, bool close, bool keepAliveSaid, bool stream) {
-    std::string head;
-    head.reserve(256);
-    head += "HTTP/1.1 ";
-    head += std::to_string(answer.status);
-    head += ' ';
+void answerHead(std::string& head, const HttpAnswer& answer, bool close, bool keepAliveSaid,
+                bool stream) {
+    HeadWriter out(head);
     const auto reason = http::obsolete_reason(http::int_to_status(answer.status));
-    head.append(reason.data(), reason.size());
-    head += "\r\nDate: ";
-    head += httpDate();
-    head += "\r\n";
+    out << "HTTP/1.1 " << static_cast<std::size_t>(answer.status) << " "
+        << std::string_view(reason.data(), reason.size()) << "\r\nDate: " << httpDate() << "\r\n";
     if (!answer.contentType.empty() && isSafeHeaderText(answer.contentType)) {
-        head += "Content-Type: ";
-        head += answer.contentType;
-        head += "\r\n";
+        out << "Content-Type: " << answer.contentType << "\r\n";
     }
     const bool hasBody = answer.status >= 200 && answer.status != 304;
     if (!stream && hasBody) {
-        head += "Content-Length: ";
-        head += std::to_string(answer.content().size());
-        head += "\r\n";
+        out << "Content-Length: " << answer.content().size() << "\r\n";
     }
-    if (!hasField(answer.headers, "Cache-Control")) {
-        head += "Cache-Control: no-store\r\n";
+    bool cacheControl = false;
+    for (const auto& field : answer.headers) {
+        cacheControl = cacheControl || sameName(field.first, "Cache-Control");
     }
-    head += "X-Content-Type-Options: nosniff\r\n";
+    if (!cacheControl) {
+        out << "Cache-Control: no-store\r\n";
+    }
+    out << "X-Content-Type-Options: nosniff\r\n";
     if (close) {
-        head += "Connection: close\r\n";
+        out << "Connection: close\r\n";
     } else if (keepAliveSaid) {
-        head += "Connection: keep-alive\r\n";
+        out << "Connection: keep-alive\r\n";
     }
     for (const auto& [name, value] : answer.headers) {
         if (!name.empty() && isSafeHeaderText(name) && isSafeHeaderText(value) &&
-            !beast::iequals(name, "Content-Length") && !beast::iequals(name, "Connection") &&
-            !beast::iequals(name, "Transfer-Encoding")) {
-            head += name;
-            head += ": ";
-            head += value;
-            head += "\r\n";
+            !sameName(name, "Content-Length") && !sameName(name, "Connection") &&
+            !sameName(name, "Transfer-Encoding")) {
+            out << name << ": " << value << "\r\n";
         }
     }
-    head += "\r\n";
-    return head;
+    out << "\r\n";
 }
 
 // Drops the first `n` bytes of a buffer sequence.

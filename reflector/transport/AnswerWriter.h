@@ -13,10 +13,11 @@
 
 namespace reflector::transport {
 
-// The status line and header lines of an answer: `close` says Connection: close, and
-// `keepAliveSaid` Connection: keep-alive (to an HTTP/1.0 client); `stream` leaves out the
-// length.
-std::string answerHead(const HttpAnswer& answer, bool close, bool keepAliveSaid, bool stream);
+// Writes the status line and header lines of an answer into `head` (its earlier text goes,
+// its room stays for the next answer): `close` says Connection: close, and `keepAliveSaid`
+// Connection: keep-alive (to an HTTP/1.0 client); `stream` leaves out the length.
+void answerHead(std::string& head, const HttpAnswer& answer, bool close, bool keepAliveSaid,
+                bool stream);
 
 // Drops the first `n` bytes of a buffer sequence.
 void consume(std::vector<net::const_buffer>& buffers, std::size_t n);

@@ -13,6 +13,8 @@ namespace {
 
 // Bytes of a client's further request thrown away after an answer that ends the connection.
 constexpr std::size_t kDrainAfterAnswer = 64 * 1024;
+// Room a kept connection keeps for the strings of its next request.
+constexpr std::size_t kKeptRequestBytes = 4096;
 // How long a connection turned away at once is given to write and to finish sending.
 constexpr std::chrono::seconds kRefusalTime{1};
 
@@ -50,7 +52,7 @@ void Session::start() {
         return;
     }
     requestStart_ = Clock::now();
-    parser_.emplace(config(), server_.budget);
+    parser_.emplace(config(), server_.budget, request_);
     // The first request's header must arrive within the header time from the connection's
     // start, however early its first byte.
     phase_ = Phase::Idle;
@@ -260,7 +262,7 @@ bool Session::parse() {
             return true;
         }
         error_code ec;
-        const std::size_t used = buffer_.size() == 0 ? 0 : parser_->put(buffer_.data(), ec);
+        const std::size_t used = buffer_.size() == 0 ? 0 : parser_->feed(buffer_.data(), ec);
         buffer_.consume(used);
         if (ec == http::error::need_more) {
             return true;
@@ -300,15 +302,28 @@ bool Session::parse() {
 // Looks at a request whose header has arrived, before its body is read.
 bool Session::checkHeader() {
     RequestParser& p = *parser_;
-    method_ = p.method;
-    path_ = percentDecode(std::string_view(p.target).substr(0, p.target.find('?')), false);
+    HttpRequest& r = request_;
+    splitTarget(r.target, r.path, r.query);
+    method_ = r.method;
+    path_ = r.path;
     http10_ = p.version == 10;
+    if (p.folded()) {
+        refuseRequest(400, "a header line continues the line before it");
+        return false;
+    }
+    // A request must name the host it is for once (HTTP/1.0 clients may leave it out): a
+    // request with two, which a proxy in front may have read differently, is not guessed at.
+    if (p.hosts > 1 || (p.hosts == 0 && !http10_)) {
+        refuseRequest(400, p.hosts > 1 ? "more than one Host header line"
+                                       : "an HTTP/1.1 request without a Host header line");
+        return false;
+    }
     const bool bodyMethod =
-        p.method == "POST" || p.method == "PUT" || p.method == "PATCH" || p.method == "DELETE";
+        r.method == "POST" || r.method == "PUT" || r.method == "PATCH" || r.method == "DELETE";
     bool hasTransferCoding = false;
     bool hasLength = false;
     bool expectsContinue = false;
-    for (const auto& [name, value] : p.headers) {
+    for (const auto& [name, value] : r.headers) {
         hasTransferCoding = hasTransferCoding || beast::iequals(name, "Transfer-Encoding");
         hasLength = hasLength || beast::iequals(name, "Content-Length");
         expectsContinue = expectsContinue ||
@@ -341,11 +356,11 @@ bool Session::checkHeader() {
 }
 
 void Session::refuseRequest(int status, const std::string& reason) {
-    if (parser_ && !parser_->method.empty()) {
-        method_ = parser_->method;
+    if (parser_ && !request_.method.empty()) {
+        method_ = request_.method;
         if (path_.empty()) {
             path_ = percentDecode(
-                std::string_view(parser_->target).substr(0, parser_->target.find('?')), false);
+                std::string_view(request_.target).substr(0, request_.target.find('?')), false);
         }
     }
     HttpAnswer answer = server_.hooks.refuse ? server_.hooks.refuse(path_, status, reason)
@@ -366,34 +381,45 @@ void Session::dispatch() {
     ++requests_;
     keepAlive_ =
         p.keep_alive() && requests_ < config().maxRequestsPerConnection && !server_.stopping;
-    headOnly_ = p.method == "HEAD";
+    headOnly_ = request_.method == "HEAD";
     BodyCharge charge = p.takeCharge();
-    auto request = std::make_shared<HttpRequest>(makeRequest(
-        std::move(p.method), p.target, std::move(p.body), std::move(p.headers), address_));
     parser_.reset();
     headerChecked_ = false;
 
-    if (server_.hooks.quick && server_.hooks.quick(*request)) {
-        HttpAnswer answer = server_.answer(*request);
-        logHandled(*request, answer);
+    if (server_.hooks.quick && server_.hooks.quick(request_)) {
+        HttpAnswer answer = server_.answer(request_);
+        logHandled(request_, answer);
+        dropBody();
         deliver(std::move(answer));
         return;
     }
-    // A handler that may block runs on a worker; the work guard keeps the network threads
-    // running until its answer is back on this connection's strand.
-    net::post(server_.workers, [self = shared_from_this(), request,
-                                charge = std::make_shared<BodyCharge>(std::move(charge)),
-                                work = net::make_work_guard(socket_.get_executor())]() mutable {
-        auto answer = std::make_shared<HttpAnswer>(self->server_.answer(*request));
-        self->logHandled(*request, *answer);
-        request.reset();
-        charge.reset();
-        const auto executor = work.get_executor();
-        net::post(executor, [self, answer, work = std::move(work)]() mutable {
-            self->deliver(std::move(*answer));
-            work.reset();
-        });
-    });
+    // A handler that may block runs on a worker, with the request it was read into: nothing
+    // else touches the request until its answer is back on this connection's strand. The work
+    // guard keeps the network threads running until then.
+    net::post(server_.workers,
+              [self = shared_from_this(), charge = std::make_shared<BodyCharge>(std::move(charge)),
+               work = net::make_work_guard(socket_.get_executor())]() mutable {
+                  auto answer = std::make_shared<HttpAnswer>(self->server_.answer(self->request_));
+                  self->logHandled(self->request_, *answer);
+                  self->dropBody();
+                  charge.reset();
+                  const auto executor = work.get_executor();
+                  net::post(executor, [self, answer, work = std::move(work)]() mutable {
+                      self->deliver(std::move(*answer));
+                      work.reset();
+                  });
+              });
+}
+
+// Lets the request's body go once it has been answered (its bytes are charged to the budget of
+// bodies until then). A kept connection keeps no more room for its next request than a viewer's
+// request takes.
+void Session::dropBody() {
+    if (request_.body.capacity() > kKeptRequestBytes) {
+        std::string().swap(request_.body);
+    } else {
+        request_.body.clear();
+    }
 }
 
 // Logs an answer that is complete as it is; held answers and streams are logged when they end.
@@ -424,7 +450,7 @@ void Session::deliver(HttpAnswer answer) {
 void Session::send(HttpAnswer answer) {
     closeAfter_ = closeAfter_ || answer.closeConnection || !keepAlive_;
     answer_ = std::move(answer);
-    head_ = answerHead(answer_, closeAfter_, http10_ && !closeAfter_, false);
+    answerHead(head_, answer_, closeAfter_, http10_ && !closeAfter_, false);
     out_.clear();
     out_.push_back(net::buffer(head_));
     const std::string_view content = answer_.content();
@@ -492,8 +518,16 @@ void Session::written() {
 
 // Waits on a kept connection for the client's next request.
 void Session::nextRequest() {
+    std::size_t held = request_.target.capacity();
+    for (const auto& [name, value] : request_.headers) {
+        held += name.capacity() + value.capacity();
+    }
+    if (held > kKeptRequestBytes) {
+        request_.target = std::string();
+        request_.headers = Fields();
+    }
     phase_ = Phase::Idle;
-    parser_.emplace(config(), server_.budget);
+    parser_.emplace(config(), server_.budget, request_);
     headerChecked_ = false;
     method_.clear();
     path_.clear();
@@ -583,7 +617,7 @@ void Session::startStream(HttpAnswer answer) {
     stream_ = std::move(answer.stream);
     closeAfter_ = true;
     answer_ = std::move(answer);
-    head_ = answerHead(answer_, true, false, true);
+    answerHead(head_, answer_, true, false, true);
     out_.clear();
     out_.push_back(net::buffer(head_));
     phase_ = Phase::Streaming;

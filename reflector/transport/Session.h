@@ -27,6 +27,7 @@ class Session : public std::enable_shared_from_this<Session> {
         : server_(server), socket_(std::move(socket)), timer_(socket_.get_executor()),
           address_(std::move(address)), slot_(std::move(slot)), refusing_(refusing),
           buffer_(server.config.maxHeaderBytes + 65536) {
+        request_.clientAddress = address_;
         ++(refusing_ ? server_.refusing : server_.connections);
     }
     ~Session() {
@@ -76,6 +77,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool checkHeader();
     void refuseRequest(int status, const std::string& reason);
     void dispatch();
+    void dropBody();
     void logHandled(const HttpRequest& request, const HttpAnswer& answer);
     void deliver(HttpAnswer answer);
     void send(HttpAnswer answer);
@@ -115,8 +117,10 @@ class Session : public std::enable_shared_from_this<Session> {
     bool reading_ = false; // a read into buffer_ is under way
     bool closed_ = false;
 
-    // The request being read.
+    // The request being read, then answered: read into request_, which keeps its strings'
+    // room for the next request.
     beast::flat_buffer buffer_;
+    HttpRequest request_;
     std::optional<RequestParser> parser_;
     bool headerChecked_ = false;
     std::size_t requests_ = 0;

@@ -25,7 +25,8 @@
 namespace reflector {
 
 struct TransportHooks {
-    // Answers one request.
+    // Answers one request. The request is the transport's and holds only until the handler
+    // returns (the connection reads its next request into it): what outlives the call is copied.
     std::function<HttpAnswer(const HttpRequest&)> handle;
     // True when the request's handler never blocks: it then runs on the network thread that
     // read the request. Empty: every handler runs on a worker thread.

@@ -2,12 +2,14 @@
 // be followed by a close.
 
 #include "RelaySupport.h"
+#include "core/GatheredLog.h"
 
 #include <arpa/inet.h>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -240,6 +242,43 @@ TEST(RelayLifecycle, LogsOneLinePerRequest) {
     EXPECT_NE(lines[0].find(" 127.0.0.1 GET /getReflector.php 200 "), std::string::npos)
         << lines[0];
     EXPECT_NE(lines[1].find(" GET /webcams/live 404 14"), std::string::npos) << lines[1];
+}
+
+TEST(RelayLifecycle, TheLogWritesGatheredLinesSoonAndInTheirOrder) {
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    std::string read;
+    // What has arrived once `wanted` ends it (at most 5 s of silence).
+    const auto readUntil = [&](const std::string& wanted) {
+        char buffer[4096];
+        pollfd p{pipeEnds[0], POLLIN, 0};
+        while (read.size() < wanted.size() ||
+               read.compare(read.size() - wanted.size(), wanted.size(), wanted) != 0) {
+            const ssize_t n =
+                ::poll(&p, 1, 5000) == 1 ? ::read(pipeEnds[0], buffer, sizeof buffer) : 0;
+            if (n <= 0) {
+                return false;
+            }
+            read.append(buffer, static_cast<std::size_t>(n));
+        }
+        return true;
+    };
+    std::string expected = "first\n";
+    {
+        GatheredLog log(pipeEnds[1], std::chrono::milliseconds(50));
+        log.add("first");
+        EXPECT_TRUE(readUntil("first\n")) << "a lone line is written within the gathering time";
+        for (int i = 0; i < 2000; ++i) {
+            log.add("line " + std::to_string(i));
+            expected += "line " + std::to_string(i) + "\n";
+        }
+        log.now("stopping");
+        expected += "stopping\n";
+        EXPECT_TRUE(readUntil("stopping\n"));
+        EXPECT_EQ(read, expected) << "the program's own line after those gathered before it";
+    }
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
 }
 
 } // namespace

@@ -190,6 +190,62 @@ TEST_F(Transport, OddRequestsAreRefusedAtOnceAndTheirConnectionsClosed) {
     EXPECT_LT(timedLiveRequest(), 1s);
 }
 
+TEST_F(Transport, AmbiguousHeadersAreRefusedAndATwiceNamedSessionCountsAsNone) {
+    start();
+    ASSERT_EQ(postForm(port(), "/webcams/SyncWebcams",
+                       "id=cam&path=webcams&zoom=false&snapshot=false&chat=false&secure=true"
+                       "&password=s3cret&ptz=false&presets=false&archive=false&chatID=r:1")
+                  .status,
+              200);
+    const auto login = [this] {
+        const std::string cookie =
+            postForm(port(), "/webcams/login", "id=cam&password=s3cret").header("Set-Cookie");
+        return cookie.substr(0, cookie.find(';'));
+    };
+    // Each works alone; a second one (planted by a page of a neighbouring site, say) must not
+    // stand in for the first.
+    const std::string session = login();
+    const std::string planted = login();
+    ASSERT_EQ(session.rfind("kestrova_cam=", 0), 0u) << session;
+    const std::string live = "GET /webcams/live?id=cam HTTP/1.1\r\n";
+    const std::string form = "POST /live/remove HTTP/1.1\r\nHost: x\r\n"
+                             "Content-Type: application/x-www-form-urlencoded\r\n";
+    const struct {
+        const char* what;
+        std::string request;
+        int status;
+        const char* body; // nullptr: the frame
+    } cases[] = {
+        {"length on a folded line", form + "X-Note: a\r\n Content-Length: 9\r\n\r\nid=cam&t=", 400,
+         "Listing: false - a header line continues the line before it"},
+        {"folded with a tab", live + "Host: x\r\nCookie: " + session + "\r\n\tx=1\r\n\r\n", 400,
+         "a header line continues the line before it"},
+        {"HTTP/1.1 without Host", live + "Cookie: " + session + "\r\n\r\n", 400,
+         "an HTTP/1.1 request without a Host header line"},
+        {"two Hosts", live + "Host: x\r\nHost: y\r\nCookie: " + session + "\r\n\r\n", 400,
+         "more than one Host header line"},
+        {"HTTP/1.0 without Host",
+         "GET /webcams/live?id=cam HTTP/1.0\r\nCookie: " + session + "\r\n\r\n", 200, nullptr},
+        {"the session", viewerGet("/webcams/live?id=cam", {{"Cookie", "a=1; " + session}}), 200,
+         nullptr},
+        {"the planted session alone", viewerGet("/webcams/live?id=cam", {{"Cookie", planted}}), 200,
+         nullptr},
+        {"a session planted before the session",
+         viewerGet("/webcams/live?id=cam", {{"Cookie", planted + "; " + session}}), 401,
+         "Password required"},
+        {"the session and a planted one on two lines",
+         viewerGet("/webcams/live?id=cam", {{"Cookie", planted}, {"Cookie", session}}), 401,
+         "Password required"},
+    };
+    for (const auto& c : cases) {
+        Client client(port());
+        client.send(c.request);
+        const WireAnswer answer = client.readAnswer(5s);
+        EXPECT_EQ(answer.status, c.status) << c.what << ": " << answer.body;
+        EXPECT_EQ(answer.body, c.body != nullptr ? std::string(c.body) : frame) << c.what;
+    }
+}
+
 TEST_F(Transport, BodiesBeyondTheBudgetInFlightAreRefusedAsTheyArrive) {
     start([](RelayConfig& c) { c.transport.maxBodyBytesInFlight = 50000; });
     // Within the largest request, but more than all bodies together may hold.

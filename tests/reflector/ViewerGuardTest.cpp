@@ -49,6 +49,7 @@ TEST(Cookies, AreFoundByTheirExactName) {
                  {"x=1; kestrova_cam=abc; y=2", "abc"},
                  {"kestrova_camera=zzz;kestrova_cam=\"q\"", "q"},
                  {"kestrova_cam", ""},
+                 {"kestrova_cam=abc; kestrova_cam=planted", ""},
                  {"", ""},
                  {"xkestrova_cam=no", ""}};
     for (const auto& c : cases) {

@@ -122,7 +122,9 @@ void FileFrameStore::put(const std::string& id, std::string jpeg) {
 }
 
 std::shared_ptr<const Frame> FileFrameStore::frame(const std::string& id) {
-    const std::filesystem::path file = fileFor(id);
+    if (!isValidCameraId(id)) {
+        throw std::invalid_argument("not a camera identifier");
+    }
     std::uint64_t putsBefore = 0;
     {
         std::lock_guard lock(cacheMutex_);
@@ -133,7 +135,7 @@ std::shared_ptr<const Frame> FileFrameStore::frame(const std::string& id) {
         putsBefore = puts_;
     }
 
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(fileFor(id), std::ios::binary);
     if (!in) {
         return nullptr;
     }
