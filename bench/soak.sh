@@ -126,7 +126,11 @@ env XDG_DATA_HOME="$work/station-data" XDG_CONFIG_HOME="$work/config" \
     QT_QPA_PLATFORM=offscreen KESTROVA_UNATTENDED=1 LC_ALL=C \
     "$station_dir/webcam" debug >"$work/station.out" 2>&1 </dev/null &
 station_pid=$!
-polling_started() { grep -c "Polling: started" "$data/BeaconServer.log" 2>/dev/null || true; }
+polling_started() {
+    local count
+    count="$(grep -c "Polling: started" "$data/BeaconServer.log" 2>/dev/null || true)"
+    echo "${count:-0}"
+}
 for _ in $(seq 1200); do
     [ "$(polling_started)" -ge 1 ] && break
     if ! kill -0 "$station_pid" 2>/dev/null; then

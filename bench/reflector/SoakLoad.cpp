@@ -587,7 +587,11 @@ int checkCommands(const std::string& commandsFile, const std::string& stationLog
             R"re(([0-9]{1,2}):([0-9]{2}):([0-9]{2}).*PTZ listener: carried out "([^"]*)")re");
         std::smatch m;
         for (std::string text; std::getline(in, text);) {
-            if (std::regex_search(text, m, line)) {
+            // Only the words viewers send: the helper's own packets to the listener (the
+            // relay's answers, "Reflector_true") are not commands.
+            if (std::regex_search(text, m, line) &&
+                std::any_of(sent.begin(), sent.end(),
+                            [&](const Sent& s) { return s.word == m[4].str(); })) {
                 carried.push_back(
                     {std::stoi(m[1]) * 3600 + std::stoi(m[2]) * 60 + std::stoi(m[3]), m[4]});
             }
