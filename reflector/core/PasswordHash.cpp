@@ -41,4 +41,11 @@ bool verifyPassword(const std::string& hash, std::string_view password) {
     return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
+bool isOwnPasswordHash(const std::string& hash) {
+    initialise();
+    return !hash.empty() && hash.size() < crypto_pwhash_STRBYTES &&
+           hash.find('\0') == std::string::npos &&
+           crypto_pwhash_str_needs_rehash(hash.c_str(), kPasses, kMemoryBytes) == 0;
+}
+
 } // namespace reflector

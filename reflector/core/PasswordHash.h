@@ -24,4 +24,8 @@ std::string hashPassword(std::string_view password);
 // time wherever the first difference lies. A text that is not such a hash never matches.
 bool verifyPassword(const std::string& hash, std::string_view password);
 
+// True when `hash` is a hash hashPassword makes: Argon2id at its cost. A hash of another cost
+// would make its check as dear as that cost says.
+bool isOwnPasswordHash(const std::string& hash);
+
 } // namespace reflector

@@ -23,6 +23,8 @@ std::string frameTag(const std::string& jpeg);
 // Failures to store throw StorageError.
 class FrameStore {
   public:
+    using Fetched = std::function<void(std::shared_ptr<const Frame> frame)>;
+
     virtual ~FrameStore() = default;
 
     // Stores `jpeg` as the camera's latest frame (the previous one stays when that fails),
@@ -31,6 +33,10 @@ class FrameStore {
     // The camera's latest frame, or null when there is none. Waits on a disk or the network
     // unless inMemory(id).
     virtual std::shared_ptr<const Frame> frame(const std::string& id) = 0;
+    // The same for a live stream, which runs on a network thread and must not wait: `done`
+    // gets the frame at once when it is in memory, else later on a thread of the store's (a
+    // failure to read it gives null). This one calls frame() at once.
+    virtual void frameAsync(const std::string& id, Fetched done) { done(frame(id)); }
     // Its bytes only.
     std::shared_ptr<const std::string> latest(const std::string& id);
     // True when frame(id) answers from memory now. Never waits; any text may be asked.
@@ -38,8 +44,9 @@ class FrameStore {
     // Removes the camera's frame.
     virtual void remove(const std::string& id) = 0;
     // `function` is called after every frame stored for the camera, on whatever relay it was
-    // stored (see Notifier). A live stream asks for the new frame on a network thread as soon
-    // as it is called: a store keeps the frame in memory before it tells its subscribers.
+    // stored (see Notifier). A live stream asks for the new frame (frameAsync) as soon as it is
+    // called: a store keeps the frame in memory before it tells its subscribers, so that it is
+    // answered at once unless the frame has left memory meanwhile.
     virtual Subscription subscribe(const std::string& id, std::function<void()> function) = 0;
 };
 

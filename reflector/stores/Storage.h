@@ -13,7 +13,8 @@
 // visitor status. A route is quick only while every store it asks answers from memory (a
 // latest frame: while that frame is in memory). A held poll asks its store again on a network
 // thread, so it asks through the calls that may answer later (MoveQueue::takeAsync,
-// VisitorTracker::statusAsync) and is woken by the answer.
+// VisitorTracker::statusAsync), and so does a live stream for its frames
+// (FrameStore::frameAsync); each is woken by the answer.
 //
 // Events. A new frame, a queued command and a visit reach the requests waiting for them through
 // subscriptions (core/Notifier.h); a store that relays share feeds them from where it learns of

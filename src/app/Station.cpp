@@ -153,11 +153,13 @@ void Station::OpenEventLog() {
     WriteLog(s.PostingServiceJar);
 }
 
-// "debug", exactly and alone, starts the posting helper in debug mode and shows its button.
+// "debug", exactly and alone, starts the posting helper in debug mode, shows its button and
+// logs every packet the PTZ listener carries out.
 void Station::ReadDebugSwitch() {
     AppState& s = App();
     const bool debug = arguments_.join(QLatin1Char(' ')) == QLatin1String("debug");
     debugWord_ = debug ? QStringLiteral("true") : QStringLiteral("false");
+    s.LogPtzPackets = debug ? kTrue : kFalse;
     Ui().cmdDebug.setVisible(debug);
     s.PostingServiceCommand = s.JavaPath + QStringLiteral(" -jar \"") + s.PostingServiceJar +
                               QStringLiteral("\" %1 ").arg(PostingHelperPort()) + debugWord_;

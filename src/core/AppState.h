@@ -157,6 +157,8 @@ struct AppState {
     std::int16_t DirTiltDown = 0, DirPanLeft = 0, DirPanRight = 0, DirTiltUp = 0;
     AxisStatus AxisX, AxisY, AxisZ;
     Flag PtzListening = kFalse;
+    // Debug mode (the command line "debug"): every packet the listener carries out is logged.
+    Flag LogPtzPackets = kFalse;
     std::int16_t NextServerSocket = 0;
     std::int16_t ServerSocketCount = 0;
 

@@ -23,6 +23,21 @@ void LogPacketError(const QString& description) {
     WriteLog(StampedLine(QStringLiteral(" Process Packet Error: ") + description));
 }
 
+// A packet as a log line shows it between quotes: printable ASCII as it is, a quote, a
+// backslash and any other byte as \xNN, at most 80 bytes.
+QString Shown(const QString& packet) {
+    QString out;
+    for (const QChar c : packet.left(80)) {
+        const char16_t u = c.unicode();
+        if (u >= 0x20 && u < 0x7F && u != '\\' && u != '"')
+            out += c;
+        else
+            out += QStringLiteral("\\x%1").arg(static_cast<unsigned>(u & 0xFF), 2, 16,
+                                               QLatin1Char('0'));
+    }
+    return packet.size() > 80 ? out + QStringLiteral("...") : out;
+}
+
 // The packets of the five move buttons: left, right, up, down, home.
 constexpr const char* kMovePackets[5] = {"pan_left", "pan_right", "tilt_up", "tilt_down",
                                          "set_motor_home"};
@@ -103,6 +118,8 @@ void PtzControl::RunPacket(const QString& packet) {
             StepZoom(1, step);
         if (Has(packet, "RESTORE"))
             StepZoom(2, step);
+        if (IsSet(s.LogPtzPackets))
+            WriteLog(QStringLiteral("PTZ listener: carried out \"%1\"").arg(Shown(packet)));
     } catch (const AppError& e) {
         LogPacketError(e.description());
     } catch (const std::exception& e) {

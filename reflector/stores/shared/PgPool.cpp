@@ -3,6 +3,7 @@
 #include "stores/shared/ConnectionUrl.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <libpq-fe.h>
 #include <poll.h>
@@ -69,6 +70,80 @@ PgParam& PgParam::operator=(const PgParam& other) {
     return *this;
 }
 
+std::optional<std::int64_t> pgIntegerValue(std::string_view value, bool binary) {
+    if (binary) {
+        // Binary integers (int2, int4, int8) are big-endian.
+        if (value.size() != 2 && value.size() != 4 && value.size() != 8) {
+            return std::nullopt;
+        }
+        std::uint64_t bits = 0;
+        for (unsigned char c : value) {
+            bits = bits << 8 | c;
+        }
+        const int shift = 64 - 8 * static_cast<int>(value.size());
+        return static_cast<std::int64_t>(bits << shift) >> shift;
+    }
+    std::int64_t number = 0;
+    const char* end = value.data() + value.size();
+    const auto [at, error] = std::from_chars(value.data(), end, number);
+    if (value.empty() || error != std::errc() || at != end) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+std::optional<bool> pgBooleanValue(std::string_view value, bool binary) {
+    if (value == (binary ? std::string_view("\1", 1) : "t")) {
+        return true;
+    }
+    if (value == (binary ? std::string_view("\0", 1) : "f")) {
+        return false;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> pgByteaValue(std::string_view value, bool binary) {
+    if (binary) {
+        return std::string(value);
+    }
+    if (value.find('\0') != std::string_view::npos) {
+        return std::nullopt; // no text value holds one
+    }
+    if (value.substr(0, 2) == "\\x") {
+        const auto digit = [](char c) {
+            return c >= '0' && c <= '9'   ? c - '0'
+                   : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                          : -1;
+        };
+        const std::string_view hex = value.substr(2);
+        if (hex.size() % 2 != 0) {
+            return std::nullopt;
+        }
+        std::string bytes(hex.size() / 2, '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            const int high = digit(hex[2 * i]);
+            const int low = digit(hex[2 * i + 1]);
+            if (high < 0 || low < 0) {
+                return std::nullopt;
+            }
+            bytes[i] = static_cast<char>(high << 4 | low);
+        }
+        return bytes;
+    }
+    // The escaped form of servers set to bytea_output = escape.
+    const std::string text(value);
+    std::size_t size = 0;
+    unsigned char* raw =
+        PQunescapeBytea(reinterpret_cast<const unsigned char*>(text.c_str()), &size);
+    if (raw == nullptr) {
+        return std::nullopt;
+    }
+    std::string bytes(reinterpret_cast<const char*>(raw), size);
+    PQfreemem(raw);
+    return bytes;
+}
+
 PgResult::PgResult(pg_result* result) : result_(result, PQclear) {}
 
 int PgResult::rows() const {
@@ -89,53 +164,32 @@ std::string PgResult::text(int row, int column) const {
 }
 
 std::string PgResult::bytes(int row, int column) const {
-    if (PQfformat(result_.get(), column) == 1) {
-        return text(row, column);
+    auto bytes = pgByteaValue(text(row, column), PQfformat(result_.get(), column) == 1);
+    if (!bytes) {
+        throw PgError("database: column " + std::to_string(column) + " is not a bytea value");
     }
-    std::size_t size = 0;
-    unsigned char* raw = PQunescapeBytea(
-        reinterpret_cast<const unsigned char*>(PQgetvalue(result_.get(), row, column)), &size);
-    if (raw == nullptr) {
-        throw PgError("database: a bytea value could not be decoded");
-    }
-    std::string out(reinterpret_cast<const char*>(raw), size);
-    PQfreemem(raw);
-    return out;
+    return std::move(*bytes);
 }
 
 std::int64_t PgResult::integer(int row, int column) const {
-    const std::string value = text(row, column);
-    if (PQfformat(result_.get(), column) == 1) {
-        // Binary integers (int2, int4, int8) are big-endian.
-        if (value.size() != 2 && value.size() != 4 && value.size() != 8) {
-            throw PgError("database: column " + std::to_string(column) + " is not an integer");
-        }
-        std::uint64_t bits = 0;
-        for (unsigned char c : value) {
-            bits = bits << 8 | c;
-        }
-        const int shift = 64 - 8 * static_cast<int>(value.size());
-        return static_cast<std::int64_t>(bits << shift) >> shift;
+    const auto number = pgIntegerValue(text(row, column), PQfformat(result_.get(), column) == 1);
+    if (!number) {
+        throw PgError("database: column " + std::to_string(column) + " is not an integer");
     }
-    try {
-        std::size_t used = 0;
-        const std::int64_t number = std::stoll(value, &used);
-        if (used == value.size()) {
-            return number;
-        }
-    } catch (const std::exception&) {
-    }
-    throw PgError("database: column " + std::to_string(column) + " is not an integer");
+    return *number;
 }
 
 bool PgResult::boolean(int row, int column) const {
-    const std::string value = text(row, column);
-    return PQfformat(result_.get(), column) == 1 ? value == std::string(1, '\1') : value == "t";
+    const auto value = pgBooleanValue(text(row, column), PQfformat(result_.get(), column) == 1);
+    if (!value) {
+        throw PgError("database: column " + std::to_string(column) + " is not a boolean");
+    }
+    return *value;
 }
 
 std::int64_t PgResult::affected() const {
     const char* count = PQcmdTuples(result_.get());
-    return count != nullptr && *count != '\0' ? std::stoll(count) : 0;
+    return pgIntegerValue(count != nullptr ? count : "", false).value_or(0);
 }
 
 PgConnection::PgConnection(const PgPoolOptions& options, const std::string& shownUrl,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -65,8 +66,17 @@ class PgParam {
     bool null_ = false;
 };
 
+// One value of a result as the server sent it, in text or binary format; nullopt when the
+// bytes are not such a value. An integer (int2, int4, int8): decimal text without blanks, or
+// big-endian binary. A boolean: "t" or "f", or one byte 1 or 0. A bytea: hexadecimal text
+// ("\x..."), the older escaped text, or the bytes themselves.
+std::optional<std::int64_t> pgIntegerValue(std::string_view value, bool binary);
+std::optional<bool> pgBooleanValue(std::string_view value, bool binary);
+std::optional<std::string> pgByteaValue(std::string_view value, bool binary);
+
 // The rows of a statement. Values are read by row and column; text() gives a value's bytes as
-// sent (text format), bytes() decodes a bytea column whichever format it came in.
+// sent (text format), bytes() decodes a bytea column whichever format it came in. integer(),
+// boolean() and bytes() throw PgError for a value they cannot read.
 class PgResult {
   public:
     explicit PgResult(pg_result* result);

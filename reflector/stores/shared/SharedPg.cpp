@@ -1,6 +1,7 @@
 // The shared stores that keep their records in PostgreSQL.
 
 #include "core/CameraId.h"
+#include "core/Jpeg.h"
 #include "core/StationKey.h"
 #include "stores/shared/SharedStores.h"
 
@@ -46,12 +47,22 @@ std::string idArray(const std::vector<std::string>& ids) {
     return array + "}";
 }
 
+// A time the stores wrote (milliseconds since 1970) as text; throws PgError for a value that
+// cannot be such a time.
+std::string timeText(const PgResult& r, int row, int column) {
+    const auto text = storedTimeText(r.integer(row, column));
+    if (!text) {
+        throw PgError("database: column " + std::to_string(column) + " is not a time");
+    }
+    return *text;
+}
+
 Camera readCamera(const PgResult& r, int row) {
     Camera camera;
     camera.id = r.text(row, 0);
     camera.ptz = r.boolean(row, 1);
-    camera.registeredAt = isoTimeOfMillis(r.integer(row, 2));
-    camera.lastFrameAt = r.isNull(row, 3) ? std::string() : isoTimeOfMillis(r.integer(row, 3));
+    camera.registeredAt = timeText(r, row, 2);
+    camera.lastFrameAt = r.isNull(row, 3) ? std::string() : timeText(r, row, 3);
     return camera;
 }
 
@@ -100,19 +111,18 @@ void SharedRegistry::setKnown(const std::string& id, const std::string& keyHash,
     known.heardAt = std::max(known.heardAt, heardAt);
 }
 
-void SharedRegistry::onNotice(const std::vector<std::string_view>& fields) {
-    if (fields.size() == 4 && fields[0] == "set") {
-        std::int64_t heardAt = 0;
-        try {
-            heardAt = std::stoll(std::string(fields[3]));
-        } catch (const std::exception&) {
-            return;
-        }
-        setKnown(std::string(fields[1]), std::string(fields[2]), heardAt);
-    } else if (fields.size() == 2 && fields[0] == "gone") {
-        std::unique_lock lock(mutex_);
-        known_.erase(std::string(fields[1]));
+bool SharedRegistry::onNotice(const std::vector<std::string_view>& fields) {
+    const auto notice = readRegistryNotice(fields);
+    if (!notice) {
+        return false;
     }
+    if (notice->gone) {
+        std::unique_lock lock(mutex_);
+        known_.erase(notice->camera);
+    } else {
+        setKnown(notice->camera, notice->keyHash, notice->heardAt);
+    }
+    return true;
 }
 
 Enrolment SharedRegistry::enrol(const std::string& id, bool ptz, const std::string& keyHash,
@@ -314,6 +324,7 @@ void SharedOptionStore::reload() {
         return c_.pg.exec(std::string("SELECT ") + kOptionColumns + " FROM camera_options");
     });
     std::unordered_map<std::string, Kept> fresh;
+    std::vector<std::string> refused;
     for (int row = 0; row < r.rows(); ++row) {
         CameraOptions o;
         o.camera = r.text(row, 0);
@@ -326,11 +337,23 @@ void SharedOptionStore::reload() {
         o.archive = r.boolean(row, 7);
         o.chatRoom = r.text(row, 8);
         o.chatNumber = r.integer(row, 9);
-        o.syncedAt = isoTimeOfMillis(r.integer(row, 10));
-        fresh[o.camera] = Kept{o, r.text(row, 11)};
+        o.syncedAt = timeText(r, row, 10);
+        fresh[o.camera] = Kept{o, usableHash(r.text(row, 11), o.camera)};
     }
     std::lock_guard lock(mutex_);
     kept_ = std::move(fresh);
+}
+
+std::string SharedOptionStore::usableHash(std::string hash, const std::string& camera) {
+    if (isUsablePasswordHash(hash)) {
+        return hash;
+    }
+    // Kept without a hash, the camera takes no viewer password until its station synchronises
+    // its options again: it does not open either.
+    c_.unreadable.write("the viewer password hash of camera " + camera +
+                        " cannot be read; no viewer password is taken until the station"
+                        " synchronises its options again");
+    return {};
 }
 
 void SharedOptionStore::store(const CameraOptions& o, const std::string& passwordHash,
@@ -354,41 +377,28 @@ void SharedOptionStore::store(const CameraOptions& o, const std::string& passwor
         kept.options.syncedAt = isoTimeOfMillis(unixMillis);
         kept.hash = passwordHash;
     }
-    const std::string flags = std::string(o.zoom ? "z" : "") + (o.snapshot ? "s" : "") +
-                              (o.chat ? "c" : "") + (o.secure ? "p" : "") + (o.ptz ? "m" : "") +
-                              (o.presets ? "r" : "") + (o.archive ? "a" : "");
     storeCall("the options could not be announced", [&] {
-        c_.publish("options", {"set", o.camera, flags, o.chatRoom, std::to_string(o.chatNumber),
-                               std::to_string(unixMillis), passwordHash});
+        c_.publish("options",
+                   {"set", o.camera, optionFlags(o), o.chatRoom, std::to_string(o.chatNumber),
+                    std::to_string(unixMillis), passwordHash});
     });
 }
 
-void SharedOptionStore::onNotice(const std::vector<std::string_view>& fields) {
-    if (fields.size() == 7 && fields[0] == "set") {
-        const std::string_view flags = fields[2];
-        const auto has = [flags](char c) { return flags.find(c) != std::string_view::npos; };
-        CameraOptions o;
-        o.camera = std::string(fields[1]);
-        o.zoom = has('z');
-        o.snapshot = has('s');
-        o.chat = has('c');
-        o.secure = has('p');
-        o.ptz = has('m');
-        o.presets = has('r');
-        o.archive = has('a');
-        o.chatRoom = std::string(fields[3]);
-        try {
-            o.chatNumber = std::stoll(std::string(fields[4]));
-            o.syncedAt = isoTimeOfMillis(std::stoll(std::string(fields[5])));
-        } catch (const std::exception&) {
-            return;
-        }
-        std::lock_guard lock(mutex_);
-        kept_[o.camera] = Kept{o, std::string(fields[6])};
-    } else if (fields.size() == 2 && fields[0] == "gone") {
-        std::lock_guard lock(mutex_);
-        kept_.erase(std::string(fields[1]));
+bool SharedOptionStore::onNotice(const std::vector<std::string_view>& fields) {
+    auto notice = readOptionsNotice(fields);
+    if (!notice) {
+        return false;
     }
+    const std::string camera = notice->options.camera;
+    if (notice->gone) {
+        std::lock_guard lock(mutex_);
+        kept_.erase(camera);
+        return true;
+    }
+    std::string hash = usableHash(std::move(notice->passwordHash), camera);
+    std::lock_guard lock(mutex_);
+    kept_[camera] = Kept{std::move(notice->options), std::move(hash)};
+    return true;
 }
 
 std::optional<CameraOptions> SharedOptionStore::find(const std::string& camera) {
@@ -479,8 +489,12 @@ std::vector<ArchivedFrame> SharedArchiveStore::frames(const std::string& camera,
             ArchivedFrame f;
             f.id = r.integer(row, 0);
             f.takenAtMillis = r.integer(row, 1);
-            f.takenAt = isoTimeOfMillis(f.takenAtMillis);
-            f.bytes = static_cast<std::size_t>(r.integer(row, 2));
+            f.takenAt = timeText(r, row, 1);
+            const std::int64_t bytes = r.integer(row, 2);
+            if (bytes < 0) {
+                throw PgError("database: column 2 is not a size");
+            }
+            f.bytes = static_cast<std::size_t>(bytes);
             frames.push_back(std::move(f));
         }
         return frames;
@@ -495,7 +509,13 @@ std::optional<std::string> SharedArchiveStore::frame(const std::string& camera, 
         if (r.rows() == 0) {
             return std::nullopt;
         }
-        return r.bytes(0, 0);
+        std::string jpeg = r.bytes(0, 0);
+        if (!looksLikeJpeg(jpeg)) {
+            c_.unreadable.write("archive frame " + std::to_string(id) + " of camera " + camera +
+                                " in the database is not a JPEG; it is not served");
+            return std::nullopt;
+        }
+        return jpeg;
     });
 }
 
@@ -649,7 +669,7 @@ std::vector<ListingEntry> SharedListingStore::current() {
             e.listed = r.boolean(row, 7);
             e.hideThumbnail = r.boolean(row, 8);
             e.archive = r.boolean(row, 9);
-            e.refreshedAt = isoTimeOfMillis(r.integer(row, 10));
+            e.refreshedAt = timeText(r, row, 10);
             entries.push_back(std::move(e));
         }
         return entries;
@@ -816,8 +836,7 @@ std::vector<ChatMessage> SharedChatStore::messages(const std::string& room, std:
                        {room, after, c_.nowMillis() - keep_.count(), asInt(limit)});
         std::vector<ChatMessage> out;
         for (int row = r.rows() - 1; row >= 0; --row) {
-            out.push_back({r.integer(row, 0), r.text(row, 1), r.text(row, 2),
-                           isoTimeOfMillis(r.integer(row, 3))});
+            out.push_back({r.integer(row, 0), r.text(row, 1), r.text(row, 2), timeText(r, row, 3)});
         }
         return out;
     });

@@ -125,26 +125,50 @@ void SharedFrameStore::put(const std::string& id, std::string jpeg) {
     stored_.notify(id);
 }
 
-void SharedFrameStore::onNotice(const std::vector<std::string_view>& fields) {
-    if (fields.size() == 1) {
-        // The camera's frame was removed.
-        std::lock_guard lock(mutex_);
-        forget(std::string(fields[0]));
-        return;
+bool SharedFrameStore::onNotice(const std::vector<std::string_view>& fields) {
+    auto notice = readFrameNotice(fields);
+    if (!notice) {
+        return false;
     }
-    if (fields.size() != 3 || !isValidCameraId(std::string(fields[0]))) {
-        return;
-    }
-    const std::string id(fields[0]);
-    auto frame = std::make_shared<Frame>();
-    frame->etag = std::string(fields[1]);
-    frame->jpeg = std::string(fields[2]);
     {
         std::lock_guard lock(mutex_);
+        if (!notice->frame) {
+            // The camera's frame was removed.
+            forget(notice->camera);
+            return true;
+        }
         ++puts_;
-        remember(id, std::move(frame));
+        remember(notice->camera, std::move(notice->frame));
     }
-    stored_.notify(id);
+    stored_.notify(notice->camera);
+    return true;
+}
+
+std::shared_ptr<const Frame> SharedFrameStore::recent(const std::string& id) {
+    std::lock_guard lock(mutex_);
+    if (const auto it = byId_.find(id); it != byId_.end()) {
+        recent_.splice(recent_.begin(), recent_, it->second);
+        return it->second->second;
+    }
+    return nullptr;
+}
+
+void SharedFrameStore::frameAsync(const std::string& id, Fetched done) {
+    checkCamera(id);
+    if (auto kept = recent(id)) {
+        done(std::move(kept));
+        return;
+    }
+    c_.async.post([this, id, done = std::move(done)] {
+        std::shared_ptr<const Frame> read;
+        try {
+            read = frame(id);
+        } catch (const std::exception& e) {
+            // The stream waits for the next frame.
+            c_.unreadable.write(e.what());
+        }
+        done(std::move(read));
+    });
 }
 
 std::shared_ptr<const Frame> SharedFrameStore::frame(const std::string& id) {
@@ -164,13 +188,14 @@ std::shared_ptr<const Frame> SharedFrameStore::frame(const std::string& id) {
     if (value.type != RedisValue::Type::String) {
         return nullptr;
     }
-    const auto fields = unpackFields(value.string);
-    if (!fields || fields->size() != 2) {
+    auto read = readFrameValue(value.string);
+    if (!read) {
+        c_.unreadable.write("the frame of camera " + id +
+                            " in Redis cannot be read (not a JPEG with its tag); none is served"
+                            " until the next upload");
         return nullptr;
     }
-    auto frame = std::make_shared<Frame>();
-    frame->etag = std::string((*fields)[0]);
-    frame->jpeg = std::string((*fields)[1]);
+    auto frame = std::make_shared<const Frame>(std::move(*read));
     std::lock_guard lock(mutex_);
     if (const auto it = byId_.find(id); it != byId_.end()) {
         return it->second->second;
@@ -270,20 +295,18 @@ std::vector<std::string> SharedMoveQueue::take(const std::string& camera) {
     });
     const std::int64_t now = c_.nowMillis();
     std::vector<std::string> commands;
+    std::size_t unreadable = 0;
     for (const RedisValue& item : taken.array) {
-        const std::size_t colon = item.string.find(':');
-        if (colon == std::string::npos) {
-            continue;
+        auto entry = readMoveEntry(item.string);
+        if (!entry) {
+            ++unreadable;
+        } else if (now - entry->queuedAt < timeToLive_.count()) {
+            commands.push_back(std::move(entry->command));
         }
-        std::int64_t queuedAt = 0;
-        try {
-            queuedAt = std::stoll(item.string.substr(0, colon));
-        } catch (const std::exception&) {
-            continue;
-        }
-        if (now - queuedAt < timeToLive_.count()) {
-            commands.push_back(item.string.substr(colon + 1));
-        }
+    }
+    if (unreadable > 0) {
+        c_.unreadable.write(std::to_string(unreadable) + " queued command(s) of camera " + camera +
+                            " in Redis cannot be read; they are dropped");
     }
     return commands;
 }
@@ -319,10 +342,12 @@ void SharedMoveQueue::giveBack(const std::string& camera, std::vector<std::strin
     pushed_.notify(camera);
 }
 
-void SharedMoveQueue::onNotice(const std::vector<std::string_view>& fields) {
-    if (fields.size() == 1) {
-        pushed_.notify(std::string(fields[0]));
+bool SharedMoveQueue::onNotice(const std::vector<std::string_view>& fields) {
+    const auto camera = readCameraNotice(fields);
+    if (camera) {
+        pushed_.notify(*camera);
     }
+    return camera.has_value();
 }
 
 // ---- visitors ----
@@ -472,10 +497,11 @@ bool SharedVisitors::status(const std::string& camera, WallClock::duration* ends
     });
     WallClock::duration elsewhere{};
     if (last.type == RedisValue::Type::String) {
-        try {
-            const WallClock::time_point at{std::chrono::milliseconds(std::stoll(last.string))};
-            elsewhere = at + window_ - now;
-        } catch (const std::exception&) {
+        if (const auto left = visitLeftMillis(last.string, unixMillis(now), window_.count())) {
+            elsewhere = std::chrono::milliseconds(*left);
+        } else {
+            c_.unreadable.write("the last visit of camera " + camera +
+                                " in Redis cannot be read; the visitors of this relay count alone");
         }
     }
     if (elsewhere > WallClock::duration::zero()) {
@@ -503,10 +529,12 @@ void SharedVisitors::statusAsync(const std::string& camera, Status done) {
     });
 }
 
-void SharedVisitors::onNotice(const std::vector<std::string_view>& fields) {
-    if (fields.size() == 1) {
-        arrived_.notify(std::string(fields[0]));
+bool SharedVisitors::onNotice(const std::vector<std::string_view>& fields) {
+    const auto camera = readCameraNotice(fields);
+    if (camera) {
+        arrived_.notify(*camera);
     }
+    return camera.has_value();
 }
 
 // ---- sessions ----
@@ -592,24 +620,20 @@ void SharedSessions::reload() {
     });
     const std::int64_t now = c_.nowMillis();
     std::unordered_map<std::string, Session> fresh;
+    std::size_t unreadable = 0;
     for (std::size_t i = 0; i + 1 < all.array.size() && fresh.size() < kMaxSessions; i += 2) {
-        const std::string& value = all.array[i + 1].string;
-        const std::size_t space = value.find(' ');
-        if (space == std::string::npos) {
-            continue;
+        const std::string& hash = all.array[i].string;
+        auto session = readSessionValue(all.array[i + 1].string);
+        if (!session || !isTokenHash(hash)) {
+            ++unreadable;
+        } else if (session->until > now) {
+            fresh[hash] =
+                Session{std::move(session->camera), std::move(session->stamp), session->until};
         }
-        const auto fields = unpackFields(std::string_view(value).substr(space + 1));
-        std::int64_t until = 0;
-        try {
-            until = std::stoll(value.substr(0, space));
-        } catch (const std::exception&) {
-            continue;
-        }
-        if (!fields || fields->size() != 2 || until <= now) {
-            continue;
-        }
-        fresh[all.array[i].string] =
-            Session{std::string((*fields)[0]), std::string((*fields)[1]), until};
+    }
+    if (unreadable > 0) {
+        c_.unreadable.write(std::to_string(unreadable) +
+                            " viewer session(s) in Redis cannot be read; they are left out");
     }
     std::lock_guard lock(mutex_);
     sessions_ = std::move(fresh);
@@ -621,18 +645,16 @@ void SharedSessions::prune() {
     });
 }
 
-void SharedSessions::onNotice(const std::vector<std::string_view>& fields) {
-    if (fields.size() != 4) {
-        return;
-    }
-    std::int64_t until = 0;
-    try {
-        until = std::stoll(std::string(fields[1]));
-    } catch (const std::exception&) {
-        return;
+bool SharedSessions::onNotice(const std::vector<std::string_view>& fields) {
+    auto notice = readSessionNotice(fields);
+    if (!notice) {
+        return false;
     }
     std::lock_guard lock(mutex_);
-    keep(std::string(fields[0]), Session{std::string(fields[2]), std::string(fields[3]), until});
+    keep(std::move(notice->tokenHash),
+         Session{std::move(notice->session.camera), std::move(notice->session.stamp),
+                 notice->session.until});
+    return true;
 }
 
 // ---- rates and wrong passwords ----
@@ -670,31 +692,13 @@ std::optional<std::chrono::seconds> SharedLoginThrottle::waitFor(const std::stri
     if (record.array.size() != 2 || record.array[0].isNil() || record.array[1].isNil()) {
         return std::nullopt;
     }
-    std::int64_t failures = 0;
-    std::int64_t last = 0;
-    try {
-        failures = std::stoll(record.array[0].string);
-        last = std::stoll(record.array[1].string);
-    } catch (const std::exception&) {
+    const auto failures = readWrongPasswords(record.array[0].string, record.array[1].string);
+    if (!failures) {
+        c_.unreadable.write("the count of wrong passwords by " + name_ +
+                            " in Redis cannot be read; it counts as none");
         return std::nullopt;
     }
-    const std::int64_t now = c_.nowMillis();
-    if (now - last >= kForgetFailuresAfter) {
-        return std::nullopt;
-    }
-    const std::int64_t over = failures - freeTries_;
-    if (over < 0) {
-        return std::nullopt;
-    }
-    const std::int64_t wait =
-        std::min<std::int64_t>(longestWait_.count(),
-                               std::int64_t{1} << std::min<std::int64_t>(over, 20)) *
-        1000;
-    const std::int64_t left = last + wait - now;
-    if (left <= 0) {
-        return std::nullopt;
-    }
-    return std::chrono::seconds((left + 999) / 1000);
+    return loginWait(*failures, c_.nowMillis(), freeTries_, longestWait_, kForgetFailuresAfter);
 }
 
 void SharedLoginThrottle::failed(const std::string& key) {

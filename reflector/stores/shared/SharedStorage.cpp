@@ -1,5 +1,6 @@
 #include "stores/shared/SharedStorage.h"
 
+#include "core/Http.h"
 #include "stores/shared/ConnectionUrl.h"
 
 #include <iostream>
@@ -7,41 +8,7 @@
 
 namespace reflector {
 
-// ---- packed fields ----
-
-std::string packFields(const std::vector<std::string_view>& fields) {
-    std::string packed;
-    for (std::string_view field : fields) {
-        packed += std::to_string(field.size());
-        packed += ':';
-        packed.append(field);
-    }
-    return packed;
-}
-
-std::optional<std::vector<std::string_view>> unpackFields(std::string_view packed) {
-    std::vector<std::string_view> fields;
-    while (!packed.empty()) {
-        const std::size_t colon = packed.find(':');
-        if (colon == std::string_view::npos || colon == 0 || colon > 10) {
-            return std::nullopt;
-        }
-        std::size_t size = 0;
-        for (char c : packed.substr(0, colon)) {
-            if (c < '0' || c > '9') {
-                return std::nullopt;
-            }
-            size = size * 10 + static_cast<std::size_t>(c - '0');
-        }
-        packed.remove_prefix(colon + 1);
-        if (size > packed.size()) {
-            return std::nullopt;
-        }
-        fields.push_back(packed.substr(0, size));
-        packed.remove_prefix(size);
-    }
-    return fields;
-}
+// ---- notices ----
 
 void SharedContext::publish(std::string_view name, std::vector<std::string_view> fields) const {
     fields.insert(fields.begin(), origin);
@@ -198,9 +165,9 @@ SharedStorage::SharedStorage(const RelayConfig& config, SharedStorageOptions opt
     : settings_(std::move(options)), pg_(pgOptions(config.database, settings_.connections)),
       redis_(redisOptions(config.redis, settings_.connections)),
       healthPg_(healthPgOptions(config.database, settings_.healthWait)),
-      healthRedis_(healthRedisOptions(config.redis, settings_.healthWait)),
-      async_(2), context_{pg_,   redis_, settings_.prefix, relayName(), clockOrSystem(config.clock),
-                          async_} {
+      healthRedis_(healthRedisOptions(config.redis, settings_.healthWait)), async_(2),
+      context_{pg_,    redis_,        settings_.prefix, relayName(), clockOrSystem(config.clock),
+               async_, unreadableLog_} {
     opened("the database's schema could not be brought up to date",
            [&] { return migrate(pg_, sharedSchema()); });
     registry_ = std::make_unique<SharedRegistry>(context_);
@@ -279,27 +246,29 @@ bool SharedStorage::waitUntilSubscribed(std::chrono::milliseconds limit) {
 }
 
 void SharedStorage::onMessage(const RedisMessage& message) {
-    if (message.channel.compare(0, settings_.prefix.size(), settings_.prefix) != 0) {
-        return;
-    }
-    const std::string name = message.channel.substr(settings_.prefix.size());
-    auto fields = unpackFields(message.payload);
-    if (!fields || fields->empty() || (*fields)[0] == context_.origin) {
+    const auto notice = readNotice(settings_.prefix, message.channel, message.payload);
+    if (notice && notice->origin == context_.origin) {
         return; // this relay's own notice: what it tells is known here already
     }
-    fields->erase(fields->begin());
+    const std::string_view name = notice ? notice->channel : std::string_view();
+    bool read = false;
     if (name == "frames") {
-        frames_->onNotice(*fields);
+        read = frames_->onNotice(notice->fields);
     } else if (name == "moves") {
-        moves_->onNotice(*fields);
+        read = moves_->onNotice(notice->fields);
     } else if (name == "visits") {
-        visitors_->onNotice(*fields);
+        read = visitors_->onNotice(notice->fields);
     } else if (name == "cameras") {
-        registry_->onNotice(*fields);
+        read = registry_->onNotice(notice->fields);
     } else if (name == "options") {
-        options_->onNotice(*fields);
+        read = options_->onNotice(notice->fields);
     } else if (name == "sessions") {
-        sessions_->onNotice(*fields);
+        read = sessions_->onNotice(notice->fields);
+    }
+    if (!read) {
+        unreadableLog_.write("a notice on the Redis channel " + loggable(message.channel) +
+                             " cannot be read (" + std::to_string(message.payload.size()) +
+                             " bytes); it is ignored");
     }
 }
 

@@ -97,6 +97,7 @@ class SharedStorage : public Storage {
     PgPool healthPg_;
     RedisPool healthRedis_;
     StoreThreads async_;
+    ThrottledLog unreadableLog_;
     SharedContext context_;
     std::unique_ptr<SharedRegistry> registry_;
     std::unique_ptr<SharedFrameStore> frames_;

@@ -7,10 +7,12 @@
 // of those notices was away.
 
 #include "core/Notifier.h"
+#include "core/ThrottledLog.h"
 #include "core/Time.h"
 #include "stores/Storage.h"
 #include "stores/shared/PgPool.h"
 #include "stores/shared/RedisPool.h"
+#include "stores/shared/StoredValues.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -28,12 +30,6 @@
 #include <vector>
 
 namespace reflector {
-
-// Length-prefixed fields ("5:hello3:abc"), binary-safe: the payload of notices and of values
-// that hold several fields.
-std::string packFields(const std::vector<std::string_view>& fields);
-// The fields of `packed`; nullopt when it is not in that form.
-std::optional<std::vector<std::string_view>> unpackFields(std::string_view packed);
 
 // "2026-12-07T10:40:55Z" of a Unix time in milliseconds.
 std::string isoTimeOfMillis(std::int64_t unixMillis);
@@ -59,7 +55,7 @@ class StoreThreads {
 };
 
 // What every shared store reaches: the pools, the names of keys and channels, this relay's
-// name in notices, the clock, the store threads.
+// name in notices, the clock, the store threads, the log of values that cannot be read.
 struct SharedContext {
     PgPool& pg;
     RedisPool& redis;
@@ -67,6 +63,9 @@ struct SharedContext {
     std::string origin; // this relay, in the notices it publishes
     TimeSource clock;
     StoreThreads& async;
+    // A value read back that cannot be read is refused with a line here (at most one a
+    // minute: the same damaged value may be read on every request).
+    ThrottledLog& unreadable;
 
     std::string key(std::string_view name) const { return prefix + std::string(name); }
     std::int64_t nowMillis() const { return unixMillis(clock()); }
@@ -108,8 +107,9 @@ class SharedRegistry : public Registry {
 
     // Reads every camera's key hash again (the notices may have been missed).
     void reload();
-    // A notice of another relay: "set" ID HASH HEARD-AT, or "gone" ID.
-    void onNotice(const std::vector<std::string_view>& fields);
+    // A notice of another relay: "set" ID HASH HEARD-AT, or "gone" ID. Each onNotice() is
+    // false when the notice cannot be read (readRegistryNotice and the like).
+    bool onNotice(const std::vector<std::string_view>& fields);
 
   private:
     struct Known {
@@ -138,13 +138,15 @@ class SharedOptionStore : public OptionStore {
 
     void reload();
     // A notice of another relay: "set" followed by the options, or "gone" CAMERA.
-    void onNotice(const std::vector<std::string_view>& fields);
+    bool onNotice(const std::vector<std::string_view>& fields);
 
   private:
     struct Kept {
         CameraOptions options;
         std::string hash;
     };
+    // `hash` when it is one to verify passwords with, else none (and a log line).
+    std::string usableHash(std::string hash, const std::string& camera);
     SharedContext& c_;
     std::mutex mutex_;
     std::unordered_map<std::string, Kept> kept_;
@@ -240,6 +242,8 @@ class SharedFrameStore : public FrameStore {
     SharedFrameStore(SharedContext& context, std::size_t cacheBytes);
     void put(const std::string& id, std::string jpeg) override;
     std::shared_ptr<const Frame> frame(const std::string& id) override;
+    // From memory at once, else read from Redis on a store thread.
+    void frameAsync(const std::string& id, Fetched done) override;
     bool inMemory(const std::string& id) override;
     void remove(const std::string& id) override;
     Subscription subscribe(const std::string& id, std::function<void()> function) override {
@@ -247,13 +251,15 @@ class SharedFrameStore : public FrameStore {
     }
 
     // A notice of another relay: ID, TAG, JPEG (a new frame), or ID alone (removed).
-    void onNotice(const std::vector<std::string_view>& fields);
+    bool onNotice(const std::vector<std::string_view>& fields);
     // The subscriber was away: the frames in memory are read again, and the viewers of those
     // that changed are woken.
     void refresh();
 
   private:
     using Entry = std::pair<std::string, std::shared_ptr<const Frame>>;
+    // The frame in memory, or null; mutex_ not held.
+    std::shared_ptr<const Frame> recent(const std::string& id);
     void remember(const std::string& id, std::shared_ptr<const Frame> frame); // mutex_ held
     void forget(const std::string& id);                                       // mutex_ held
 
@@ -281,7 +287,7 @@ class SharedMoveQueue : public MoveQueue {
         return pushed_.subscribe(camera, std::move(function));
     }
 
-    void onNotice(const std::vector<std::string_view>& fields);
+    bool onNotice(const std::vector<std::string_view>& fields);
     // The subscriber was away: every held poll looks again.
     void wakeAll() { pushed_.notifyAll(); }
 
@@ -316,7 +322,7 @@ class SharedVisitors : public VisitorTracker {
     // Tells the write-behind thread that an urgent visit waits.
     void setWake(std::function<void()> wake) { wake_ = std::move(wake); }
 
-    void onNotice(const std::vector<std::string_view>& fields);
+    bool onNotice(const std::vector<std::string_view>& fields);
     void wakeAll() { arrived_.notifyAll(); }
 
   private:
@@ -352,7 +358,7 @@ class SharedSessions : public ViewerSessions {
     void reload();
     // Removes the ended sessions from Redis.
     void prune();
-    void onNotice(const std::vector<std::string_view>& fields);
+    bool onNotice(const std::vector<std::string_view>& fields);
 
   private:
     struct Session {
