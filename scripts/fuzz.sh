@@ -20,6 +20,7 @@ targets=(
     "relay_request  relay_request_fuzzer       relay_request  request.dict"
     "relay_routes   relay_routes_fuzzer        relay_routes   routes.dict"
     "relay_config   relay_config_fuzzer        relay_config   config.dict"
+    "shared_stores  shared_stores_fuzzer       shared_stores  shared.dict"
     "beacon         -                          beacon         -"
 )
 
