@@ -43,7 +43,9 @@ bool verifyPassword(const std::string& hash, std::string_view password) {
 
 bool isOwnPasswordHash(const std::string& hash) {
     initialise();
-    return !hash.empty() && hash.size() < crypto_pwhash_STRBYTES &&
+    // libsodium would also take an Argon2i hash of the same cost.
+    return hash.rfind(crypto_pwhash_argon2id_STRPREFIX, 0) == 0 &&
+           hash.size() < crypto_pwhash_STRBYTES &&
            hash.find('\0') == std::string::npos &&
            crypto_pwhash_str_needs_rehash(hash.c_str(), kPasses, kMemoryBytes) == 0;
 }

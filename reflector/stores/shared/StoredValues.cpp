@@ -182,7 +182,9 @@ std::optional<std::chrono::seconds> loginWait(const WrongPasswords& record, std:
         std::min<std::int64_t>(longestWait.count(),
                                std::int64_t{1} << std::min<std::int64_t>(over, 20)) *
         1000;
-    const std::int64_t left = record.lastMillis + wait - nowMillis;
+    // A last failure ahead of this relay's clock (another relay's clock runs ahead, or the
+    // value is damaged) counts as now: the wait never passes the longest wait.
+    const std::int64_t left = std::min(record.lastMillis, nowMillis) + wait - nowMillis;
     if (left <= 0) {
         return std::nullopt;
     }
