@@ -33,7 +33,17 @@ QString getPassword() {
             line.chop(1);
         last = QString::fromUtf8(line);
     }
-    last = last.trimmed();
+    // A byte order mark (U+FEFF, which an editor may put at the start of the file, and which is
+    // dropped when it starts the file) is a blank like the others: otherwise a password made of
+    // one would read back as no password at all.
+    const auto blank = [](QChar c) { return c.isSpace() || c == QChar(0xFEFF); };
+    qsizetype from = 0;
+    qsizetype to = last.size();
+    while (from < to && blank(last[from]))
+        ++from;
+    while (to > from && blank(last[to - 1]))
+        --to;
+    last = last.mid(from, to - from);
     return last.isEmpty() ? DefaultViewerPassword() : last;
 }
 

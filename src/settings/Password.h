@@ -10,8 +10,8 @@ inline QString DefaultViewerPassword() {
     return QStringLiteral("vorda");
 }
 
-// The last line of pass.dat without its surrounding blanks; the default password when the file
-// is missing or unreadable or that line is blank.
+// The last line of pass.dat without its surrounding blanks (byte order marks among them); the
+// default password when the file is missing or unreadable or that line is blank.
 QString getPassword();
 
 // Makes the password, exactly as given, the only line of pass.dat. The file is replaced whole
