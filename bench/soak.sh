@@ -54,7 +54,8 @@ relay_pid=
 station_pid=
 helper_pid=
 load_pid=
-keep_work=false
+# The folder is kept unless the soak passes, also when the script itself fails.
+keep_work=true
 
 # Ends what is still running, the station first so that it closes its helper itself.
 # shellcheck disable=SC2317  # run by the trap
@@ -169,11 +170,13 @@ sample() {
         rss=
         if [ -n "$pid" ]; then
             # Nothing for a process that has ended (a zombie has no memory).
-            rss="$(sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$pid/status" 2>/dev/null)"
+            # A process may end (and be reaped) between these reads.
+            rss="$(sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$pid/status" \
+                2>/dev/null || true)"
         fi
         if [ -n "$rss" ]; then
-            threads="$(sed -n 's/^Threads:[[:space:]]*//p' "/proc/$pid/status")"
-            files="$(find "/proc/$pid/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l)"
+            threads="$(sed -n 's/^Threads:[[:space:]]*//p' "/proc/$pid/status" 2>/dev/null || true)"
+            files="$( (find "/proc/$pid/fd" -mindepth 1 -maxdepth 1 2>/dev/null || true) | wc -l)"
             echo "$minute $name $pid $rss $files $threads" >>"$samples"
             row+="$(awk -v k="$rss" -v f="$files" -v t="$threads" \
                 'BEGIN { printf " | %8.1f %5s %7s", k / 1024, f, t }')"
@@ -283,10 +286,10 @@ done < <(echo "$growth" | awk '/GROWS$/ { print $1, $2 }')
 
 echo
 if [ ${#reasons[@]} -eq 0 ]; then
+    keep_work=false
     echo "Soak of $minutes minutes: PASSED (flat after warm-up, no upload or command lost)"
     exit 0
 fi
-keep_work=true
 echo "Soak of $minutes minutes: FAILED"
 for reason in "${reasons[@]}"; do
     echo "  - $reason"
