@@ -1,5 +1,8 @@
 #include "stores/Listing.h"
 
+#include "core/Random.h"
+#include "core/StationKey.h"
+
 namespace reflector {
 
 bool isListingToken(const std::string& token) {
@@ -12,6 +15,15 @@ bool isListingToken(const std::string& token) {
         }
     }
     return true;
+}
+
+std::string newListingToken() {
+    return randomHex(16);
+}
+
+bool sameListingToken(const std::string& given, const std::string& kept) {
+    // Both compared whole, in constant time, as station key hashes are.
+    return given.size() == 32 && sameKeyHash(given, kept);
 }
 
 } // namespace reflector

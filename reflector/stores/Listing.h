@@ -25,6 +25,11 @@ struct ListingEntry {
 
 // True for a listing token: 32 lower-case hexadecimal digits.
 bool isListingToken(const std::string& token);
+// A new listing token, random.
+std::string newListingToken();
+// True when a token given is the one kept (a listing token), compared in time that does not
+// depend on where they differ.
+bool sameListingToken(const std::string& given, const std::string& kept);
 
 // The live listing: entries held under a token chosen by the store, alive while their station
 // refreshes them within the listing's time to live, kept so that a restart keeps them until

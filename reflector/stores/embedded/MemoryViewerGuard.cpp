@@ -1,5 +1,7 @@
 #include "stores/embedded/MemoryViewerGuard.h"
 
+#include "core/Random.h"
+
 #include <algorithm>
 #include <sodium.h>
 #include <stdexcept>
@@ -127,11 +129,7 @@ std::string MemorySessions::key(std::string_view token) {
 }
 
 std::string MemorySessions::open(const std::string& camera, const std::string& stamp) {
-    unsigned char bytes[32];
-    randombytes_buf(bytes, sizeof bytes);
-    char hex[65];
-    sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
-    const std::string token = hex;
+    const std::string token = randomHex(32);
     const WallClock::time_point now = now_();
     std::lock_guard lock(mutex_);
     if (sessions_.size() >= maxSessions_) {

@@ -4,24 +4,6 @@
 
 namespace reflector {
 
-namespace {
-
-// The same token, compared in time that does not depend on where they differ.
-bool sameToken(const std::string& given, const std::string& kept) {
-    return given.size() == kept.size() && given.size() == 32 &&
-           sodium_memcmp(given.data(), kept.data(), 32) == 0;
-}
-
-std::string newToken() {
-    unsigned char bytes[16];
-    randombytes_buf(bytes, sizeof bytes);
-    char hex[33];
-    sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
-    return hex;
-}
-
-} // namespace
-
 SqliteListingStore::SqliteListingStore(Database& db, TimeSource now,
                                        std::chrono::milliseconds timeToLive, std::size_t maxEntries)
     : db_(db), now_(std::move(now)), timeToLive_(timeToLive), maxEntries_(maxEntries) {
@@ -52,7 +34,7 @@ ListingStore::Result SqliteListingStore::post(const ListingEntry& e, const std::
     held.bind(2, since);
     Result result{Outcome::Created, {}};
     if (held.step()) {
-        if (!sameToken(token, held.text(0))) {
+        if (!sameListingToken(token, held.text(0))) {
             return {Outcome::HeldByOther, {}};
         }
         result = {Outcome::Replaced, held.text(0)};
@@ -65,7 +47,7 @@ ListingStore::Result SqliteListingStore::post(const ListingEntry& e, const std::
         if (static_cast<std::size_t>(count.integer(0)) >= maxEntries_) {
             return {Outcome::Full, {}};
         }
-        result.token = newToken();
+        result.token = newListingToken();
     }
     Statement s(db_, "INSERT OR REPLACE INTO listings (camera, token, name, email, relay, folder,"
                      " type, ptz, password, listed, hidethumb, archive, refreshed_at)"
@@ -98,7 +80,7 @@ ListingStore::Result SqliteListingStore::refresh(const std::string& camera,
     if (!held.step()) {
         return {Outcome::NotListed, {}};
     }
-    if (!sameToken(token, held.text(0))) {
+    if (!sameListingToken(token, held.text(0))) {
         return {Outcome::HeldByOther, {}};
     }
     Statement s(db_, "UPDATE listings SET refreshed_at = ?2 WHERE camera = ?1");
@@ -115,7 +97,7 @@ ListingStore::Result SqliteListingStore::remove(const std::string& camera,
     Statement held(db_, "SELECT token FROM listings WHERE camera = ?1 AND refreshed_at > ?2");
     held.bind(1, camera);
     held.bind(2, since);
-    if (held.step() && !sameToken(token, held.text(0))) {
+    if (held.step() && !sameListingToken(token, held.text(0))) {
         return {Outcome::HeldByOther, {}};
     }
     Statement s(db_, "DELETE FROM listings WHERE camera = ?1");

@@ -534,23 +534,6 @@ void SharedArchiveStore::forget(const std::string& camera) {
 
 // ---- listing ----
 
-namespace {
-
-bool sameToken(const std::string& given, const std::string& kept) {
-    return given.size() == kept.size() && given.size() == 32 &&
-           sodium_memcmp(given.data(), kept.data(), 32) == 0;
-}
-
-std::string newToken() {
-    unsigned char bytes[16];
-    randombytes_buf(bytes, sizeof bytes);
-    char hex[33];
-    sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
-    return hex;
-}
-
-} // namespace
-
 SharedListingStore::SharedListingStore(SharedContext& context, std::chrono::milliseconds timeToLive,
                                        std::size_t maxEntries)
     : c_(context), timeToLive_(timeToLive), maxEntries_(maxEntries) {
@@ -570,7 +553,7 @@ ListingStore::Result SharedListingStore::post(const ListingEntry& e, const std::
                         {e.camera, since});
             Result result{Outcome::Created, {}};
             if (held.rows() > 0) {
-                if (!sameToken(token, held.text(0, 0))) {
+                if (!sameListingToken(token, held.text(0, 0))) {
                     return {Outcome::HeldByOther, {}};
                 }
                 result = {Outcome::Replaced, held.text(0, 0)};
@@ -580,7 +563,7 @@ ListingStore::Result SharedListingStore::post(const ListingEntry& e, const std::
                         db.exec("SELECT count(*) FROM listings").integer(0, 0)) >= maxEntries_) {
                     return {Outcome::Full, {}};
                 }
-                result.token = newToken();
+                result.token = newListingToken();
             }
             db.exec("INSERT INTO listings (camera, token, name, email, relay, folder, type, ptz,"
                     " password, listed, hidethumb, archive, refreshed_at) VALUES ($1, $2, $3, $4,"
@@ -608,7 +591,7 @@ ListingStore::Result SharedListingStore::refresh(const std::string& camera,
             if (held.rows() == 0) {
                 return {Outcome::NotListed, {}};
             }
-            if (!sameToken(token, held.text(0, 0))) {
+            if (!sameListingToken(token, held.text(0, 0))) {
                 return {Outcome::HeldByOther, {}};
             }
             db.exec("UPDATE listings SET refreshed_at = $2 WHERE camera = $1", {camera, now});
@@ -625,7 +608,7 @@ ListingStore::Result SharedListingStore::remove(const std::string& camera,
             const PgResult held = db.exec(
                 "SELECT token FROM listings WHERE camera = $1 AND refreshed_at > $2 FOR UPDATE",
                 {camera, since});
-            if (held.rows() > 0 && !sameToken(token, held.text(0, 0))) {
+            if (held.rows() > 0 && !sameListingToken(token, held.text(0, 0))) {
                 return {Outcome::HeldByOther, {}};
             }
             db.exec("DELETE FROM listings WHERE camera = $1", {camera});

@@ -1,6 +1,7 @@
 // The shared stores that keep the hot state in Redis.
 
 #include "core/CameraId.h"
+#include "core/Random.h"
 #include "stores/shared/SharedStores.h"
 
 #include <algorithm>
@@ -576,11 +577,7 @@ void SharedSessions::keep(std::string hash, Session session) {
 }
 
 std::string SharedSessions::open(const std::string& camera, const std::string& stamp) {
-    unsigned char bytes[32];
-    randombytes_buf(bytes, sizeof bytes);
-    char hex[65];
-    sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
-    const std::string token = hex;
+    const std::string token = randomHex(32);
     const std::string hash = tokenHash(token);
     const std::int64_t until = c_.nowMillis() + lifetime_.count();
     // "END CAMERA STAMP": the end first, for the pruning script.

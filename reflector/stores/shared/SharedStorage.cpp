@@ -1,10 +1,10 @@
 #include "stores/shared/SharedStorage.h"
 
 #include "core/Http.h"
+#include "core/Random.h"
 #include "stores/shared/ConnectionUrl.h"
 
 #include <iostream>
-#include <sodium.h>
 
 namespace reflector {
 
@@ -139,14 +139,7 @@ RedisPoolOptions healthRedisOptions(const std::string& url, std::chrono::millise
 }
 
 std::string relayName() {
-    if (sodium_init() < 0) {
-        throw StorageError("the cryptography library cannot be initialised");
-    }
-    unsigned char bytes[8];
-    randombytes_buf(bytes, sizeof bytes);
-    char hex[17];
-    sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
-    return hex;
+    return randomHex(8);
 }
 
 template <typename Make> auto opened(const char* what, Make make) {
